@@ -1,0 +1,53 @@
+#ifndef DOSEMAP_CONVERT_CONVERSION_RUN_H_
+#define DOSEMAP_CONVERT_CONVERSION_RUN_H_
+
+#include <string>
+#include <string_view>
+
+#include "convert/placemark.h"
+#include "textfile/text_files.h"
+
+namespace dosemap {
+
+// Sounds the end of a run. Abstract so the window beeps, the command line stays quiet and tests
+// count.
+class Beeper {
+ public:
+  virtual ~Beeper() = default;
+  virtual void Beep() = 0;
+};
+
+enum class RunFailure {
+  kNone,                // the run read the log to its end
+  kLogNotOpened,        // the survey log is missing or can't be read
+  kLogTooShort,         // less than a header and one complete record
+  kOutputNotCreated,    // the KML file can't be created
+  kRecordUnreadable,    // a field of a record can't be read (number out of range, too long)
+  kYellowThreshold,     // the yellow threshold text is not a number when needed
+  kRedThreshold,        // the red threshold text is not a number when needed
+  kCountRateNotNumber,  // a count rate is a text that is not a number
+  kWriteFailed,         // the KML file can't be written or closed
+};
+
+// How a run ended. For a failure: the file concerned, the data record (1 = the first after the
+// header; 0 when none) and one line of English naming all three and the cause.
+struct RunOutcome {
+  RunFailure failure = RunFailure::kNone;
+  std::string file;
+  long record = 0;
+  std::string message;
+
+  bool reached_end_of_log() const { return failure == RunFailure::kNone; }
+};
+
+// Converts "<csv_base_name>.csv" into "<kml_base_name>.kml" in the files' directory: the header
+// from the first record, a placemark for each further one, then FinishRun (footer, output
+// closed, log closed, one beep) however the run ended. A run that fails before its output is
+// open creates or changes no KML file. Never throws a FileError or NumberError.
+RunOutcome ConversionRun(TextFiles& files, std::string_view csv_base_name,
+                         std::string_view kml_base_name, const ThresholdSource& thresholds,
+                         Beeper& beeper);
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_CONVERT_CONVERSION_RUN_H_

@@ -1,0 +1,124 @@
+#include "convert/placemark.h"
+
+#include "textfile/number_text.h"
+
+namespace dosemap {
+namespace {
+
+constexpr std::string_view kDoseClassLines[] = {
+    " <color>a000ff00</color> <scale>0.8</scale>",
+    " <color>a000ff00</color> <scale>1</scale>",
+    " <color>a000ffff</color> <scale>1.2</scale>",
+    " <color>f0000fff</color> <scale>1.5</scale>",
+    " <color>f0000fff</color> <scale>2</scale>",
+};
+
+constexpr double kGreenBelow = 0.07;
+constexpr double kLargeRedFrom = 0.5;
+constexpr double kDescriptionFrom = 0.1;
+
+double ThresholdNumber(const std::string& text, bool red) {
+  try {
+    return NumberOf(text);
+  } catch (const NumberError& error) {
+    throw ThresholdError(red, std::string(red ? "red" : "yellow") + " threshold " + error.what());
+  }
+}
+
+// Each "]]>" of the text split across two CDATA sections, so the text can't end the section.
+std::string CdataSafe(std::string_view text) {
+  std::string safe;
+  std::size_t from = 0;
+  for (std::size_t at; (at = text.find("]]>", from)) != std::string_view::npos; from = at + 3) {
+    safe.append(text.substr(from, at - from)).append("]]]]><![CDATA[>");
+  }
+  return safe.append(text.substr(from));
+}
+
+}  // namespace
+
+bool InExclusionBox(double latitude, double longitude) {
+  return latitude >= 35.346 && latitude <= 35.3465 && longitude >= 139.4875 &&
+         longitude <= 139.488;
+}
+
+DoseClass SelectDoseClass(double dose_rate, const ThresholdSource& thresholds) {
+  if (dose_rate < kGreenBelow) return DoseClass::k1;
+  if (dose_rate < ThresholdNumber(thresholds.YellowThresholdText(), false)) return DoseClass::k2;
+  if (dose_rate < ThresholdNumber(thresholds.RedThresholdText(), true)) return DoseClass::k3;
+  return dose_rate < kLargeRedFrom ? DoseClass::k4 : DoseClass::k5;
+}
+
+std::string_view DoseClassLine(DoseClass dose_class) {
+  return kDoseClassLines[static_cast<int>(dose_class) - 1];
+}
+
+void WriteDoseClassLine(TextFiles& files, double dose_rate, const ThresholdSource& thresholds) {
+  files.PrintItems(kKmlFileNumber, {DoseClassLine(SelectDoseClass(dose_rate, thresholds))});
+}
+
+std::string DoseText(double dose_rate) {
+  const std::string number = NumberText(dose_rate);
+  // Decided on the written digits, not on the double: a dose just below 1 that rounds to 1 in 15
+  // digits is shown "1", not "010".
+  if (number.size() < 2 || number[1] != '.') return number.substr(1, 6);
+  return "0" + (number + "0").substr(1, 3);
+}
+
+std::string CountText(const Variant& count_rate) { return NumberText(NumberOfVariant(count_rate)).substr(1, 10); }
+
+void WriteDescription(TextFiles& files, const SurveyRecord& record) {
+  const int f = kKmlFileNumber;
+  files.PrintItems(f, {"<name>", record.DoseRate, "</name>\r\n"
+                       "   <description>\r\n"
+                       "   <![CDATA["});
+  // The heading is two statements: a count that is no number fails with the line still open.
+  files.PrintItems(f, {"     <h1>", CdataSafe(record.Timestamp), "-", DoseText(record.DoseRate), "("},
+                   LineEnd::kContinue);
+  files.PrintItems(f, {CountText(record.CountRate), "cpm)", "</h1>"});
+  files.PrintItems(f, {"     <p><font color=\"; red; \">Text is <i>more readable</i> and\r\n"
+                       "   <b>easier to write</b> when you can avoid using entity\r\n"
+                       "references.</font></p>\r\n"
+                       "]]>\r\n"
+                       "   </description>"});
+}
+
+void WritePlacemark(TextFiles& files, const SurveyRecord& record,
+                    const ThresholdSource& thresholds) {
+  if (InExclusionBox(record.Latitude, record.Longitude)) return;
+  const int f = kKmlFileNumber;
+  files.PrintItems(f, {" <Placemark>"});
+  // Selected once: nothing it depends on changes within a placemark, and a threshold that is no
+  // number must stop the run right after the line above.
+  const std::string_view class_line = DoseClassLine(SelectDoseClass(record.DoseRate, thresholds));
+  const NumberItemText dose(record.DoseRate);
+  const NumberItemText longitude(record.Longitude);
+  const NumberItemText latitude(record.Latitude);
+  // Fixed lines are joined into one item each; the bytes are those of one statement per line.
+  files.PrintItems(f, {class_line, "\r\n"
+                       "   <name>", dose.item(), "</name>\r\n",
+                       class_line, "\r\n"
+                       " <visibility>1</visibility>\r\n"
+                       " <LookAt>\r\n"
+                       " <longitude>", longitude.item(), "</longitude>  <latitude>", latitude.item(),
+                       "</latitude>\r\n"
+                       " <range>1000</range>  <tilt>VORP</tilt>  <heading>0</heading>\r\n"
+                       " </LookAt>\r\n"
+                       " <Style>\r\n"
+                       " <IconStyle>\r\n",
+                       class_line, "\r\n"
+                       " <Icon><href>", kIconAddress, "</href></Icon>\r\n"
+                       " </IconStyle>\r\n"
+                       " <LabelStyle> ", class_line, "\r\n"
+                       "</LabelStyle>\r\n"
+                       "   </Style>"});
+  if (record.DoseRate >= kDescriptionFrom) WriteDescription(files, record);
+  files.PrintItems(f, {"  <Point>\r\n"
+                       "  <altitudeMode>relativeToGround</altitudeMode>\r\n"
+                       "     <coordinates>", longitude.item(), ",", latitude.item(), ",",
+                       record.Altitude, "</coordinates>\r\n"
+                       "   </Point>\r\n"
+                       " </Placemark>"});
+}
+
+}  // namespace dosemap

@@ -1,0 +1,168 @@
+#include "textfile/number_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "textfile/file_error.h"
+
+namespace dosemap {
+namespace {
+
+constexpr int kSignificantDigits = 15;
+constexpr int kPlainExponentMin = -4;  // 0.0001 is still written plainly
+constexpr int kPlainExponentMax = 14;  // 15 digits before the point at most
+
+// Splits the scientific text "d.ddde+XX" of to_chars into its digits without trailing zeros
+// and the decimal exponent of the first digit.
+int SplitScientific(const char* text, const char* end, char* digits, int* exponent) {
+  int count = 0;
+  const char* p = text;
+  for (; p != end && *p != 'e'; ++p) {
+    if (*p != '.') digits[count++] = *p;
+  }
+  int exp = 0;
+  std::from_chars(p + 1 + (p[1] == '+'), end, exp);
+  *exponent = exp;
+  while (count > 1 && digits[count - 1] == '0') --count;
+  return count;
+}
+
+// The magnitude's significant digits rounded to 15, exactly. The shortest text that reads back
+// as m is used when it has at most 15 digits: m then lies within half an ulp of it, which is far
+// inside half a unit of the 15th digit, so rounding m to 15 digits gives the same digits.
+// Otherwise the slower fixed-precision conversion rounds m itself.
+int SignificantDigits(double m, char* digits, int* exponent) {
+  char text[40];
+  auto [end, ec] = std::to_chars(text, text + sizeof text, m, std::chars_format::scientific);
+  int count = SplitScientific(text, end, digits, exponent);
+  if (count <= kSignificantDigits) return count;
+  auto [end15, ec15] = std::to_chars(text, text + sizeof text, m, std::chars_format::scientific,
+                                     kSignificantDigits - 1);
+  return SplitScientific(text, end15, digits, exponent);
+}
+
+}  // namespace
+
+std::size_t FormatNumberText(double x, char* out) {
+  char* p = out;
+  *p++ = std::signbit(x) && x != 0 && !std::isnan(x) ? '-' : ' ';
+  if (std::isnan(x)) {
+    std::memcpy(p, "nan", 3);
+    return 4;
+  }
+  if (std::isinf(x)) {
+    std::memcpy(p, "inf", 3);
+    return 4;
+  }
+  if (x == 0) {
+    *p++ = '0';
+    return p - out;
+  }
+  char digits[24];
+  int exponent = 0;
+  const int count = SignificantDigits(std::fabs(x), digits, &exponent);
+  if (exponent < kPlainExponentMin || exponent > kPlainExponentMax) {
+    *p++ = digits[0];
+    if (count > 1) {
+      *p++ = '.';
+      std::memcpy(p, digits + 1, count - 1);
+      p += count - 1;
+    }
+    *p++ = 'E';
+    *p++ = exponent < 0 ? '-' : '+';
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    if (magnitude < 10) *p++ = '0';
+    p = std::to_chars(p, out + kNumberTextMax, magnitude).ptr;
+    return p - out;
+  }
+  if (exponent < 0) {
+    *p++ = '.';
+    for (int i = -1; i > exponent; --i) *p++ = '0';
+    std::memcpy(p, digits, count);
+    return p + count - out;
+  }
+  const int whole = exponent + 1;
+  if (count <= whole) {
+    std::memcpy(p, digits, count);
+    std::memset(p + count, '0', whole - count);
+    return p + whole - out;
+  }
+  std::memcpy(p, digits, whole);
+  p += whole;
+  *p++ = '.';
+  std::memcpy(p, digits + whole, count - whole);
+  return p + (count - whole) - out;
+}
+
+std::string NumberText(double x) {
+  char buffer[kNumberTextMax];
+  return std::string(buffer, FormatNumberText(x, buffer));
+}
+
+ParsedNumber ParseNumber(std::string_view text) {
+  std::size_t begin = 0, end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  const char* s = text.data();
+  std::size_t i = begin;
+  bool negative = false;
+  if (i < end && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  const std::size_t mantissa = i;
+  // Decimal order of the leading nonzero digit, to tell underflow from overflow.
+  long order = 0;
+  bool nonzero = false;
+  std::size_t int_digits = 0, frac_digits = 0;
+  for (; i < end && s[i] >= '0' && s[i] <= '9'; ++i, ++int_digits) {
+    if (nonzero) {
+      ++order;
+    } else if (s[i] != '0') {
+      nonzero = true;
+    }
+  }
+  if (i < end && s[i] == '.') {
+    for (++i; i < end && s[i] >= '0' && s[i] <= '9'; ++i, ++frac_digits) {
+      if (!nonzero) {
+        --order;
+        nonzero = s[i] != '0';
+      }
+    }
+  }
+  if (int_digits == 0 && frac_digits == 0) return {};
+  long exponent = 0;
+  if (i < end && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    const bool negative_exponent = i < end && s[i] == '-';
+    if (i < end && (s[i] == '+' || s[i] == '-')) ++i;
+    const std::size_t exponent_digits = i;
+    for (; i < end && s[i] >= '0' && s[i] <= '9'; ++i) {
+      if (exponent < 100000000) exponent = exponent * 10 + (s[i] - '0');
+    }
+    if (i == exponent_digits) return {};
+    if (negative_exponent) exponent = -exponent;
+  }
+  if (i != end) return {};
+
+  ParsedNumber result{NumberStatus::kNumber, 0};
+  if (nonzero) {
+    auto [ptr, ec] = std::from_chars(s + mantissa, s + end, result.value);
+    if (ec == std::errc::result_out_of_range) {
+      if (order + exponent > 0) return {NumberStatus::kOverflow, 0};
+      result.value = 0;  // too small for a double: the nearest double is zero
+    } else if (ec != std::errc() || ptr != s + end) {
+      return {};
+    }
+  }
+  if (negative) result.value = -result.value;
+  return result;
+}
+
+double NumberOf(std::string_view text) {
+  const ParsedNumber parsed = ParseNumber(text);
+  if (parsed.status == NumberStatus::kNumber) return parsed.value;
+  throw NumberError("\"" + std::string(text) + "\" is " +
+                    (parsed.status == NumberStatus::kOverflow ? "a number out of range"
+                                                              : "not a number"));
+}
+
+}  // namespace dosemap

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "textfile/file_error.h"
 
@@ -34,9 +35,12 @@ int SplitScientific(const char* text, const char* end, char* digits, int* expone
 // Otherwise the slower fixed-precision conversion rounds m itself.
 int SignificantDigits(double m, char* digits, int* exponent) {
   char text[40];
-  auto [end, ec] = std::to_chars(text, text + sizeof text, m, std::chars_format::scientific);
-  int count = SplitScientific(text, end, digits, exponent);
-  if (count <= kSignificantDigits) return count;
+  // Subnormals are excluded: their ulp is relatively larger than half a unit of the 15th digit.
+  if (m >= std::numeric_limits<double>::min()) {
+    auto [end, ec] = std::to_chars(text, text + sizeof text, m, std::chars_format::scientific);
+    const int count = SplitScientific(text, end, digits, exponent);
+    if (count <= kSignificantDigits) return count;
+  }
   auto [end15, ec15] = std::to_chars(text, text + sizeof text, m, std::chars_format::scientific,
                                      kSignificantDigits - 1);
   return SplitScientific(text, end15, digits, exponent);

@@ -119,7 +119,6 @@ class TextFiles::InputFile {
         if (buffer_[i] != ',') TakeLineEnd(buffer_[i]);
         return scratch_;
       }
-      pos_ = end_;
     }
   }
 
@@ -197,6 +196,10 @@ class TextFiles::OutputFile {
 
   void Close() {
     try {
+      // A replacement that lost a write must not replace anything.
+      if (failed_ && !temp_.empty()) {
+        throw FileError(FileErrorKind::kWriteFailed, name_ + ": an earlier write failed");
+      }
       Flush();
       if (!temp_.empty() && ::fsync(fd_) != 0) Fail("cannot write");
     } catch (const FileError&) {
@@ -239,6 +242,7 @@ class TextFiles::OutputFile {
       const ssize_t n = ::write(fd_, data, size);
       if (n < 0) {
         if (errno == EINTR) continue;
+        failed_ = true;
         Fail("cannot write");
       }
       data += n;
@@ -252,6 +256,7 @@ class TextFiles::OutputFile {
   std::filesystem::path target_;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
+  bool failed_ = false;
 };
 
 struct TextFiles::Slot {

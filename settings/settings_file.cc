@@ -1,0 +1,140 @@
+#include "settings/settings_file.h"
+
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+#include "textfile/number_text.h"
+
+namespace dosemap {
+namespace {
+
+constexpr const char* kDefaultLine = "DATA_0,DATA_0,11,19,,,,,,,,,,,,,,,,,";
+constexpr const char* kDefaultName = "DATA_0";
+constexpr std::int32_t kDefaultYellow = 11;
+constexpr std::int32_t kDefaultRed = 19;
+
+struct StoredSettings {
+  std::string first_name;
+  std::string second_name;
+  std::int32_t yellow = kDefaultYellow;
+  std::int32_t red = kDefaultRed;
+};
+
+void CloseQuietly(TextFiles& files) {
+  try {
+    files.CloseFile(kSettingsFileNumber);
+  } catch (const FileError&) {
+    // An earlier save that could not be finished; its old file stays, which is all we want.
+  }
+}
+
+StoredSettings ReadSettingsFile(TextFiles& files) {
+  StoredSettings stored;
+  files.CloseFile(kSettingsFileNumber);
+  files.OpenForInput(kSettingsFileNumber, kSettingsFileName);
+  files.InputFields(kSettingsFileNumber, {stored.first_name});
+  files.InputFields(kSettingsFileNumber, {stored.second_name});
+  files.InputFields(kSettingsFileNumber, {stored.yellow});
+  files.InputFields(kSettingsFileNumber, {stored.red});
+  return stored;
+}
+
+void WriteDefaultLine(TextFiles& files) {
+  files.CloseFile(kSettingsFileNumber);
+  files.OpenForOutput(kSettingsFileNumber, kSettingsFileName);
+  files.PrintItems(kSettingsFileNumber, {kDefaultLine});
+  files.CloseFile(kSettingsFileNumber);
+}
+
+// Reads the file, falling back once to the default line. Empty when neither can be read.
+std::optional<StoredSettings> ReadWithFallback(TextFiles& files) {
+  try {
+    return ReadSettingsFile(files);
+  } catch (const FileError&) {
+  }
+  try {
+    WriteDefaultLine(files);
+    return ReadSettingsFile(files);
+  } catch (const FileError&) {
+    CloseQuietly(files);
+    return std::nullopt;
+  }
+}
+
+// Whether a threshold box's text can be saved: the hundredths field, and whether it would load
+// back as a 32-bit integer. A field that can't loses every setting at the next start.
+SaveResult ThresholdField(const std::string& box_text, std::string& field) {
+  const ParsedNumber threshold = ParseNumber(box_text);
+  if (threshold.status != NumberStatus::kNumber) return SaveResult::kKeptThresholdNotNumber;
+  const double hundredths = 100 * threshold.value;
+  if (!std::isfinite(hundredths)) return SaveResult::kKeptThresholdOutOfRange;
+  field = NumberText(hundredths);
+  const double loaded = std::nearbyint(ParseNumber(field).value);
+  if (!(loaded >= -2147483648.0 && loaded <= 2147483647.0)) {
+    return SaveResult::kKeptThresholdOutOfRange;
+  }
+  return SaveResult::kSaved;
+}
+
+// A name that the input rules would split or trim goes between double quotes.
+std::string NameField(const std::string& name) {
+  const bool needs_quotes =
+      name.find_first_of(",\r\n") != std::string::npos ||
+      (!name.empty() && (IsBlank(name.front()) || IsBlank(name.back())));
+  return needs_quotes ? "\"" + name + "\"" : name;
+}
+
+}  // namespace
+
+std::string PlainNumberText(std::int32_t hundredths) {
+  const long long magnitude = hundredths < 0 ? -static_cast<long long>(hundredths) : hundredths;
+  char text[24];
+  char* end = text;
+  if (hundredths < 0) *end++ = '-';
+  end = std::to_chars(end, text + sizeof text, magnitude / 100).ptr;
+  const int cents = static_cast<int>(magnitude % 100);
+  if (cents != 0) {
+    *end++ = '.';
+    *end++ = static_cast<char>('0' + cents / 10);
+    if (cents % 10 != 0) *end++ = static_cast<char>('0' + cents % 10);
+  }
+  return std::string(text, end);
+}
+
+void LoadSettings(TextFiles& files, SettingsBoxes& boxes) {
+  StoredSettings stored{kDefaultName, kDefaultName, kDefaultYellow, kDefaultRed};
+  if (std::optional<StoredSettings> read = ReadWithFallback(files)) stored = *read;
+  // All four fields are read before the first set: each set may save, which closes the input.
+  boxes.SetBoxText(Box::kText1, stored.first_name);
+  boxes.SetBoxText(Box::kText2, stored.second_name);
+  boxes.SetBoxText(Box::kText3, PlainNumberText(stored.yellow));
+  boxes.SetBoxText(Box::kText5, PlainNumberText(stored.red));
+  CloseQuietly(files);
+}
+
+SaveResult SaveSettings(TextFiles& files, const SettingsBoxes& boxes) {
+  CloseQuietly(files);
+  std::string yellow, red;
+  if (SaveResult kept = ThresholdField(boxes.BoxText(Box::kText3), yellow); kept != SaveResult::kSaved) {
+    return kept;
+  }
+  if (SaveResult kept = ThresholdField(boxes.BoxText(Box::kText5), red); kept != SaveResult::kSaved) {
+    return kept;
+  }
+  const std::string first = NameField(boxes.BoxText(Box::kText1));
+  const std::string second = NameField(boxes.BoxText(Box::kText2));
+  files.OpenForReplace(kSettingsFileNumber, kSettingsFileName);
+  try {
+    files.PrintItems(kSettingsFileNumber, {first, ",", second, ",", yellow, ",", red, ","},
+                     LineEnd::kContinue);
+    for (int i = 0; i < 11; ++i) files.PrintItems(kSettingsFileNumber, {"   ,"}, LineEnd::kContinue);
+    files.CloseFile(kSettingsFileNumber);
+  } catch (const FileError&) {
+    CloseQuietly(files);
+    throw;
+  }
+  return SaveResult::kSaved;
+}
+
+}  // namespace dosemap

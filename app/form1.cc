@@ -1,0 +1,198 @@
+#include "app/form1.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QMessageBox>
+#include <QPalette>
+
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+
+// "ＭＳ Ｐゴシック" where it is installed, else the proportional IPA Gothic that looks alike.
+QFont GothicFont(int points) {
+  QFont font;
+  font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                    QStringLiteral("IPAPGothic")});
+  font.setPointSize(points);
+  return font;
+}
+
+enum class FontKind { kWindowDefault, k12, k18 };
+
+struct Placement {
+  QWidget* widget;
+  int left, top, width, height;  // twips
+  FontKind font;
+};
+
+QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+}  // namespace
+
+Form1::Form1(dosemap::TextFiles& files, dosemap::Beeper& beeper, QWidget* parent)
+    : QWidget(parent), files_(files), beeper_(beeper) {
+  CreateControls();
+  ApplyLayout();
+  WireEvents();
+  // The load event: the boxes get the stored settings before the window is first shown.
+  dosemap::LoadSettings(files_, *this);
+}
+
+void Form1::CreateControls() {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("CSVからＫＭＬ"));
+  const auto box = [this](const char* name, const char* text) {
+    auto* edit = new QLineEdit(QString::fromUtf8(text), this);
+    edit->setObjectName(QString::fromUtf8(name));
+    return edit;
+  };
+  const auto label = [this](const char* name, const char* caption) {
+    auto* text = new QLabel(QString::fromUtf8(caption), this);
+    text->setObjectName(QString::fromUtf8(name));
+    text->setAlignment(Qt::AlignLeft | Qt::AlignTop);  // drawn from the top edge, clipped below
+    return text;
+  };
+  Text1 = box("Text1", "Text1");
+  Label1 = label("Label1", ".CSV");
+  Label2 = label("Label2", "→");
+  Text2 = box("Text2", "Text2");
+  Label3 = label("Label3", "ｋｍｌ");
+  Label4 = label("Label4", "色分け");
+  Text3 = box("Text3", "0.19");
+  Label5[0] = label("Label5", "μＳｖ/ｈ");
+  Label5[0]->setProperty("index", 0);
+  MakeKmlButton = new QPushButton(QStringLiteral("ＫＭＬファイル作成"), this);
+  MakeKmlButton->setObjectName(QStringLiteral("KMLファイル作成"));
+  // Return and Enter click the focused button, as users expect right after start; it is not
+  // the window's default button.
+  MakeKmlButton->setAutoDefault(true);
+  Text5 = box("Text5", "0.19");
+  Label5[1] = label("Label5", "μＳｖ/ｈ");
+  Label5[1]->setProperty("index", 1);
+
+  const auto colour_text = [](QLineEdit* edit, QColor colour) {
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Text, colour);
+    edit->setPalette(palette);
+  };
+  colour_text(Text3, QColor(0, 192, 0));
+  colour_text(Text5, QColor(255, 0, 0));
+}
+
+void Form1::ApplyLayout() {
+  const Placement table[] = {
+      {Text1, 120, 120, 3375, 375, FontKind::k12},
+      {Label1, 3480, 240, 495, 255, FontKind::kWindowDefault},
+      {Label2, 3960, 120, 735, 255, FontKind::k18},
+      {Text2, 4560, 120, 3135, 375, FontKind::k12},
+      {Label3, 7800, 240, 855, 255, FontKind::k12},
+      {Label4, 240, 840, 735, 255, FontKind::kWindowDefault},
+      {Text3, 1560, 720, 975, 495, FontKind::k18},
+      {Label5[0], 2640, 960, 1095, 255, FontKind::kWindowDefault},
+      {MakeKmlButton, 6240, 720, 1935, 495, FontKind::kWindowDefault},
+      {Text5, 1560, 1320, 975, 495, FontKind::k18},
+      {Label5[1], 2640, 1560, 1095, 255, FontKind::kWindowDefault},
+  };
+  for (const Placement& p : table) {
+    p.widget->setGeometry(p.left / kTwipsPerPixel, p.top / kTwipsPerPixel,
+                          p.width / kTwipsPerPixel, p.height / kTwipsPerPixel);
+    if (p.font != FontKind::kWindowDefault) p.widget->setFont(GothicFont(p.font == FontKind::k12 ? 12 : 18));
+  }
+  setFixedSize(8970 / kTwipsPerPixel, 1905 / kTwipsPerPixel);
+
+  setTabOrder(MakeKmlButton, Text1);
+  setTabOrder(Text1, Text2);
+  setTabOrder(Text2, Text3);
+  setTabOrder(Text3, Text5);
+  MakeKmlButton->setFocus();
+}
+
+void Form1::WireEvents() {
+  for (QLineEdit* edit : {Text1, Text2, Text3, Text5}) {
+    connect(edit, &QLineEdit::textChanged, this, &Form1::SaveSettingsOnChange);
+  }
+  connect(MakeKmlButton, &QPushButton::clicked, this, &Form1::MakeKmlButtonClick);
+}
+
+QLineEdit* Form1::BoxOf(dosemap::Box box) const {
+  switch (box) {
+    case dosemap::Box::kText1:
+      return Text1;
+    case dosemap::Box::kText2:
+      return Text2;
+    case dosemap::Box::kText3:
+      return Text3;
+    case dosemap::Box::kText5:
+      return Text5;
+  }
+  return Text1;
+}
+
+std::string Form1::BoxText(dosemap::Box box) const { return BoxOf(box)->text().toStdString(); }
+
+void Form1::SetBoxText(dosemap::Box box, const std::string& text) {
+  const QString value = Utf8(text);
+  if (BoxOf(box)->text() != value) BoxOf(box)->setText(value);  // textChanged saves at once
+}
+
+void Form1::SaveSettingsOnChange() {
+  try {
+    dosemap::SaveSettings(files_, *this);
+  } catch (const dosemap::FileError&) {
+    // The old SETT.TXT stays whole; the next change tries again. The window shows no message.
+  }
+}
+
+void Form1::MakeKmlButtonClick() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  // Let the cursor reach the screen; user input waits until the run is over, so the texts read
+  // here stay what the run uses.
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  const dosemap::FixedThresholds thresholds(BoxText(dosemap::Box::kText3),
+                                            BoxText(dosemap::Box::kText5));
+  const dosemap::RunOutcome outcome =
+      dosemap::ConversionRun(files_, BoxText(dosemap::Box::kText1),
+                             BoxText(dosemap::Box::kText2), thresholds, beeper_);
+  QApplication::restoreOverrideCursor();
+  if (!outcome.reached_end_of_log()) ShowRunFailure(outcome);
+}
+
+void Form1::ShowRunFailure(const dosemap::RunOutcome& outcome) {
+  using dosemap::RunFailure;
+  const QString file = Utf8(outcome.file);
+  const QString record = QString::number(outcome.record);
+  QString what;
+  switch (outcome.failure) {
+    case RunFailure::kNone:
+      return;
+    case RunFailure::kLogNotOpened:
+      what = QStringLiteral("調査ログ %1 を開けませんでした。").arg(file);
+      break;
+    case RunFailure::kLogTooShort:
+      what = QStringLiteral("調査ログ %1 に見出しと完全な記録が1件以上ありません。").arg(file);
+      break;
+    case RunFailure::kOutputNotCreated:
+      what = QStringLiteral("ＫＭＬファイル %1 を作成できませんでした。").arg(file);
+      break;
+    case RunFailure::kRecordUnreadable:
+      what = QStringLiteral("調査ログ %1 の記録 %2 を読めませんでした。").arg(file, record);
+      break;
+    case RunFailure::kYellowThreshold:
+      what = QStringLiteral("黄色のしきい値が数値ではありません。記録 %2 で変換を止めました（%1）。")
+                 .arg(file, record);
+      break;
+    case RunFailure::kRedThreshold:
+      what = QStringLiteral("赤のしきい値が数値ではありません。記録 %2 で変換を止めました（%1）。")
+                 .arg(file, record);
+      break;
+    case RunFailure::kCountRateNotNumber:
+      what = QStringLiteral("調査ログ %1 の記録 %2 のカウント率（cpm）が数値ではありません。")
+                 .arg(file, record);
+      break;
+    case RunFailure::kWriteFailed:
+      what = QStringLiteral("ＫＭＬファイル %1 に書き込めませんでした。").arg(file);
+      break;
+  }
+  QMessageBox::warning(this, windowTitle(), what + QStringLiteral("\n\n") + Utf8(outcome.message));
+}

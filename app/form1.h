@@ -1,0 +1,52 @@
+#ifndef DOSEMAP_APP_FORM1_H_
+#define DOSEMAP_APP_FORM1_H_
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <string>
+
+#include "convert/conversion_run.h"
+#include "settings/settings_file.h"
+#include "textfile/text_files.h"
+
+// The program's one window: four boxes that hold the settings, a button that converts the survey
+// log, and their labels. The boxes are the only live copy of the settings; every change of one
+// is saved at once. files and beeper must outlive the window.
+class Form1 : public QWidget, public dosemap::SettingsBoxes {
+  Q_OBJECT
+
+ public:
+  Form1(dosemap::TextFiles& files, dosemap::Beeper& beeper, QWidget* parent = nullptr);
+
+  std::string BoxText(dosemap::Box box) const override;
+  void SetBoxText(dosemap::Box box, const std::string& text) override;
+
+ private slots:
+  void SaveSettingsOnChange();
+  void MakeKmlButtonClick();
+
+ private:
+  void CreateControls();
+  void ApplyLayout();
+  void WireEvents();
+  QLineEdit* BoxOf(dosemap::Box box) const;
+  void ShowRunFailure(const dosemap::RunOutcome& outcome);
+
+  dosemap::TextFiles& files_;
+  dosemap::Beeper& beeper_;
+
+  QLineEdit* Text1;
+  QLineEdit* Text2;
+  QLineEdit* Text3;
+  QLineEdit* Text5;
+  QPushButton* MakeKmlButton;
+  QLabel* Label1;
+  QLabel* Label2;
+  QLabel* Label3;
+  QLabel* Label4;
+  QLabel* Label5[2];
+};
+
+#endif  // DOSEMAP_APP_FORM1_H_

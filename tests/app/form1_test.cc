@@ -1,0 +1,216 @@
+#include "app/form1.h"
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QMessageBox>
+#include <QTimer>
+#include <QtTest>
+
+#include <filesystem>
+
+#include "tests/temp_dir.h"
+
+namespace {
+
+using dosemap::testing::TempDir;
+
+class CountingBeeper : public dosemap::Beeper {
+ public:
+  void Beep() override { ++beeps; }
+  int beeps = 0;
+};
+
+std::string Saved(const std::string& first, const std::string& second, const std::string& yellow,
+                  const std::string& red) {
+  std::string line = first + "," + second + "," + yellow + "," + red + ",";
+  for (int i = 0; i < 11; ++i) line += "   ,";
+  return line;
+}
+
+constexpr const char* kLog =
+    "Time,Aux,CPM,uSv/h,Lat,Lon,Alt\r\n"
+    "2012/07/12 09:29:00,x,100,0.05,35.25,139.5,5\r\n"
+    "2012/07/12 09:30:00,,123,0.15,35.5,139.5,10\r\n"
+    "2012/07/12 09:30:05,,12,0.04,35.6,139.6,10\r\n";
+
+class Form1Test : public QObject {
+  Q_OBJECT
+
+ private:
+  template <typename T>
+  T* Child(Form1& form, const char* name) {
+    T* child = form.findChild<T*>(QString::fromUtf8(name));
+    if (child == nullptr) qFatal("no child %s", name);
+    return child;
+  }
+
+  // Closes the next message box once it is open and keeps its text.
+  void CloseNextMessageBox(QString* text) {
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, [timer, text] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      *text = box->text();
+      box->accept();
+      timer->deleteLater();
+    });
+    timer->start(10);
+  }
+
+ private slots:
+  void LayoutFollowsTheTable() {
+    TempDir dir;
+    dosemap::TextFiles files(dir.path());
+    CountingBeeper beeper;
+    Form1 form(files, beeper);
+    QCOMPARE(form.windowTitle(), QStringLiteral("CSVからＫＭＬ"));
+    QCOMPARE(form.size(), QSize(598, 127));
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+    const struct {
+      const char* name;
+      QRect geometry;
+      int points;  // 0: the window's default font
+      const char* text;
+    } rows[] = {
+        {"Text1", {8, 8, 225, 25}, 12, "DATA_0"},
+        {"Label1", {232, 16, 33, 17}, 0, ".CSV"},
+        {"Label2", {264, 8, 49, 17}, 18, "→"},
+        {"Text2", {304, 8, 209, 25}, 12, "DATA_0"},
+        {"Label3", {520, 16, 57, 17}, 12, "ｋｍｌ"},
+        {"Label4", {16, 56, 49, 17}, 0, "色分け"},
+        {"Text3", {104, 48, 65, 33}, 18, "0.11"},
+        {"KMLファイル作成", {416, 48, 129, 33}, 0, "ＫＭＬファイル作成"},
+        {"Text5", {104, 88, 65, 33}, 18, "0.19"},
+    };
+    for (const auto& row : rows) {
+      QWidget* widget = Child<QWidget>(form, row.name);
+      QCOMPARE(widget->geometry(), row.geometry);
+      if (row.points != 0) {
+        QCOMPARE(widget->font().pointSize(), row.points);
+        QVERIFY(widget->font().families().contains(QStringLiteral("IPAPGothic")));
+      } else {
+        QCOMPARE(widget->font(), form.font());
+      }
+      const QString text = widget->property("text").toString();
+      QCOMPARE(text, QString::fromUtf8(row.text));
+    }
+    const QList<QLabel*> units = form.findChildren<QLabel*>(QStringLiteral("Label5"));
+    QCOMPARE(units.size(), 2);
+    QCOMPARE(units[0]->geometry(), QRect(176, 64, 73, 17));
+    QCOMPARE(units[1]->geometry(), QRect(176, 104, 73, 17));
+    QCOMPARE(Child<QLineEdit>(form, "Text3")->palette().color(QPalette::Text), QColor(0, 192, 0));
+    QCOMPARE(Child<QLineEdit>(form, "Text5")->palette().color(QPalette::Text), QColor(255, 0, 0));
+
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QWidget* button = Child<QWidget>(form, "KMLファイル作成");
+    QCOMPARE(QApplication::focusWidget(), button);
+    const char* order[] = {"Text1", "Text2", "Text3", "Text5", "KMLファイル作成"};
+    for (const char* name : order) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QCOMPARE(QApplication::focusWidget(), Child<QWidget>(form, name));
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), Child<QWidget>(form, "Text5"));
+    qInfo("12 pt family rendered: %s",
+          qPrintable(QFontInfo(Child<QWidget>(form, "Text1")->font()).family()));
+  }
+
+  void StartWithoutSettingsWritesTheDefaultsAndTypingSavesEachChange() {
+    TempDir dir;
+    dosemap::TextFiles files(dir.path());
+    CountingBeeper beeper;
+    Form1 form(files, beeper);
+    QCOMPARE(dir.Read("SETT.TXT"), Saved("DATA_0", "DATA_0", " 11", " 19"));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+
+    QLineEdit* text1 = Child<QLineEdit>(form, "Text1");
+    text1->setFocus();
+    text1->end(false);
+    QTest::keyClick(text1, Qt::Key_X);
+    QCOMPARE(dir.Read("SETT.TXT"), Saved("DATA_0x", "DATA_0", " 11", " 19"));
+    QTest::keyClick(text1, Qt::Key_Backspace);
+    QCOMPARE(dir.Read("SETT.TXT"), Saved("DATA_0", "DATA_0", " 11", " 19"));
+
+    QLineEdit* text3 = Child<QLineEdit>(form, "Text3");
+    text3->setFocus();
+    text3->selectAll();
+    const struct {
+      char key;
+      const char* field;
+    } keys[] = {{'0', " 0"}, {'.', " 0"}, {'2', " 20"}, {'5', " 25"}};
+    for (const auto& key : keys) {
+      QTest::keyClick(text3, key.key);
+      QCOMPARE(dir.Read("SETT.TXT"), Saved("DATA_0", "DATA_0", key.field, " 19"));
+    }
+    text3->selectAll();
+    QTest::keyClick(text3, Qt::Key_Delete);  // an empty box keeps the last good settings
+    QCOMPARE(dir.Read("SETT.TXT"), Saved("DATA_0", "DATA_0", " 25", " 19"));
+  }
+
+  void KeysAndClicksRunTheConversionWithOneBeepEach() {
+    TempDir dir;
+    dir.Write("DATA_0.csv", kLog);
+    dosemap::TextFiles files(dir.path());
+    CountingBeeper beeper;
+    Form1 form(files, beeper);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+
+    TempDir reference;
+    reference.Write("DATA_0.csv", kLog);
+    dosemap::TextFiles reference_files(reference.path());
+    CountingBeeper quiet;
+    dosemap::ConversionRun(reference_files, "DATA_0", "DATA_0",
+                           dosemap::FixedThresholds("0.11", "0.19"), quiet);
+    const std::string expected = reference.Read("DATA_0.kml");
+
+    QWidget* button = Child<QWidget>(form, "KMLファイル作成");
+    int runs = 0;
+    for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+      std::filesystem::remove(dir.path() / "DATA_0.kml");
+      QTest::keyClick(button, key);
+      QCOMPARE(beeper.beeps, ++runs);
+      QCOMPARE(dir.Read("DATA_0.kml"), expected);
+    }
+    std::filesystem::remove(dir.path() / "DATA_0.kml");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(beeper.beeps, ++runs);
+    QCOMPARE(dir.Read("DATA_0.kml"), expected);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+  }
+
+  void AFailedRunBeepsOnceThenWarnsOnce() {
+    TempDir dir;
+    dir.Write("DATA_0.csv", kLog);
+    dosemap::TextFiles files(dir.path());
+    CountingBeeper beeper;
+    Form1 form(files, beeper);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    Child<QLineEdit>(form, "Text3")->setText(QString());
+
+    QString warning;
+    CloseNextMessageBox(&warning);
+    QTest::mouseClick(Child<QWidget>(form, "KMLファイル作成"), Qt::LeftButton);
+    QCOMPARE(beeper.beeps, 1);
+    QVERIFY2(warning.contains(QStringLiteral("黄色のしきい値")), qPrintable(warning));
+    QVERIFY(warning.contains(QStringLiteral("DATA_0.csv")));
+    const std::string kml = dir.Read("DATA_0.kml");
+    const std::string tail = " <Placemark>\r\n</Folder>\r\n</Folder>\r\n </kml>\r\n";
+    QVERIFY(kml.size() > tail.size());
+    QCOMPARE(kml.substr(kml.size() - tail.size()), tail);
+
+    Child<QLineEdit>(form, "Text1")->setText(QStringLiteral("missing"));
+    CloseNextMessageBox(&warning);
+    QTest::mouseClick(Child<QWidget>(form, "KMLファイル作成"), Qt::LeftButton);
+    QCOMPARE(beeper.beeps, 2);
+    QVERIFY2(warning.contains(QStringLiteral("missing.csv")), qPrintable(warning));
+  }
+};
+
+}  // namespace
+
+QTEST_MAIN(Form1Test)
+#include "form1_test.moc"

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The real program under Xvfb, driven by xdotool as a user would: start it in a folder with a
+# survey log, press Space on the focused button, compare the KML with dosemap-convert's, type
+# into Text1, close the window, check SETT.TXT.
+set -u
+dosemap=$1
+convert=$2
+sample=$3
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "e2e: $tool is not installed"; exit 1; }
+done
+work=$(mktemp -d)
+app=""
+xvfb=""
+cleanup() {
+  [ -n "$app" ] && kill "$app" 2>/dev/null
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+# Waits up to 20 s for a command to succeed.
+wait_for() {
+  for _ in $(seq 200); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 800x300x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+if ! wait_for test -s "$work/display"; then
+  echo "SKIP: Xvfb could not start: $(cat "$work/xvfb.log")"
+  exit 0
+fi
+export DISPLAY=:$(cat "$work/display")
+
+mkdir "$work/app" "$work/reference"
+cp "$sample" "$work/app/DATA_0.csv"
+cp "$sample" "$work/reference/DATA_0.csv"
+(cd "$work/reference" && "$convert" DATA_0 DATA_0) || fail "dosemap-convert failed"
+
+(cd "$work/app" && exec "$dosemap" >"$work/app.log" 2>&1) &
+app=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name 'CSVからＫＭＬ' | head -n 1)
+[ -n "$window" ] || fail "the window did not appear: $(cat "$work/app.log")"
+xdotool windowfocus --sync "$window"
+sleep 0.5  # with no window manager, Qt takes the focus a moment after X gives it
+
+finished() { [ -f "$work/app/DATA_0.kml" ] && [ "$(tail -c 9 "$work/app/DATA_0.kml" | tr -d '\r\n')" = " </kml>" ]; }
+for _ in 1 2 3; do
+  xdotool key space
+  for _ in $(seq 50); do finished && break; sleep 0.1; done
+  finished && break
+done
+finished || fail "no finished DATA_0.kml after Space: $(cat "$work/app.log")"
+cmp "$work/app/DATA_0.kml" "$work/reference/DATA_0.kml" || fail "the window's KML differs from dosemap-convert's"
+
+# Tab from the button to Text1, then type at its end.
+xdotool key Tab End x
+saved_x() { grep -q '^DATA_0x,DATA_0, 11, 19,' "$work/app/SETT.TXT"; }
+wait_for saved_x || fail "SETT.TXT after typing: $(cat "$work/app/SETT.TXT")"
+
+# With no window manager there is nobody to deliver WM_DELETE_WINDOW: the window is destroyed and
+# the process, which runs nothing at close, is then ended.
+xdotool windowclose "$window" 2>/dev/null
+sleep 1
+kill "$app" 2>/dev/null
+wait "$app" 2>/dev/null
+app=""
+expected="DATA_0x,DATA_0, 11, 19,   ,   ,   ,   ,   ,   ,   ,   ,   ,   ,   ,"
+[ "$(cat "$work/app/SETT.TXT")" = "$expected" ] || fail "SETT.TXT after close: $(cat "$work/app/SETT.TXT")"
+echo "e2e: window converted the log byte for byte and saved the settings"

@@ -57,23 +57,26 @@ void WriteDoseClassLine(TextFiles& files, double dose_rate, const ThresholdSourc
   files.PrintItems(kKmlFileNumber, {DoseClassLine(SelectDoseClass(dose_rate, thresholds))});
 }
 
-std::string DoseText(double dose_rate) {
-  const std::string number = NumberText(dose_rate);
+namespace {
+
+std::string DoseTextOf(std::string_view number_text) {
+  const std::string number(number_text);
   // Decided on the written digits, not on the double: a dose just below 1 that rounds to 1 in 15
   // digits is shown "1", not "010".
   if (number.size() < 2 || number[1] != '.') return number.substr(1, 6);
-  return "0" + (number + "0").substr(1, 3);
+  std::string text = number + "0";
+  text[0] = '0';
+  return text.substr(0, 4);
 }
 
-std::string CountText(const Variant& count_rate) { return NumberText(NumberOfVariant(count_rate)).substr(1, 10); }
-
-void WriteDescription(TextFiles& files, const SurveyRecord& record) {
+// The description with the dose's number text formatted once for the name, heading and label.
+void WriteDescriptionOf(TextFiles& files, const SurveyRecord& record, const NumberItemText& dose) {
   const int f = kKmlFileNumber;
-  files.PrintItems(f, {"<name>", record.DoseRate, "</name>\r\n"
+  files.PrintItems(f, {"<name>", dose.item(), "</name>\r\n"
                        "   <description>\r\n"
                        "   <![CDATA["});
   // The heading is two statements: a count that is no number fails with the line still open.
-  files.PrintItems(f, {"     <h1>", CdataSafe(record.Timestamp), "-", DoseText(record.DoseRate), "("},
+  files.PrintItems(f, {"     <h1>", CdataSafe(record.Timestamp), "-", DoseTextOf(dose.number_text()), "("},
                    LineEnd::kContinue);
   files.PrintItems(f, {CountText(record.CountRate), "cpm)", "</h1>"});
   files.PrintItems(f, {"     <p><font color=\"; red; \">Text is <i>more readable</i> and\r\n"
@@ -81,6 +84,16 @@ void WriteDescription(TextFiles& files, const SurveyRecord& record) {
                        "references.</font></p>\r\n"
                        "]]>\r\n"
                        "   </description>"});
+}
+
+}  // namespace
+
+std::string DoseText(double dose_rate) { return DoseTextOf(NumberItemText(dose_rate).number_text()); }
+
+std::string CountText(const Variant& count_rate) { return NumberText(NumberOfVariant(count_rate)).substr(1, 10); }
+
+void WriteDescription(TextFiles& files, const SurveyRecord& record) {
+  WriteDescriptionOf(files, record, NumberItemText(record.DoseRate));
 }
 
 void WritePlacemark(TextFiles& files, const SurveyRecord& record,
@@ -112,7 +125,7 @@ void WritePlacemark(TextFiles& files, const SurveyRecord& record,
                        " <LabelStyle> ", class_line, "\r\n"
                        "</LabelStyle>\r\n"
                        "   </Style>"});
-  if (record.DoseRate >= kDescriptionFrom) WriteDescription(files, record);
+  if (record.DoseRate >= kDescriptionFrom) WriteDescriptionOf(files, record, dose);
   files.PrintItems(f, {"  <Point>\r\n"
                        "  <altitudeMode>relativeToGround</altitudeMode>\r\n"
                        "     <coordinates>", longitude.item(), ",", latitude.item(), ",",

@@ -2,7 +2,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "textfile/file_error.h"
@@ -46,6 +48,51 @@ int SignificantDigits(double m, char* digits, int* exponent) {
   return SplitScientific(text, end15, digits, exponent);
 }
 
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The fast path, taken by the numbers of survey logs: finds the fewest decimals k for which an
+// integer r below 1e15 gives r / 10^k == m. That division of two exact doubles is correctly
+// rounded, so the decimal r * 10^-k reads back as m; having at most 15 significant digits, it is
+// the only such decimal (15 digits always survive a trip through a double), hence m's 15-digit
+// rounding. Survey values have few decimals, so few tries; the rest take the slow path.
+bool ShortDecimal(double m, std::uint64_t* digits, int* decimals) {
+  for (int k = 0; k < static_cast<int>(std::size(kPowersOfTen)); ++k) {
+    const double scaled = m * kPowersOfTen[k];
+    if (scaled >= 1e15) return false;
+    const double rounded = std::nearbyint(scaled);
+    if (rounded / kPowersOfTen[k] == m) {
+      *digits = static_cast<std::uint64_t>(rounded);
+      *decimals = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Writes r * 10^-decimals in the plain form without a zero before the point.
+char* WritePlain(std::uint64_t r, int decimals, char* p) {
+  char digits[24];
+  const int count = static_cast<int>(std::to_chars(digits, digits + sizeof digits, r).ptr - digits);
+  const int whole = count - decimals;
+  int last = count;
+  while (last > whole && last > 0 && digits[last - 1] == '0') --last;
+  if (whole > 0) {
+    std::memcpy(p, digits, whole);
+    p += whole;
+    if (last == whole) return p;
+    *p++ = '.';
+    std::memcpy(p, digits + whole, last - whole);
+    return p + (last - whole);
+  }
+  *p++ = '.';
+  std::memset(p, '0', -whole);
+  p += -whole;
+  std::memcpy(p, digits, last);
+  return p + last;
+}
+
 }  // namespace
 
 std::size_t FormatNumberText(double x, char* out) {
@@ -63,9 +110,15 @@ std::size_t FormatNumberText(double x, char* out) {
     *p++ = '0';
     return p - out;
   }
+  const double m = std::fabs(x);
+  std::uint64_t short_digits = 0;
+  int decimals = 0;
+  if (m >= 1e-4 && m < 1e15 && ShortDecimal(m, &short_digits, &decimals)) {
+    return WritePlain(short_digits, decimals, p) - out;
+  }
   char digits[24];
   int exponent = 0;
-  const int count = SignificantDigits(std::fabs(x), digits, &exponent);
+  const int count = SignificantDigits(m, digits, &exponent);
   if (exponent < kPlainExponentMin || exponent > kPlainExponentMax) {
     *p++ = digits[0];
     if (count > 1) {
@@ -113,23 +166,26 @@ ParsedNumber ParseNumber(std::string_view text) {
   bool negative = false;
   if (i < end && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
   const std::size_t mantissa = i;
-  // Decimal order of the leading nonzero digit, to tell underflow from overflow.
+  // Decimal order of the leading nonzero digit, to tell underflow from overflow; and the first
+  // significant digits as an integer, for the exact fast path below.
   long order = 0;
   bool nonzero = false;
+  std::uint64_t significand = 0;
+  int significant_digits = 0;
+  const auto take = [&](char c) {
+    if (!nonzero && c == '0') return;
+    nonzero = true;
+    if (++significant_digits <= kSignificantDigits) significand = significand * 10 + (c - '0');
+  };
   std::size_t int_digits = 0, frac_digits = 0;
   for (; i < end && s[i] >= '0' && s[i] <= '9'; ++i, ++int_digits) {
-    if (nonzero) {
-      ++order;
-    } else if (s[i] != '0') {
-      nonzero = true;
-    }
+    if (nonzero) ++order;
+    take(s[i]);
   }
   if (i < end && s[i] == '.') {
     for (++i; i < end && s[i] >= '0' && s[i] <= '9'; ++i, ++frac_digits) {
-      if (!nonzero) {
-        --order;
-        nonzero = s[i] != '0';
-      }
+      if (!nonzero) --order;
+      take(s[i]);
     }
   }
   if (int_digits == 0 && frac_digits == 0) return {};
@@ -146,6 +202,15 @@ ParsedNumber ParseNumber(std::string_view text) {
     if (negative_exponent) exponent = -exponent;
   }
   if (i != end) return {};
+
+  // Up to 15 digits times a power of ten up to 1e22 are two exact doubles, and one multiplication
+  // or division of them is correctly rounded: the same double the full conversion gives.
+  const long scale = exponent - static_cast<long>(frac_digits);
+  if (significant_digits <= kSignificantDigits && scale >= -22 && scale <= 22) {
+    const double value = scale < 0 ? significand / kPowersOfTen[-scale]
+                                   : significand * kPowersOfTen[scale];
+    return {NumberStatus::kNumber, negative ? -value : value};
+  }
 
   ParsedNumber result{NumberStatus::kNumber, 0};
   if (nonzero) {

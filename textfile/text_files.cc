@@ -319,7 +319,9 @@ void TextFiles::OpenForReplace(int number, std::string_view name) {
     mode = old.st_mode & 07777;
   }
   std::filesystem::path temp = path;
-  temp += "." + std::to_string(::getpid()) + ".tmp";
+  temp += '.';
+  temp += std::to_string(::getpid());
+  temp += ".tmp";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) {
     throw FileError(FileErrorKind::kCannotOpen, std::string(name) + ": cannot create: " + SystemReason());

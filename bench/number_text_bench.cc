@@ -99,5 +99,3 @@ void BM_FromChars(benchmark::State& state) {
 BENCHMARK(BM_FromChars);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -1,5 +1,7 @@
 #include "convert/placemark.h"
 
+#include <array>
+
 #include "textfile/number_text.h"
 
 namespace dosemap {
@@ -96,35 +98,62 @@ void WriteDescription(TextFiles& files, const SurveyRecord& record) {
   WriteDescriptionOf(files, record, NumberItemText(record.DoseRate));
 }
 
+namespace {
+
+// The fixed text of a placemark around its numbers, one set per dose class, joined once so that
+// a placemark is a handful of items. The bytes are those of one statement per line.
+struct PlacemarkText {
+  std::string up_to_name;       // lines 1-2 and the start of line 3
+  std::string up_to_longitude;  // the end of line 3, lines 4-6, the start of line 7
+  std::string after_latitude;   // the end of line 7, lines 8-17
+};
+
+const PlacemarkText& PlacemarkTextOf(DoseClass dose_class) {
+  static const auto texts = [] {
+    std::array<PlacemarkText, 5> all;
+    for (int c = 0; c < 5; ++c) {
+      const std::string line(kDoseClassLines[c]);
+      all[c].up_to_name = " <Placemark>\r\n" + line + "\r\n   <name>";
+      all[c].up_to_longitude = "</name>\r\n" + line +
+                               "\r\n <visibility>1</visibility>\r\n"
+                               " <LookAt>\r\n"
+                               " <longitude>";
+      all[c].after_latitude = "</latitude>\r\n"
+                              " <range>1000</range>  <tilt>VORP</tilt>  <heading>0</heading>\r\n"
+                              " </LookAt>\r\n"
+                              " <Style>\r\n"
+                              " <IconStyle>\r\n" +
+                              line + "\r\n <Icon><href>" + kIconAddress +
+                              "</href></Icon>\r\n"
+                              " </IconStyle>\r\n"
+                              " <LabelStyle> " +
+                              line + "\r\n</LabelStyle>\r\n   </Style>";
+    }
+    return all;
+  }();
+  return texts[static_cast<int>(dose_class) - 1];
+}
+
+}  // namespace
+
 void WritePlacemark(TextFiles& files, const SurveyRecord& record,
                     const ThresholdSource& thresholds) {
   if (InExclusionBox(record.Latitude, record.Longitude)) return;
   const int f = kKmlFileNumber;
-  files.PrintItems(f, {" <Placemark>"});
-  // Selected once: nothing it depends on changes within a placemark, and a threshold that is no
-  // number must stop the run right after the line above.
-  const std::string_view class_line = DoseClassLine(SelectDoseClass(record.DoseRate, thresholds));
+  DoseClass dose_class;
+  try {
+    // Selected once: nothing it depends on changes within a placemark.
+    dose_class = SelectDoseClass(record.DoseRate, thresholds);
+  } catch (const ThresholdError&) {
+    files.PrintItems(f, {" <Placemark>"});  // a threshold that is no number stops the run here
+    throw;
+  }
+  const PlacemarkText& text = PlacemarkTextOf(dose_class);
   const NumberItemText dose(record.DoseRate);
   const NumberItemText longitude(record.Longitude);
   const NumberItemText latitude(record.Latitude);
-  // Fixed lines are joined into one item each; the bytes are those of one statement per line.
-  files.PrintItems(f, {class_line, "\r\n"
-                       "   <name>", dose.item(), "</name>\r\n",
-                       class_line, "\r\n"
-                       " <visibility>1</visibility>\r\n"
-                       " <LookAt>\r\n"
-                       " <longitude>", longitude.item(), "</longitude>  <latitude>", latitude.item(),
-                       "</latitude>\r\n"
-                       " <range>1000</range>  <tilt>VORP</tilt>  <heading>0</heading>\r\n"
-                       " </LookAt>\r\n"
-                       " <Style>\r\n"
-                       " <IconStyle>\r\n",
-                       class_line, "\r\n"
-                       " <Icon><href>", kIconAddress, "</href></Icon>\r\n"
-                       " </IconStyle>\r\n"
-                       " <LabelStyle> ", class_line, "\r\n"
-                       "</LabelStyle>\r\n"
-                       "   </Style>"});
+  files.PrintItems(f, {text.up_to_name, dose.item(), text.up_to_longitude, longitude.item(),
+                       "</longitude>  <latitude>", latitude.item(), text.after_latitude});
   if (record.DoseRate >= kDescriptionFrom) WriteDescriptionOf(files, record, dose);
   files.PrintItems(f, {"  <Point>\r\n"
                        "  <altitudeMode>relativeToGround</altitudeMode>\r\n"

@@ -65,20 +65,38 @@ double RoundedTo15(double x) {
 TEST(NumberText, ReadsBackAsTheFifteenDigitNumberForRandomDoubles) {
   std::mt19937_64 random(20261208);
   std::uniform_real_distribution<double> coordinate(-180, 180);
-  for (int i = 0; i < 2000000; ++i) {
+  for (int i = 0; i < 3000000; ++i) {
     double x;
-    if (i % 2 == 0) {
+    if (i % 3 == 0) {
       const std::uint64_t bits = random();
       std::memcpy(&x, &bits, sizeof x);
       if (!std::isfinite(x)) continue;
-    } else {
+    } else if (i % 3 == 1) {
       x = coordinate(random);
+    } else {  // a short decimal as logs hold them: up to 15 digits, up to 19 decimals
+      x = static_cast<double>(random() % 1000000000000000) / std::pow(10.0, random() % 20);
     }
     const std::string text = NumberText(x);
     const ParsedNumber back = ParseNumber(text);
     ASSERT_EQ(back.status, NumberStatus::kNumber) << text;
     ASSERT_EQ(back.value, RoundedTo15(x)) << text;
     ASSERT_EQ(NumberText(back.value), text);
+  }
+}
+
+TEST(ParseNumber, GivesTheDoubleOfTheFullConversionForRandomDecimals) {
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 2000000; ++i) {
+    std::string text(1 + random() % 20, '0');
+    for (char& c : text) c = static_cast<char>('0' + random() % 10);
+    if (random() % 2) text.insert(random() % (text.size() + 1), ".");
+    if (random() % 4 == 0) text += "e" + std::to_string(static_cast<int>(random() % 80) - 40);
+    double expected = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), expected);
+    ASSERT_EQ(end, text.data() + text.size()) << text;
+    const ParsedNumber parsed = ParseNumber(text);
+    ASSERT_EQ(parsed.status, NumberStatus::kNumber) << text;
+    ASSERT_EQ(parsed.value, error == std::errc() ? expected : 0) << text;
   }
 }
 

@@ -62,6 +62,8 @@ bool ShortDecimal(double m, std::uint64_t* digits, int* decimals) {
     const double scaled = m * kPowersOfTen[k];
     if (scaled >= 1e15) return false;
     const double rounded = std::nearbyint(scaled);
+    // Far from an integer, k is too small; the exact check is only worth its division near one.
+    if (std::fabs(scaled - rounded) > scaled * 1e-12) continue;
     if (rounded / kPowersOfTen[k] == m) {
       *digits = static_cast<std::uint64_t>(rounded);
       *decimals = k;

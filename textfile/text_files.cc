@@ -19,6 +19,7 @@ namespace {
 // would cost more than the formatting.
 constexpr std::size_t kInputBufferBytes = 1 << 20;
 constexpr std::size_t kOutputBufferBytes = 1 << 20;
+constexpr std::size_t kReplaceBufferBytes = 1 << 16;
 
 std::string Quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
 
@@ -38,8 +39,11 @@ double NumberOfVariant(const Variant& value) {
 // into it; only one that straddles a refill (or is quoted) is copied.
 class TextFiles::InputFile {
  public:
-  InputFile(int fd, std::string name)
-      : fd_(fd), name_(std::move(name)), buffer_(new char[kInputBufferBytes]) {}
+  InputFile(int fd, std::string name, std::size_t buffer_bytes)
+      : fd_(fd),
+        name_(std::move(name)),
+        buffer_bytes_(buffer_bytes),
+        buffer_(new char[buffer_bytes]) {}
   ~InputFile() { ::close(fd_); }
 
   // Takes the next field; false when no character is left before it.
@@ -75,7 +79,7 @@ class TextFiles::InputFile {
   bool Refill() {
     pos_ = end_ = 0;
     for (;;) {
-      const ssize_t n = ::read(fd_, buffer_.get(), kInputBufferBytes);
+      const ssize_t n = ::read(fd_, buffer_.get(), buffer_bytes_);
       if (n > 0) {
         end_ = static_cast<std::size_t>(n);
         return true;
@@ -150,6 +154,7 @@ class TextFiles::InputFile {
 
   int fd_;
   std::string name_;
+  std::size_t buffer_bytes_;
   std::unique_ptr<char[]> buffer_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
@@ -161,12 +166,14 @@ class TextFiles::InputFile {
 
 class TextFiles::OutputFile {
  public:
-  OutputFile(int fd, std::string name, std::filesystem::path temp, std::filesystem::path target)
+  OutputFile(int fd, std::string name, std::filesystem::path temp, std::filesystem::path target,
+             std::size_t buffer_bytes)
       : fd_(fd),
         name_(std::move(name)),
         temp_(std::move(temp)),
         target_(std::move(target)),
-        buffer_(new char[kOutputBufferBytes]) {}
+        buffer_bytes_(buffer_bytes),
+        buffer_(new char[buffer_bytes]) {}
 
   ~OutputFile() {
     if (fd_ < 0) return;
@@ -180,13 +187,13 @@ class TextFiles::OutputFile {
   }
 
   void Append(const char* data, std::size_t size) {
-    if (size <= kOutputBufferBytes - used_) {
+    if (size <= buffer_bytes_ - used_) {
       std::memcpy(buffer_.get() + used_, data, size);
       used_ += size;
       return;
     }
     Flush();
-    if (size >= kOutputBufferBytes) {
+    if (size >= buffer_bytes_) {
       WriteAll(data, size);
     } else {
       std::memcpy(buffer_.get(), data, size);
@@ -254,6 +261,7 @@ class TextFiles::OutputFile {
   std::string name_;
   std::filesystem::path temp_;  // empty unless the file replaces target_ at its close
   std::filesystem::path target_;
+  std::size_t buffer_bytes_;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
   bool failed_ = false;
@@ -301,8 +309,8 @@ void TextFiles::OpenForOutput(int number, std::string_view name) {
   if (fd < 0) {
     throw FileError(FileErrorKind::kCannotOpen, std::string(name) + ": cannot create: " + SystemReason());
   }
-  SlotOf(number).output = std::make_unique<OutputFile>(fd, std::string(name), std::filesystem::path(),
-                                                       std::filesystem::path());
+  SlotOf(number).output = std::make_unique<OutputFile>(
+      fd, std::string(name), std::filesystem::path(), std::filesystem::path(), kOutputBufferBytes);
 }
 
 void TextFiles::OpenForReplace(int number, std::string_view name) {
@@ -333,7 +341,9 @@ void TextFiles::OpenForReplace(int number, std::string_view name) {
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
   }
-  SlotOf(number).output = std::make_unique<OutputFile>(fd, std::string(name), std::move(temp), path);
+  // Replacements are small files written whole (the settings), so a small buffer does.
+  SlotOf(number).output =
+      std::make_unique<OutputFile>(fd, std::string(name), std::move(temp), path, kReplaceBufferBytes);
 }
 
 void TextFiles::OpenForInput(int number, std::string_view name) {
@@ -348,7 +358,13 @@ void TextFiles::OpenForInput(int number, std::string_view name) {
     ::close(fd);
     throw FileError(FileErrorKind::kCannotOpen, std::string(name) + ": cannot open: is a directory");
   }
-  SlotOf(number).input = std::make_unique<InputFile>(fd, std::string(name));
+  // A small file (a settings file) needs no megabyte of buffer.
+  std::size_t buffer_bytes = kInputBufferBytes;
+  if (S_ISREG(info.st_mode) && info.st_size >= 0 &&
+      static_cast<std::size_t>(info.st_size) < kInputBufferBytes) {
+    buffer_bytes = std::max<std::size_t>(static_cast<std::size_t>(info.st_size) + 1, 4096);
+  }
+  SlotOf(number).input = std::make_unique<InputFile>(fd, std::string(name), buffer_bytes);
 }
 
 void TextFiles::CloseFile(int number) {

@@ -1,0 +1,51 @@
+// A whole run over an arbitrary survey log with arbitrary threshold texts: it ends normally or
+// with a cause, closes every file, and a map it opened always ends with the footer.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "convert/conversion_run.h"
+#include "fuzz/fuzz_dir.h"
+
+namespace {
+class Quiet : public dosemap::Beeper {
+ public:
+  void Beep() override { ++beeps; }
+  int beeps = 0;
+};
+}  // namespace
+
+// Input: yellow text, a NUL, red text, a NUL, then the log's bytes.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace dosemap;
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  const std::size_t first = input.find('\0');
+  const std::size_t second = first == std::string::npos ? first : input.find('\0', first + 1);
+  if (second == std::string::npos) return 0;
+  const std::string log = input.substr(second + 1);
+  fuzz::WriteFile("log.csv", log.data(), log.size());
+  std::filesystem::remove(fuzz::ScratchDir() / "map.kml");
+
+  TextFiles files(fuzz::ScratchDir());
+  Quiet beeper;
+  const RunOutcome outcome =
+      ConversionRun(files, "log", "map",
+                    FixedThresholds(input.substr(0, first), input.substr(first + 1, second - first - 1)),
+                    beeper);
+  FUZZ_CHECK(beeper.beeps == 1);
+  FUZZ_CHECK(outcome.reached_end_of_log() || !outcome.message.empty());
+  for (int number = 1; number <= TextFiles::kMaxFileNumber; ++number) FUZZ_CHECK(!files.IsOpen(number));
+  const bool opened = std::filesystem::exists(fuzz::ScratchDir() / "map.kml");
+  const bool failed_early = outcome.failure == RunFailure::kLogNotOpened ||
+                            outcome.failure == RunFailure::kLogTooShort ||
+                            outcome.failure == RunFailure::kOutputNotCreated ||
+                            (outcome.failure == RunFailure::kRecordUnreadable && outcome.record <= 1);
+  FUZZ_CHECK(opened != failed_early);
+  if (opened) {
+    const std::string kml = fuzz::ReadFile("map.kml");
+    const std::string footer = "</Folder>\r\n</Folder>\r\n </kml>\r\n";
+    FUZZ_CHECK(kml.size() >= footer.size() && kml.compare(kml.size() - footer.size(), footer.size(), footer) == 0);
+  }
+  return 0;
+}

@@ -1,0 +1,72 @@
+// Arbitrary bytes read as fields into every kind of target; every number read must survive
+// NumberText and back.
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz/fuzz_dir.h"
+#include "textfile/number_text.h"
+#include "textfile/text_files.h"
+
+namespace {
+
+double RoundedTo15(double x) {
+  char text[64];
+  auto end = std::to_chars(text, text + sizeof text, x, std::chars_format::scientific, 14).ptr;
+  double rounded = 0;
+  std::from_chars(text, end, rounded);
+  return rounded;
+}
+
+void CheckNumberText(double x) {
+  const dosemap::ParsedNumber back = dosemap::ParseNumber(dosemap::NumberText(x));
+  FUZZ_CHECK(back.status == dosemap::NumberStatus::kNumber);
+  FUZZ_CHECK(back.value == RoundedTo15(x));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace dosemap;
+  fuzz::WriteFile("in.csv", reinterpret_cast<const char*>(data), size);
+  TextFiles files(fuzz::ScratchDir());
+  files.OpenForInput(2, "in.csv");
+  std::string text;
+  double number = 0;
+  std::int32_t integer = 0;
+  Variant variant;
+  for (int i = 0;; ++i) {
+    try {
+      switch (i % 4) {
+        case 0:
+          files.InputFields(2, {text});
+          break;
+        case 1:
+          files.InputFields(2, {number});
+          CheckNumberText(number);
+          break;
+        case 2:
+          files.InputFields(2, {integer});
+          CheckNumberText(integer);
+          break;
+        default:
+          files.InputFields(2, {variant});
+          if (const double* value = std::get_if<double>(&variant)) CheckNumberText(*value);
+      }
+    } catch (const FileError& error) {
+      if (error.kind() == FileErrorKind::kReadPastEnd) break;
+      FUZZ_CHECK(error.kind() == FileErrorKind::kNumberOverflow ||
+                 error.kind() == FileErrorKind::kFieldTooLong);
+    }
+  }
+  // Any bit pattern of the input as a double, too.
+  if (size >= sizeof(double)) {
+    double x;
+    std::memcpy(&x, data, sizeof x);
+    if (std::isfinite(x)) CheckNumberText(x);
+  }
+  return 0;
+}

@@ -8,6 +8,14 @@ bash "$root/scripts/deps.sh" "${build_packages[@]}" "${test_packages[@]}"
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "could not generate de_DE.UTF-8"
 fi
+# Every test once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DDOSEMAP_SANITIZE=ON -DDOSEMAP_BUILD_TESTS=ON
+cmake --build "$root/build-asan" -j2
+(cd "$root/build-asan" && ctest -j2 --output-on-failure)
+# A short fuzzing run of each target.
+if command -v clang++-14 >/dev/null; then
+  bash "$root/fuzz/run.sh" 10
+fi
 cmake -S "$root" -B "$root/build" -DDOSEMAP_BUILD_TESTS=ON
 cmake --build "$root/build" -j2
 cd "$root/build"

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Hostile logs end with a cause or normally, without the process growing: one 200 MB field with
+# no comma or line end, and ten million empty lines (the map goes to /dev/null).
+set -u
+convert=$1
+limit_kib=$((32 * 1024))
+command -v /usr/bin/time >/dev/null || { echo "resource_test: /usr/bin/time is not installed"; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+
+run() {  # run NAME: converts NAME.csv into NAME.kml, prints status and peak KiB
+  /usr/bin/time -f "%M" -o peak "$convert" "$1" "$1" 2>err
+  echo "$? $(tail -n 1 peak)"
+}
+
+head -c 200000000 /dev/zero | tr '\0' 'x' >field.csv
+read -r status peak < <(run field)
+echo "one 200 MB field: exit $status, peak $((peak / 1024)) MiB: $(cat err)"
+[ "$status" = 1 ] && grep -q 'field longer than 1048576 bytes' err || { echo "FAIL: no reported cause"; failures=$((failures + 1)); }
+[ "$peak" -le "$limit_kib" ] || { echo "FAIL: peak over 32 MiB"; failures=$((failures + 1)); }
+
+yes $'\r' | head -n 10000000 >empty.csv
+ln -s /dev/null empty.kml
+read -r status peak < <(run empty)
+echo "ten million empty lines: exit $status, peak $((peak / 1024)) MiB"
+[ "$status" = 0 ] || { echo "FAIL: $(cat err)"; failures=$((failures + 1)); }
+[ "$peak" -le "$limit_kib" ] || { echo "FAIL: peak over 32 MiB"; failures=$((failures + 1)); }
+exit "$failures"

@@ -1,6 +1,5 @@
 #include "convert/conversion_run.h"
 
-#include "convert/kml_frame.h"
 #include "convert/survey_log.h"
 
 namespace dosemap {
@@ -11,7 +10,10 @@ enum class Stage { kOpeningLog, kReadingHead, kCreatingOutput, kReading, kWritin
 void Fail(RunOutcome& outcome, RunFailure failure, std::string file, long record,
           std::string message) {
   if (!outcome.reached_end_of_log()) return;  // the first cause is the one reported
-  outcome = RunOutcome{failure, std::move(file), record, std::move(message)};
+  outcome.failure = failure;
+  outcome.file = std::move(file);
+  outcome.record = record;
+  outcome.message = std::move(message);
 }
 
 void FailOnFileError(RunOutcome& outcome, const FileError& error, Stage stage,
@@ -36,12 +38,28 @@ void FailOnFileError(RunOutcome& outcome, const FileError& error, Stage stage,
   }
 }
 
+void Count(RunSummary& summary, const SurveyRecord& record, std::optional<DoseClass> written) {
+  if (!written) {
+    ++summary.excluded;
+    return;
+  }
+  ++summary.placemarks;
+  ++summary.per_class[static_cast<int>(*written) - 1];
+  if (!summary.has_highest || record.DoseRate > summary.highest_dose) {
+    summary.has_highest = true;
+    summary.highest_dose = record.DoseRate;
+    summary.highest_timestamp = record.Timestamp;
+    summary.highest_latitude = record.Latitude;
+    summary.highest_longitude = record.Longitude;
+  }
+}
+
 // The one finishing step of every run that opened its output; also closes the log of any run.
-void FinishRun(TextFiles& files, bool output_open, RunOutcome& outcome,
+void FinishRun(TextFiles& files, MapWriter& map, bool output_open, RunOutcome& outcome,
                const std::string& kml_name, Beeper& beeper) {
   if (output_open) {
     try {
-      WriteKmlFooter(files);
+      map.WriteFooter(files);
     } catch (const FileError& error) {
       Fail(outcome, RunFailure::kWriteFailed, kml_name, 0, error.what());
     }
@@ -60,6 +78,13 @@ void FinishRun(TextFiles& files, bool output_open, RunOutcome& outcome,
 RunOutcome ConversionRun(TextFiles& files, std::string_view csv_base_name,
                          std::string_view kml_base_name, const ThresholdSource& thresholds,
                          Beeper& beeper) {
+  ClassicMap classic;
+  return ConversionRun(files, csv_base_name, kml_base_name, thresholds, beeper, classic);
+}
+
+RunOutcome ConversionRun(TextFiles& files, std::string_view csv_base_name,
+                         std::string_view kml_base_name, const ThresholdSource& thresholds,
+                         Beeper& beeper, MapWriter& map) {
   const std::string log_name = std::string(csv_base_name) + ".csv";
   const std::string kml_name = std::string(kml_base_name) + ".kml";
   RunOutcome outcome;
@@ -72,17 +97,19 @@ RunOutcome ConversionRun(TextFiles& files, std::string_view csv_base_name,
     stage = Stage::kReadingHead;
     SkipSurveyHeader(files);
     ReadSurveyRecord(files, record, ++record_number);
+    ++outcome.summary.records_read;
     // Created only now, so a log that can't be read leaves an existing map untouched.
     stage = Stage::kCreatingOutput;
     files.OpenForOutput(kKmlFileNumber, kml_name);
     output_open = true;
     stage = Stage::kWriting;
-    WriteKmlHeader(files, record, kml_base_name);
+    map.WriteHeader(files, record, kml_base_name);
     for (;;) {
       stage = Stage::kReading;
       ReadSurveyRecord(files, record, ++record_number);
+      ++outcome.summary.records_read;
       stage = Stage::kWriting;
-      WritePlacemark(files, record, thresholds);
+      Count(outcome.summary, record, map.WritePlacemark(files, record, thresholds));
     }
   } catch (const FileError& error) {
     FailOnFileError(outcome, error, stage, log_name, kml_name, record_number);
@@ -94,8 +121,27 @@ RunOutcome ConversionRun(TextFiles& files, std::string_view csv_base_name,
     Fail(outcome, RunFailure::kCountRateNotNumber, log_name, record_number,
          log_name + ": record " + std::to_string(record_number) + ": count rate " + error.what());
   }
-  FinishRun(files, output_open, outcome, kml_name, beeper);
+  FinishRun(files, map, output_open, outcome, kml_name, beeper);
   return outcome;
+}
+
+std::string SummaryLine(const RunOutcome& outcome) {
+  const RunSummary& s = outcome.summary;
+  std::string line = "records read ";
+  line.append(std::to_string(s.records_read)).append(", placemarks ");
+  line.append(std::to_string(s.placemarks)).append(", in the exclusion box ");
+  line.append(std::to_string(s.excluded)).append(", per dose class 1-5");
+  for (long count : s.per_class) line.append(" ").append(std::to_string(count));
+  line.append(", highest dose ");
+  if (s.has_highest) {
+    line.append(StrictNumber(s.highest_dose)).append(" at ").append(s.highest_timestamp);
+    line.append(" (latitude ").append(StrictNumber(s.highest_latitude));
+    line.append(", longitude ").append(StrictNumber(s.highest_longitude)).append(")");
+  } else {
+    line.append("none");
+  }
+  if (outcome.reached_end_of_log()) return line.append(", ended at the end of the log");
+  return line.append(", stopped: ").append(outcome.message);
 }
 
 }  // namespace dosemap

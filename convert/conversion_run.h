@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "convert/map_writer.h"
 #include "convert/placemark.h"
 #include "textfile/text_files.h"
 
@@ -29,6 +30,19 @@ enum class RunFailure {
   kWriteFailed,         // the KML file can't be written or closed
 };
 
+// What a run wrote, counted as it went.
+struct RunSummary {
+  long records_read = 0;  // complete data records, the first (the camera) included
+  long placemarks = 0;
+  long excluded = 0;                // records in the exclusion box
+  long per_class[5] = {0, 0, 0, 0, 0};
+  bool has_highest = false;         // the highest dose among the placemarks:
+  double highest_dose = 0;
+  std::string highest_timestamp;
+  double highest_latitude = 0;
+  double highest_longitude = 0;
+};
+
 // How a run ended. For a failure: the file concerned, the data record (1 = the first after the
 // header; 0 when none) and one line of English naming all three and the cause.
 struct RunOutcome {
@@ -36,6 +50,7 @@ struct RunOutcome {
   std::string file;
   long record = 0;
   std::string message;
+  RunSummary summary;
 
   bool reached_end_of_log() const { return failure == RunFailure::kNone; }
 };
@@ -47,6 +62,14 @@ struct RunOutcome {
 RunOutcome ConversionRun(TextFiles& files, std::string_view csv_base_name,
                          std::string_view kml_base_name, const ThresholdSource& thresholds,
                          Beeper& beeper);
+
+// The same run writing the map in the given form.
+RunOutcome ConversionRun(TextFiles& files, std::string_view csv_base_name,
+                         std::string_view kml_base_name, const ThresholdSource& thresholds,
+                         Beeper& beeper, MapWriter& map);
+
+// The summary as one line: counts, the highest dose with its time and place, how the run ended.
+std::string SummaryLine(const RunOutcome& outcome);
 
 }  // namespace dosemap
 

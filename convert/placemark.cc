@@ -27,7 +27,8 @@ double ThresholdNumber(const std::string& text, bool red) {
   }
 }
 
-// Each "]]>" of the text split across two CDATA sections, so the text can't end the section.
+}  // namespace
+
 std::string CdataSafe(std::string_view text) {
   std::string safe;
   std::size_t from = 0;
@@ -36,8 +37,6 @@ std::string CdataSafe(std::string_view text) {
   }
   return safe.append(text.substr(from));
 }
-
-}  // namespace
 
 bool InExclusionBox(double latitude, double longitude) {
   return latitude >= 35.346 && latitude <= 35.3465 && longitude >= 139.4875 &&
@@ -136,9 +135,9 @@ const PlacemarkText& PlacemarkTextOf(DoseClass dose_class) {
 
 }  // namespace
 
-void WritePlacemark(TextFiles& files, const SurveyRecord& record,
-                    const ThresholdSource& thresholds) {
-  if (InExclusionBox(record.Latitude, record.Longitude)) return;
+std::optional<DoseClass> WritePlacemark(TextFiles& files, const SurveyRecord& record,
+                                        const ThresholdSource& thresholds) {
+  if (InExclusionBox(record.Latitude, record.Longitude)) return std::nullopt;
   const int f = kKmlFileNumber;
   DoseClass dose_class;
   try {
@@ -161,6 +160,7 @@ void WritePlacemark(TextFiles& files, const SurveyRecord& record,
                        record.Altitude, "</coordinates>\r\n"
                        "   </Point>\r\n"
                        " </Placemark>"});
+  return dose_class;
 }
 
 }  // namespace dosemap

@@ -1,6 +1,7 @@
 #ifndef DOSEMAP_CONVERT_PLACEMARK_H_
 #define DOSEMAP_CONVERT_PLACEMARK_H_
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -67,13 +68,17 @@ std::string DoseText(double dose_rate);
 // The count shown in a description heading; throws NumberError for a text that is no number.
 std::string CountText(const Variant& count_rate);
 
+// text with each "]]>" split across two CDATA sections, so that it can't end the section.
+std::string CdataSafe(std::string_view text);
+
 // Writes the second name line and the nine lines of the description block.
 void WriteDescription(TextFiles& files, const SurveyRecord& record);
 
 // Writes the record's placemark to file number 1 (22 lines, 31 with a description from a dose of
-// 0.1 up), or nothing for a record in the exclusion box.
-void WritePlacemark(TextFiles& files, const SurveyRecord& record,
-                    const ThresholdSource& thresholds);
+// 0.1 up), or nothing for a record in the exclusion box. Returns the class written, or nothing
+// for the exclusion box.
+std::optional<DoseClass> WritePlacemark(TextFiles& files, const SurveyRecord& record,
+                                        const ThresholdSource& thresholds);
 
 }  // namespace dosemap
 

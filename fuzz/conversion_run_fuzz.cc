@@ -16,7 +16,16 @@ class Quiet : public dosemap::Beeper {
 };
 }  // namespace
 
-// Input: yellow text, a NUL, red text, a NUL, then the log's bytes.
+namespace {
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+}  // namespace
+
+// Input: yellow text, a NUL, red text, a NUL, then the log's bytes. A yellow text that begins
+// with "S" writes the strict form.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace dosemap;
   const std::string input(reinterpret_cast<const char*>(data), size);
@@ -29,10 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   TextFiles files(fuzz::ScratchDir());
   Quiet beeper;
+  const bool strict = first > 0 && input[0] == 'S';
+  ClassicMap classic;
+  StrictMap strict_map;
+  MapWriter& map = strict ? static_cast<MapWriter&>(strict_map) : classic;
   const RunOutcome outcome =
       ConversionRun(files, "log", "map",
                     FixedThresholds(input.substr(0, first), input.substr(first + 1, second - first - 1)),
-                    beeper);
+                    beeper, map);
   FUZZ_CHECK(beeper.beeps == 1);
   FUZZ_CHECK(outcome.reached_end_of_log() || !outcome.message.empty());
   for (int number = 1; number <= TextFiles::kMaxFileNumber; ++number) FUZZ_CHECK(!files.IsOpen(number));
@@ -44,7 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(opened != failed_early);
   if (opened) {
     const std::string kml = fuzz::ReadFile("map.kml");
-    const std::string footer = "</Folder>\r\n</Folder>\r\n </kml>\r\n";
+    const std::string footer = strict ? "</Folder>\r\n</Document>\r\n</kml>\r\n"
+                                      : "</Folder>\r\n</Folder>\r\n </kml>\r\n";
+    if (strict) FUZZ_CHECK(Occurrences(kml, "<Placemark>") == Occurrences(kml, "</Placemark>"));
     FUZZ_CHECK(kml.size() >= footer.size() && kml.compare(kml.size() - footer.size(), footer.size(), footer) == 0);
   }
   return 0;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "convert/kml_frame.h"
+#include "convert/map_writer.h"
 #include "convert/placemark.h"
 #include "tests/temp_dir.h"
 
@@ -273,6 +274,45 @@ TEST_F(ConversionRunTest, NamesAndTimestampsCannotBreakTheDocument) {
   EXPECT_NE(kml.find("<name>a&amp;b&lt;c&gt;</name>"), std::string::npos);
   EXPECT_NE(kml.find("<h1>x]]]]><![CDATA[>y<&-0.15(123cpm)</h1>"), std::string::npos);
   EXPECT_TRUE(dir_.Exists("a&b<c>.kml"));
+}
+
+TEST_F(ConversionRunTest, StrictFormWritesWholePlacemarksAndCountsTheRun) {
+  dir_.Write("DATA_0.csv", std::string(kLogHeader) + kFirstRecord + Record("0.15") +
+                               Record("0.01", "35.3462", "139.4877") +
+                               Record("0.2", "35.5", "139.5", "n/a") + Record("0.3"));
+  StrictMap strict;
+  const RunOutcome outcome =
+      ConversionRun(files_, "DATA_0", "DATA_0", FixedThresholds("0.11", "0.19"), beeper_, strict);
+  EXPECT_EQ(outcome.failure, RunFailure::kCountRateNotNumber);
+  const std::string kml = Kml();
+  EXPECT_NE(kml.find("<Placemark>\r\n<name>0.15</name>\r\n<visibility>1</visibility>\r\n"
+                     "<description><![CDATA[\r\n"
+                     "     <h1>2012/07/12 09:30:00-0.15(123cpm)</h1>\r\n"
+                     "     <p><font color=\"; red; \">Text is <i>more readable</i> and\r\n"
+                     "   <b>easier to write</b> when you can avoid using entity\r\n"
+                     "references.</font></p>\r\n"
+                     "]]></description>\r\n"
+                     "<LookAt><longitude>139.5</longitude><latitude>35.5</latitude><altitude>0</altitude>"
+                     "<heading>0</heading><tilt>0</tilt><range>1000</range></LookAt>\r\n"
+                     "<styleUrl>#dose3</styleUrl>\r\n"
+                     "<Point><altitudeMode>relativeToGround</altitudeMode>"
+                     "<coordinates>139.5,35.5,10</coordinates></Point>\r\n"
+                     "</Placemark>\r\n</Folder>\r\n</Document>\r\n</kml>\r\n"),
+            std::string::npos);
+  EXPECT_EQ(kml.rfind("<Placemark>"), kml.find("<Placemark>"));  // the failing record wrote nothing
+  EXPECT_EQ(SummaryLine(outcome),
+            "records read 4, placemarks 1, in the exclusion box 1, per dose class 1-5 0 0 1 0 0, "
+            "highest dose 0.15 at 2012/07/12 09:30:00 (latitude 35.5, longitude 139.5), stopped: " +
+                outcome.message);
+}
+
+TEST(StrictNumber, SpellsNumbersAsXmlSchemaDoes) {
+  const struct {
+    double x;
+    const char* text;
+  } cases[] = {{0.15, "0.15"}, {-0.5, "-0.5"}, {139.5, "139.5"}, {0, "0"},
+               {-75.5, "-75.5"}, {1e15, "1E+15"}, {0.00009, "9E-05"}};
+  for (const auto& c : cases) EXPECT_EQ(StrictNumber(c.x), c.text);
 }
 
 TEST_F(ConversionRunTest, AFullDeviceIsAReportedWriteFailure) {

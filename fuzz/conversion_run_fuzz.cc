@@ -59,7 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string kml = fuzz::ReadFile("map.kml");
     const std::string footer = strict ? "</Folder>\r\n</Document>\r\n</kml>\r\n"
                                       : "</Folder>\r\n</Folder>\r\n </kml>\r\n";
-    if (strict) FUZZ_CHECK(Occurrences(kml, "<Placemark>") == Occurrences(kml, "</Placemark>"));
+    // Placemarks are whole (a log without "<" can't fake the tags inside a description).
+    if (strict && log.find('<') == std::string::npos) {
+      FUZZ_CHECK(Occurrences(kml, "<Placemark>") == Occurrences(kml, "</Placemark>"));
+    }
     FUZZ_CHECK(kml.size() >= footer.size() && kml.compare(kml.size() - footer.size(), footer.size(), footer) == 0);
   }
   return 0;

@@ -8,23 +8,17 @@
 #include <cstdlib>
 
 #include "fuzz/fuzz_dir.h"
+#include "tests/reference_number.h"
 #include "textfile/number_text.h"
 #include "textfile/text_files.h"
 
 namespace {
 
-double RoundedTo15(double x) {
-  char text[64];
-  auto end = std::to_chars(text, text + sizeof text, x, std::chars_format::scientific, 14).ptr;
-  double rounded = 0;
-  std::from_chars(text, end, rounded);
-  return rounded;
-}
 
 void CheckNumberText(double x) {
   const dosemap::ParsedNumber back = dosemap::ParseNumber(dosemap::NumberText(x));
   FUZZ_CHECK(back.status == dosemap::NumberStatus::kNumber);
-  FUZZ_CHECK(back.value == RoundedTo15(x));
+  FUZZ_CHECK(back.value == dosemap::testing::RoundedTo15(x));
 }
 
 }  // namespace

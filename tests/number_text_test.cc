@@ -1,3 +1,4 @@
+#include "tests/reference_number.h"
 #include "textfile/number_text.h"
 
 #include <gtest/gtest.h>
@@ -53,14 +54,6 @@ TEST(NumberText, WritesTheSignBlankNoLeadingZeroAndFifteenDigits) {
   for (const auto& c : cases) EXPECT_EQ(NumberText(c.x), c.text) << c.x;
 }
 
-// Reference: the magnitude correctly rounded to 15 digits by the fixed-precision conversion.
-double RoundedTo15(double x) {
-  char text[64];
-  auto end = std::to_chars(text, text + sizeof text, x, std::chars_format::scientific, 14).ptr;
-  double rounded = 0;
-  std::from_chars(text, end, rounded);
-  return rounded;
-}
 
 TEST(NumberText, ReadsBackAsTheFifteenDigitNumberForRandomDoubles) {
   std::mt19937_64 random(20261208);
@@ -79,7 +72,7 @@ TEST(NumberText, ReadsBackAsTheFifteenDigitNumberForRandomDoubles) {
     const std::string text = NumberText(x);
     const ParsedNumber back = ParseNumber(text);
     ASSERT_EQ(back.status, NumberStatus::kNumber) << text;
-    ASSERT_EQ(back.value, RoundedTo15(x)) << text;
+    ASSERT_EQ(back.value, testing::RoundedTo15(x)) << text;
     ASSERT_EQ(NumberText(back.value), text);
   }
 }

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <filesystem>
+#include <memory>
 
 #include "tests/temp_dir.h"
 
@@ -32,6 +33,21 @@ constexpr const char* kLog =
     "2012/07/12 09:29:00,x,100,0.05,35.25,139.5,5\r\n"
     "2012/07/12 09:30:00,,123,0.15,35.5,139.5,10\r\n"
     "2012/07/12 09:30:05,,12,0.04,35.6,139.6,10\r\n";
+
+// A window started in a fresh folder (with the test log when asked), shown and active.
+struct Started {
+  explicit Started(bool with_log) {
+    if (with_log) dir.Write("DATA_0.csv", kLog);
+    form = std::make_unique<Form1>(files, beeper);
+    form->show();
+    active = QTest::qWaitForWindowActive(form.get());
+  }
+  TempDir dir;
+  dosemap::TextFiles files{dir.path()};
+  CountingBeeper beeper;
+  std::unique_ptr<Form1> form;
+  bool active = false;
+};
 
 class Form1Test : public QObject {
   Q_OBJECT
@@ -117,13 +133,11 @@ class Form1Test : public QObject {
   }
 
   void StartWithoutSettingsWritesTheDefaultsAndTypingSavesEachChange() {
-    TempDir dir;
-    dosemap::TextFiles files(dir.path());
-    CountingBeeper beeper;
-    Form1 form(files, beeper);
+    Started started(false);
+    QVERIFY(started.active);
+    Form1& form = *started.form;
+    const TempDir& dir = started.dir;
     QCOMPARE(dir.Read("SETT.TXT"), Saved("DATA_0", "DATA_0", " 11", " 19"));
-    form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
 
     QLineEdit* text1 = Child<QLineEdit>(form, "Text1");
     text1->setFocus();
@@ -150,13 +164,11 @@ class Form1Test : public QObject {
   }
 
   void KeysAndClicksRunTheConversionWithOneBeepEach() {
-    TempDir dir;
-    dir.Write("DATA_0.csv", kLog);
-    dosemap::TextFiles files(dir.path());
-    CountingBeeper beeper;
-    Form1 form(files, beeper);
-    form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
+    Started started(true);
+    QVERIFY(started.active);
+    Form1& form = *started.form;
+    const TempDir& dir = started.dir;
+    const CountingBeeper& beeper = started.beeper;
 
     TempDir reference;
     reference.Write("DATA_0.csv", kLog);
@@ -182,13 +194,11 @@ class Form1Test : public QObject {
   }
 
   void AFailedRunBeepsOnceThenWarnsOnce() {
-    TempDir dir;
-    dir.Write("DATA_0.csv", kLog);
-    dosemap::TextFiles files(dir.path());
-    CountingBeeper beeper;
-    Form1 form(files, beeper);
-    form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
+    Started started(true);
+    QVERIFY(started.active);
+    Form1& form = *started.form;
+    const TempDir& dir = started.dir;
+    const CountingBeeper& beeper = started.beeper;
     Child<QLineEdit>(form, "Text3")->setText(QString());
 
     QString warning;

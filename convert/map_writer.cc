@@ -32,11 +32,15 @@ std::optional<DoseClass> ClassicMap::WritePlacemark(TextFiles& files, const Surv
 void ClassicMap::WriteFooter(TextFiles& files) { WriteKmlFooter(files); }
 
 std::string StrictNumber(double x) {
-  std::string text = NumberText(x);
-  if (text[0] == ' ') text.erase(0, 1);
-  const std::size_t digits = text[0] == '-' ? 1 : 0;
-  if (text[digits] == '.') text.insert(digits, "0");
-  return text;
+  char number[kNumberTextMax];
+  const std::size_t size = FormatNumberText(x, number);
+  // The sign blank goes; a "0" comes before a leading point.
+  char text[kNumberTextMax + 1];
+  std::size_t length = 0;
+  if (number[0] == '-') text[length++] = '-';
+  if (number[1] == '.') text[length++] = '0';
+  for (std::size_t i = 1; i < size; ++i) text[length++] = number[i];
+  return std::string(text, length);
 }
 
 StrictMap::StrictMap(std::string icon_address, std::string folder_name)

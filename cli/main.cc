@@ -96,9 +96,11 @@ int main(int argc, char** argv) {
   const std::filesystem::path document = document_base + ".kml";
   if (options.kmz && std::filesystem::exists(document)) {
     const std::string error = dosemap::WriteKmz(document, kml_base + ".kmz");
-    std::filesystem::remove(document);
-    if (!error.empty()) {
-      std::fprintf(stderr, "dosemap-convert: %s\n", error.c_str());
+    if (error.empty()) {
+      std::filesystem::remove(document);
+    } else {  // the document stays, so nothing of the run is lost
+      std::fprintf(stderr, "dosemap-convert: %s (the map is kept as %s)\n", error.c_str(),
+                   document.c_str());
       status = 1;
     }
   }

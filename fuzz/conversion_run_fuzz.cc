@@ -7,14 +7,7 @@
 
 #include "convert/conversion_run.h"
 #include "fuzz/fuzz_dir.h"
-
-namespace {
-class Quiet : public dosemap::Beeper {
- public:
-  void Beep() override { ++beeps; }
-  int beeps = 0;
-};
-}  // namespace
+#include "tests/fakes.h"
 
 namespace {
 std::size_t Occurrences(const std::string& text, const std::string& part) {
@@ -37,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::filesystem::remove(fuzz::ScratchDir() / "map.kml");
 
   TextFiles files(fuzz::ScratchDir());
-  Quiet beeper;
+  testing::CountingBeeper beeper;
   const bool strict = first > 0 && input[0] == 'S';
   ClassicMap classic;
   StrictMap strict_map;

@@ -7,32 +7,10 @@
 #include <string>
 
 #include "fuzz/fuzz_dir.h"
+#include "tests/fakes.h"
 #include "settings/settings_file.h"
 
-namespace {
-
-class Boxes : public dosemap::SettingsBoxes {
- public:
-  explicit Boxes(dosemap::TextFiles& files) : files_(files) {}
-  std::string BoxText(dosemap::Box box) const override { return texts[static_cast<int>(box)]; }
-  void SetBoxText(dosemap::Box box, const std::string& text) override {
-    ++sets;
-    std::string& current = texts[static_cast<int>(box)];
-    if (current == text) return;
-    current = text;
-    try {
-      dosemap::SaveSettings(files_, *this);
-    } catch (const dosemap::FileError&) {
-    }
-  }
-  std::array<std::string, 4> texts{"Text1", "Text2", "0.19", "0.19"};
-  int sets = 0;
-
- private:
-  dosemap::TextFiles& files_;
-};
-
-}  // namespace
+using Boxes = dosemap::testing::SaveOnChangeBoxes;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace dosemap;

@@ -7,6 +7,7 @@
 #include "convert/kml_frame.h"
 #include "convert/map_writer.h"
 #include "convert/placemark.h"
+#include "tests/fakes.h"
 #include "tests/temp_dir.h"
 
 namespace dosemap {
@@ -68,11 +69,7 @@ constexpr const char* kExamplePlacemark =
     "   </Point>\r\n"
     " </Placemark>\r\n";
 
-class CountingBeeper : public Beeper {
- public:
-  void Beep() override { ++beeps; }
-  int beeps = 0;
-};
+using testing::CountingBeeper;
 
 class ConversionRunTest : public ::testing::Test {
  protected:

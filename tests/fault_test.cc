@@ -13,6 +13,7 @@
 
 #include "convert/conversion_run.h"
 #include "settings/settings_file.h"
+#include "tests/fakes.h"
 #include "tests/temp_dir.h"
 
 namespace dosemap {
@@ -22,10 +23,7 @@ using testing::TempDir;
 
 constexpr uid_t kNobody = 65534;
 
-class Quiet : public Beeper {
- public:
-  void Beep() override {}
-};
+using Quiet = testing::CountingBeeper;
 
 // Runs check in a child process as the user nobody; true when it returned true.
 bool AsNobody(const std::function<bool()>& check) {
@@ -39,26 +37,7 @@ bool AsNobody(const std::function<bool()>& check) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-class Boxes : public SettingsBoxes {
- public:
-  explicit Boxes(TextFiles& files) : files_(files) {}
-  std::string BoxText(Box box) const override { return texts[static_cast<int>(box)]; }
-  void SetBoxText(Box box, const std::string& text) override {
-    std::string& current = texts[static_cast<int>(box)];
-    if (current == text) return;
-    current = text;
-    try {
-      SaveSettings(files_, *this);
-    } catch (const FileError&) {
-      ++failed_saves;
-    }
-  }
-  std::array<std::string, 4> texts{"Text1", "Text2", "0.19", "0.19"};
-  int failed_saves = 0;
-
- private:
-  TextFiles& files_;
-};
+using Boxes = testing::SaveOnChangeBoxes;
 
 constexpr const char* kLog = "h,h,h,h,h,h,h\r\n2012,,1,0.05,35.25,139.5,5\r\n2012,,1,0.15,35.5,139.5,10\r\n";
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fakes.h"
 #include "tests/temp_dir.h"
 
 namespace dosemap {
@@ -13,42 +14,23 @@ namespace {
 
 using testing::TempDir;
 
-// Stands in for the window: four box texts whose changes save at once, as the window's do.
-class FakeForm : public SettingsBoxes {
+// The fake window, also keeping SETT.TXT as it stands after each change.
+class FakeForm : public testing::SaveOnChangeBoxes {
  public:
-  FakeForm(TextFiles& files, const TempDir& dir) : files_(files), dir_(dir) {}
+  FakeForm(TextFiles& files, const TempDir& dir) : SaveOnChangeBoxes(files), dir_(dir) {}
+  std::vector<std::string> writes;
 
-  std::string BoxText(Box box) const override { return texts_[static_cast<int>(box)]; }
-  void SetBoxText(Box box, const std::string& text) override {
-    std::string& current = texts_[static_cast<int>(box)];
-    if (current == text) return;
-    current = text;
-    try {
-      last_result = SaveSettings(files_, *this);
-    } catch (const FileError& error) {
-      last_error = error.what();
-    }
+ protected:
+  void AfterChange() override {
     const bool is_file = std::filesystem::is_regular_file(dir_.path() / kSettingsFileName);
     writes.push_back(is_file ? dir_.Read(kSettingsFileName) : "(none)");
   }
-  std::vector<std::string> Texts() const { return {texts_.begin(), texts_.end()}; }
-
-  std::vector<std::string> writes;  // SETT.TXT after each change
-  SaveResult last_result = SaveResult::kSaved;
-  std::string last_error;
 
  private:
-  TextFiles& files_;
   const TempDir& dir_;
-  std::array<std::string, 4> texts_{"Text1", "Text2", "0.19", "0.19"};  // as the window creates them
 };
 
-std::string Saved(const std::string& first, const std::string& second, const std::string& yellow,
-                  const std::string& red) {
-  std::string line = first + "," + second + "," + yellow + "," + red + ",";
-  for (int i = 0; i < 11; ++i) line += "   ,";
-  return line;
-}
+using testing::SavedLine;
 
 class SettingsTest : public ::testing::Test {
  protected:
@@ -59,8 +41,8 @@ class SettingsTest : public ::testing::Test {
 
 TEST_F(SettingsTest, StartUpSequencesWriteInOrderAndFillTheBoxes) {
   const std::vector<std::string> defaults_writes = {
-      Saved("DATA_0", "Text2", " 19", " 19"), Saved("DATA_0", "DATA_0", " 19", " 19"),
-      Saved("DATA_0", "DATA_0", " 11", " 19")};
+      SavedLine("DATA_0", "Text2", " 19", " 19"), SavedLine("DATA_0", "DATA_0", " 19", " 19"),
+      SavedLine("DATA_0", "DATA_0", " 11", " 19")};
   const std::vector<std::string> defaults_texts = {"DATA_0", "DATA_0", "0.11", "0.19"};
   const struct {
     const char* file;  // nullptr: no SETT.TXT
@@ -73,8 +55,8 @@ TEST_F(SettingsTest, StartUpSequencesWriteInOrderAndFillTheBoxes) {
       {"a,b, 3000000000, 19,", defaults_writes, defaults_texts},  // overflow: all four lost
       {"DATA_0,DATA_0,11,19,,,,,,,,,,,,,,,,,\r\n", defaults_writes, defaults_texts},
       {"a,b, 7, 150,",
-       {Saved("a", "Text2", " 19", " 19"), Saved("a", "b", " 19", " 19"),
-        Saved("a", "b", " 7", " 19"), Saved("a", "b", " 7", " 150")},
+       {SavedLine("a", "Text2", " 19", " 19"), SavedLine("a", "b", " 19", " 19"),
+        SavedLine("a", "b", " 7", " 19"), SavedLine("a", "b", " 7", " 150")},
        {"a", "b", "0.07", "1.5"}},
       {"a,b, 11.5, 12.5", {}, {"a", "b", "0.12", "0.12"}},
       {"a,b,-50, 10", {}, {"a", "b", "-0.5", "0.1"}},
@@ -128,7 +110,7 @@ TEST_F(SettingsTest, TypingSavesEveryChangeThatLoadsBack) {
     form_.SetBoxText(step.box, step.text);
     EXPECT_EQ(form_.last_result, step.result) << step.text;
     EXPECT_EQ(dir_.Read(kSettingsFileName),
-              step.field ? Saved("DATA_0", "DATA_0", step.field, " 19") : before)
+              step.field ? SavedLine("DATA_0", "DATA_0", step.field, " 19") : before)
         << step.text;
   }
   FakeForm restarted(files_, dir_);
@@ -145,7 +127,7 @@ TEST_F(SettingsTest, NamesThatTheReaderWouldSplitOrTrimAreQuoted) {
                {"in side", "in side"}, {"", ""}, {"日本語", "日本語"}};
   for (const auto& c : cases) {
     form_.SetBoxText(Box::kText1, c.name);
-    EXPECT_EQ(dir_.Read(kSettingsFileName), Saved(c.field, "DATA_0", " 11", " 19"));
+    EXPECT_EQ(dir_.Read(kSettingsFileName), SavedLine(c.field, "DATA_0", " 11", " 19"));
     FakeForm restarted(files_, dir_);
     LoadSettings(files_, restarted);
     EXPECT_EQ(restarted.BoxText(Box::kText1), c.name);

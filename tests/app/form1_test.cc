@@ -9,24 +9,15 @@
 #include <filesystem>
 #include <memory>
 
+#include "tests/fakes.h"
 #include "tests/temp_dir.h"
 
 namespace {
 
 using dosemap::testing::TempDir;
 
-class CountingBeeper : public dosemap::Beeper {
- public:
-  void Beep() override { ++beeps; }
-  int beeps = 0;
-};
-
-std::string Saved(const std::string& first, const std::string& second, const std::string& yellow,
-                  const std::string& red) {
-  std::string line = first + "," + second + "," + yellow + "," + red + ",";
-  for (int i = 0; i < 11; ++i) line += "   ,";
-  return line;
-}
+using dosemap::testing::CountingBeeper;
+using dosemap::testing::SavedLine;
 
 constexpr const char* kLog =
     "Time,Aux,CPM,uSv/h,Lat,Lon,Alt\r\n"
@@ -137,15 +128,15 @@ class Form1Test : public QObject {
     QVERIFY(started.active);
     Form1& form = *started.form;
     const TempDir& dir = started.dir;
-    QCOMPARE(dir.Read("SETT.TXT"), Saved("DATA_0", "DATA_0", " 11", " 19"));
+    QCOMPARE(dir.Read("SETT.TXT"), SavedLine("DATA_0", "DATA_0", " 11", " 19"));
 
     QLineEdit* text1 = Child<QLineEdit>(form, "Text1");
     text1->setFocus();
     text1->end(false);
     QTest::keyClick(text1, Qt::Key_X);
-    QCOMPARE(dir.Read("SETT.TXT"), Saved("DATA_0x", "DATA_0", " 11", " 19"));
+    QCOMPARE(dir.Read("SETT.TXT"), SavedLine("DATA_0x", "DATA_0", " 11", " 19"));
     QTest::keyClick(text1, Qt::Key_Backspace);
-    QCOMPARE(dir.Read("SETT.TXT"), Saved("DATA_0", "DATA_0", " 11", " 19"));
+    QCOMPARE(dir.Read("SETT.TXT"), SavedLine("DATA_0", "DATA_0", " 11", " 19"));
 
     QLineEdit* text3 = Child<QLineEdit>(form, "Text3");
     text3->setFocus();
@@ -156,11 +147,11 @@ class Form1Test : public QObject {
     } keys[] = {{'0', " 0"}, {'.', " 0"}, {'2', " 20"}, {'5', " 25"}};
     for (const auto& key : keys) {
       QTest::keyClick(text3, key.key);
-      QCOMPARE(dir.Read("SETT.TXT"), Saved("DATA_0", "DATA_0", key.field, " 19"));
+      QCOMPARE(dir.Read("SETT.TXT"), SavedLine("DATA_0", "DATA_0", key.field, " 19"));
     }
     text3->selectAll();
     QTest::keyClick(text3, Qt::Key_Delete);  // an empty box keeps the last good settings
-    QCOMPARE(dir.Read("SETT.TXT"), Saved("DATA_0", "DATA_0", " 25", " 19"));
+    QCOMPARE(dir.Read("SETT.TXT"), SavedLine("DATA_0", "DATA_0", " 25", " 19"));
   }
 
   void KeysAndClicksRunTheConversionWithOneBeepEach() {

@@ -100,8 +100,13 @@ RunOutcome ConversionRun(TextFiles& files, std::string_view csv_base_name,
     ++outcome.summary.records_read;
     // Created only now, so a log that can't be read leaves an existing map untouched.
     stage = Stage::kCreatingOutput;
-    files.OpenForOutput(kKmlFileNumber, kml_name);
+    if (SameFile(files.PathOf(log_name), files.PathOf(kml_name))) {
+      throw FileError(FileErrorKind::kCannotOpen,
+                      kml_name + ": is the survey log itself (a link to it); nothing was written");
+    }
+    map.OpenOutput(files, kml_name);
     output_open = true;
+    outcome.output_opened = true;
     stage = Stage::kWriting;
     map.WriteHeader(files, record, kml_base_name);
     for (;;) {

@@ -51,6 +51,7 @@ struct RunOutcome {
   long record = 0;
   std::string message;
   RunSummary summary;
+  bool output_opened = false;  // the map was opened, so it holds a whole document
 
   bool reached_end_of_log() const { return failure == RunFailure::kNone; }
 };
@@ -58,7 +59,8 @@ struct RunOutcome {
 // Converts "<csv_base_name>.csv" into "<kml_base_name>.kml" in the files' directory: the header
 // from the first record, a placemark for each further one, then FinishRun (footer, output
 // closed, log closed, one beep) however the run ended. A run that fails before its output is
-// open creates or changes no KML file. Never throws a FileError or NumberError.
+// open creates or changes no KML file; so does one whose KML file is the log itself (a link).
+// Never throws a FileError or NumberError.
 RunOutcome ConversionRun(TextFiles& files, std::string_view csv_base_name,
                          std::string_view kml_base_name, const ThresholdSource& thresholds,
                          Beeper& beeper);

@@ -19,6 +19,10 @@ constexpr const char* kDocumentRange = "5000";
 
 }  // namespace
 
+void MapWriter::OpenOutput(TextFiles& files, std::string_view kml_name) {
+  files.OpenForOutput(kKmlFileNumber, kml_name);
+}
+
 void ClassicMap::WriteHeader(TextFiles& files, const SurveyRecord& first,
                              std::string_view kml_base_name) {
   WriteKmlHeader(files, first, kml_base_name);
@@ -43,13 +47,18 @@ std::string StrictNumber(double x) {
   return std::string(text, length);
 }
 
-StrictMap::StrictMap(std::string icon_address, std::string folder_name)
-    : icon_address_(std::move(icon_address)), folder_name_(std::move(folder_name)) {}
+StrictMap::StrictMap(std::string icon_address, std::string folder_name, bool staged)
+    : icon_address_(std::move(icon_address)), folder_name_(std::move(folder_name)), staged_(staged) {}
+
+void StrictMap::OpenOutput(TextFiles& files, std::string_view kml_name) {
+  if (!staged_) return MapWriter::OpenOutput(files, kml_name);
+  files.OpenForReplace(kKmlFileNumber, kml_name);
+}
 
 void StrictMap::WriteHeader(TextFiles& files, const SurveyRecord& first,
                             std::string_view kml_base_name) {
   const int f = kKmlFileNumber;
-  const std::string name = XmlEscaped(folder_name_.empty() ? kml_base_name : folder_name_);
+  const std::string name = XmlEscaped(XmlSafe(folder_name_.empty() ? kml_base_name : folder_name_));
   files.PrintItems(f, {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
                        "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\r\n"
                        "<Document>\r\n"
@@ -59,7 +68,7 @@ void StrictMap::WriteHeader(TextFiles& files, const SurveyRecord& first,
                        "</longitude><latitude>", StrictNumber(first.Latitude),
                        "</latitude><altitude>0</altitude><heading>0</heading><tilt>0</tilt><range>",
                        kDocumentRange, "</range></LookAt>"});
-  const std::string icon = XmlEscaped(icon_address_);
+  const std::string icon = XmlEscaped(XmlSafe(icon_address_));
   for (int c = 0; c < 5; ++c) {
     const ClassStyle& style = kClassStyles[c];
     files.PrintItems(f, {"<Style id=\"dose", std::to_string(c + 1), "\"><IconStyle><color>",
@@ -89,7 +98,7 @@ std::optional<DoseClass> StrictMap::WritePlacemark(TextFiles& files, const Surve
   if (described) {
     // The same text as the classic description, lines and all.
     files.PrintItems(f, {"<description><![CDATA[\r\n"
-                         "     <h1>", CdataSafe(record.Timestamp), "-", DoseText(record.DoseRate),
+                         "     <h1>", CdataSafe(XmlSafe(record.Timestamp)), "-", DoseText(record.DoseRate),
                          "(", count, "cpm)</h1>\r\n"
                          "     <p><font color=\"; red; \">Text is <i>more readable</i> and\r\n"
                          "   <b>easier to write</b> when you can avoid using entity\r\n"

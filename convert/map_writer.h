@@ -15,6 +15,8 @@ namespace dosemap {
 class MapWriter {
  public:
   virtual ~MapWriter() = default;
+  // Opens file number 1 for the map. By default the file is created or emptied at once.
+  virtual void OpenOutput(TextFiles& files, std::string_view kml_name);
   virtual void WriteHeader(TextFiles& files, const SurveyRecord& first,
                            std::string_view kml_base_name) = 0;
   // The class of the placemark written, or nothing for a record in the exclusion box.
@@ -40,9 +42,13 @@ class ClassicMap : public MapWriter {
 class StrictMap : public MapWriter {
  public:
   // icon_address: where the square icon is, a web address or a path inside a KMZ. folder_name:
-  // the name shown for the map, when it is not the KML base name.
-  explicit StrictMap(std::string icon_address = kIconAddress, std::string folder_name = "");
+  // the name shown for the map, when it is not the KML base name. staged: the map is written
+  // beside its file and renamed over it when the run ends, so an interrupted or concurrent run
+  // never leaves half a map; off for a file that is itself a private staging file.
+  explicit StrictMap(std::string icon_address = kIconAddress, std::string folder_name = "",
+                     bool staged = true);
 
+  void OpenOutput(TextFiles& files, std::string_view kml_name) override;
   void WriteHeader(TextFiles& files, const SurveyRecord& first,
                    std::string_view kml_base_name) override;
   std::optional<DoseClass> WritePlacemark(TextFiles& files, const SurveyRecord& record,
@@ -52,6 +58,7 @@ class StrictMap : public MapWriter {
  private:
   std::string icon_address_;
   std::string folder_name_;
+  bool staged_;
 };
 
 // A number as XML Schema and every reader spell it: 0.15, -0.5, 139.5, 1.5E+15.

@@ -1,7 +1,12 @@
 #include "settings/settings_file.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <optional>
 
 #include "textfile/number_text.h"
@@ -42,7 +47,7 @@ StoredSettings ReadSettingsFile(TextFiles& files) {
 
 void WriteDefaultLine(TextFiles& files) {
   files.CloseFile(kSettingsFileNumber);
-  files.OpenForOutput(kSettingsFileNumber, kSettingsFileName);
+  files.OpenForReplace(kSettingsFileNumber, kSettingsFileName);
   files.PrintItems(kSettingsFileNumber, {kDefaultLine});
   files.CloseFile(kSettingsFileNumber);
 }
@@ -77,12 +82,40 @@ SaveResult ThresholdField(const std::string& box_text, std::string& field) {
   return SaveResult::kSaved;
 }
 
-// A name that the input rules would split or trim goes between double quotes.
-std::string NameField(const std::string& name) {
+// A name that the input rules would split or trim goes between double quotes. Empty when the
+// name can't be written so that it reads back as typed: the input rules have no escape for a
+// quote, so a name that begins with one, or that needs quotes and holds one, can't.
+std::optional<std::string> NameField(const std::string& name) {
   const bool needs_quotes =
       name.find_first_of(",\r\n") != std::string::npos ||
       (!name.empty() && (IsBlank(name.front()) || IsBlank(name.back())));
-  return needs_quotes ? "\"" + name + "\"" : name;
+  if (!name.empty() && name.front() == '"') return std::nullopt;
+  if (!needs_quotes) return name;
+  if (name.find('"') != std::string::npos) return std::nullopt;
+  return "\"" + name + "\"";
+}
+
+// Removes "SETT.TXT.<pid>.tmp" files whose process is gone: saves killed before their rename.
+void RemoveStaleSaves(const TextFiles& files) {
+  const std::filesystem::path settings = files.PathOf(kSettingsFileName);
+  std::filesystem::path folder = settings.parent_path();
+  if (folder.empty()) folder = ".";
+  const std::string prefix = settings.filename().string() + ".";
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0) {
+      continue;
+    }
+    const std::string_view digits(name.data() + prefix.size(), name.size() - prefix.size() - 4);
+    long pid = 0;
+    const auto [end_of_number, status] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+    if (status != std::errc() || end_of_number != digits.data() + digits.size() || pid <= 0) continue;
+    if (pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    std::error_code ignored;
+    std::filesystem::remove(it->path(), ignored);
+  }
 }
 
 }  // namespace
@@ -103,6 +136,7 @@ std::string PlainNumberText(std::int32_t hundredths) {
 }
 
 void LoadSettings(TextFiles& files, SettingsBoxes& boxes) {
+  RemoveStaleSaves(files);
   StoredSettings stored{kDefaultName, kDefaultName, kDefaultYellow, kDefaultRed};
   if (std::optional<StoredSettings> read = ReadWithFallback(files)) stored = *read;
   // All four fields are read before the first set: each set may save, which closes the input.
@@ -122,11 +156,12 @@ SaveResult SaveSettings(TextFiles& files, const SettingsBoxes& boxes) {
   if (SaveResult kept = ThresholdField(boxes.BoxText(Box::kText5), red); kept != SaveResult::kSaved) {
     return kept;
   }
-  const std::string first = NameField(boxes.BoxText(Box::kText1));
-  const std::string second = NameField(boxes.BoxText(Box::kText2));
+  const std::optional<std::string> first = NameField(boxes.BoxText(Box::kText1));
+  const std::optional<std::string> second = NameField(boxes.BoxText(Box::kText2));
+  if (!first || !second) return SaveResult::kKeptNameNotStorable;
   files.OpenForReplace(kSettingsFileNumber, kSettingsFileName);
   try {
-    files.PrintItems(kSettingsFileNumber, {first, ",", second, ",", yellow, ",", red, ","},
+    files.PrintItems(kSettingsFileNumber, {*first, ",", *second, ",", yellow, ",", red, ","},
                      LineEnd::kContinue);
     for (int i = 0; i < 11; ++i) files.PrintItems(kSettingsFileNumber, {"   ,"}, LineEnd::kContinue);
     files.CloseFile(kSettingsFileNumber);

@@ -28,13 +28,16 @@ class SettingsBoxes {
 
 // Fills the four boxes from SETT.TXT. When the file can't be read (missing, fewer than four
 // fields, a threshold out of range) it is first replaced by the default line and read again,
-// once; when even that fails, the boxes get the defaults and the program goes on. Never throws.
+// once; when even that fails, the boxes get the defaults and the program goes on. First removes
+// the temporary files of saves whose process was killed. Never throws.
 void LoadSettings(TextFiles& files, SettingsBoxes& boxes);
 
 enum class SaveResult {
   kSaved,
   kKeptThresholdNotNumber,  // a threshold box holds no number (the user is retyping it)
   kKeptThresholdOutOfRange,  // its hundredths are not finite or don't fit 32 bits
+  kKeptNameNotStorable,      // a name would not read back as typed (it begins with a quote,
+                             // or needs quotes and holds one)
 };
 
 // Replaces SETT.TXT with the four box texts, or, for a threshold that could not be loaded back,

@@ -7,7 +7,8 @@
 namespace dosemap {
 
 enum class FileErrorKind {
-  kCannotOpen,      // missing, unreadable, not creatable, or a directory
+  kCannotOpen,      // missing, not readable or not creatable, or a directory
+  kReadFailed,      // the medium failed a read of a file that was open
   kAlreadyOpen,     // the file number is in use
   kNotOpen,         // the file number is closed or open in the other mode
   kReadPastEnd,     // a field was needed and no character was left

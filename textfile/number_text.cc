@@ -1,5 +1,7 @@
 #include "textfile/number_text.h"
 
+#include "textfile/message_text.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -231,7 +233,7 @@ ParsedNumber ParseNumber(std::string_view text) {
 double NumberOf(std::string_view text) {
   const ParsedNumber parsed = ParseNumber(text);
   if (parsed.status == NumberStatus::kNumber) return parsed.value;
-  throw NumberError("\"" + std::string(text) + "\" is " +
+  throw NumberError(QuotedForMessage(text) + " is " +
                     (parsed.status == NumberStatus::kOverflow ? "a number out of range"
                                                               : "not a number"));
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "textfile/message_text.h"
 #include "textfile/number_text.h"
 
 namespace dosemap {
@@ -21,11 +22,20 @@ constexpr std::size_t kInputBufferBytes = 1 << 20;
 constexpr std::size_t kOutputBufferBytes = 1 << 20;
 constexpr std::size_t kReplaceBufferBytes = 1 << 16;
 
-std::string Quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
-
 std::string SystemReason() { return std::strerror(errno); }
 
 bool IsFieldEnd(char c) { return c == ',' || c == '\r' || c == '\n'; }
+
+// Makes a rename in the folder of path durable. Best effort: some file systems refuse to sync a
+// folder, and the replacement itself is already whole.
+void SyncDirectoryOf(const std::filesystem::path& path) {
+  std::filesystem::path folder = path.parent_path();
+  if (folder.empty()) folder = ".";
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
 
 }  // namespace
 
@@ -85,7 +95,7 @@ class TextFiles::InputFile {
         return true;
       }
       if (n == 0) return false;
-      if (errno != EINTR) throw FileError(FileErrorKind::kCannotOpen, name_ + ": cannot read: " + SystemReason());
+      if (errno != EINTR) throw FileError(FileErrorKind::kReadFailed, name_ + ": cannot read: " + SystemReason());
     }
   }
 
@@ -219,12 +229,14 @@ class TextFiles::OutputFile {
       errno = saved;
       Fail("cannot write");
     }
-    if (!temp_.empty() && ::rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (temp_.empty()) return;
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
       const int saved = errno;
       Abandon();
       errno = saved;
       Fail("cannot replace");
     }
+    SyncDirectoryOf(target_);
   }
 
  private:
@@ -247,8 +259,10 @@ class TextFiles::OutputFile {
   void WriteAll(const char* data, std::size_t size) {
     while (size > 0) {
       const ssize_t n = ::write(fd_, data, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
+      if (n <= 0) {
+        if (n < 0 && errno == EINTR) continue;
+        // A write that stores nothing and reports no error would otherwise be retried forever.
+        if (n == 0) errno = EIO;
         failed_ = true;
         Fail("cannot write");
       }
@@ -277,6 +291,20 @@ TextFiles::TextFiles(std::filesystem::path directory)
       slots_(std::make_unique<std::array<Slot, kMaxFileNumber + 1>>()) {}
 
 TextFiles::~TextFiles() = default;
+
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  struct stat first, second;
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+std::filesystem::path ReplacementTempPath(const std::filesystem::path& path) {
+  std::filesystem::path temp = path;
+  temp += '.';
+  temp += std::to_string(::getpid());
+  temp += ".tmp";
+  return temp;
+}
 
 std::filesystem::path TextFiles::PathOf(std::string_view name) const {
   std::filesystem::path path{std::string(name)};
@@ -316,34 +344,28 @@ void TextFiles::OpenForOutput(int number, std::string_view name) {
 void TextFiles::OpenForReplace(int number, std::string_view name) {
   CheckClosed(number, name);
   const std::filesystem::path path = PathOf(name);
-  mode_t mode = 0666;
+  const auto cannot_create = [&] {
+    return FileError(FileErrorKind::kCannotOpen, std::string(name) + ": cannot create: " + SystemReason());
+  };
   struct stat old;
-  if (::stat(path.c_str(), &old) == 0) {
-    // A file the user made read-only stays as it is, as a plain open for writing would.
-    if (S_ISDIR(old.st_mode) || ::access(path.c_str(), W_OK) != 0) {
-      errno = S_ISDIR(old.st_mode) ? EISDIR : EACCES;
-      throw FileError(FileErrorKind::kCannotOpen, std::string(name) + ": cannot create: " + SystemReason());
-    }
-    mode = old.st_mode & 07777;
+  const bool replaces = ::stat(path.c_str(), &old) == 0;
+  // A file the user made read-only stays as it is, as a plain open for writing would.
+  if (replaces && (S_ISDIR(old.st_mode) || ::access(path.c_str(), W_OK) != 0)) {
+    errno = S_ISDIR(old.st_mode) ? EISDIR : EACCES;
+    throw cannot_create();
   }
-  std::filesystem::path temp = path;
-  temp += '.';
-  temp += std::to_string(::getpid());
-  temp += ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    throw FileError(FileErrorKind::kCannotOpen, std::string(name) + ": cannot create: " + SystemReason());
-  }
-  if (mode != 0666) {
-    ::fchmod(fd, mode);
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-  }
+  const std::filesystem::path temp = ReplacementTempPath(path);
+  // Exclusive and never through a link: the temporary file is ours alone. One left by a process
+  // that had our number before (it can't be running: the number is ours) is stale.
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::open(temp.c_str(), kFlags, 0666);
+  if (fd < 0 && errno == EEXIST && ::unlink(temp.c_str()) == 0) fd = ::open(temp.c_str(), kFlags, 0666);
+  if (fd < 0) throw cannot_create();
+  // A new file gets 0666 less the umask from open(); a replaced one keeps its mode.
+  if (replaces) ::fchmod(fd, old.st_mode & 07777);
   // Replacements are small files written whole (the settings), so a small buffer does.
   SlotOf(number).output =
-      std::make_unique<OutputFile>(fd, std::string(name), std::move(temp), path, kReplaceBufferBytes);
+      std::make_unique<OutputFile>(fd, std::string(name), temp, path, kReplaceBufferBytes);
 }
 
 void TextFiles::OpenForInput(int number, std::string_view name) {
@@ -408,7 +430,7 @@ void TextFiles::InputFields(int number, std::initializer_list<InputTarget> targe
     }
     const auto overflow = [&] {
       return FileError(FileErrorKind::kNumberOverflow,
-                       in->Where() + "number out of range: " + Quoted(field.substr(0, 40)), index);
+                       in->Where() + "number out of range: " + QuotedForMessage(field), index);
     };
     switch (target.kind()) {
       case InputTarget::Kind::kText:

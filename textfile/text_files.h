@@ -67,6 +67,13 @@ class InputTarget {
 
 enum class LineEnd { kEndLine, kContinue };
 
+// True when both paths exist and name the same file (through a link, a hard link, or two
+// spellings). Never throws.
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// Where OpenForReplace stages the new text of path: "<path>.<process id>.tmp".
+std::filesystem::path ReplacementTempPath(const std::filesystem::path& path);
+
 // The numbered sequential text files of the program. Numbers 1 to kMaxFileNumber are each closed,
 // open for output or open for input. Names are byte strings used unchanged, relative to the
 // directory given at construction (the process's current directory when it is empty). Every
@@ -84,7 +91,8 @@ class TextFiles {
   // Creates the file or empties it.
   void OpenForOutput(int number, std::string_view name);
   // Like OpenForOutput, but the old file stays whole until CloseFile succeeds: the text goes to a
-  // temporary file beside it that the close renames over it. A failed close leaves the old file.
+  // temporary file beside it (ReplacementTempPath, created exclusively) that the close syncs and
+  // renames over it, keeping the old file's mode. A failed close leaves the old file.
   void OpenForReplace(int number, std::string_view name);
   void OpenForInput(int number, std::string_view name);
   // Flushes and closes; closing a closed number does nothing. Throws kWriteFailed when what was

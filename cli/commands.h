@@ -1,0 +1,30 @@
+#ifndef DOSEMAP_CLI_COMMANDS_H_
+#define DOSEMAP_CLI_COMMANDS_H_
+
+#include <string>
+#include <vector>
+
+namespace dosemap::cli {
+
+// The two forms of dosemap-convert. Each takes the arguments after the program name and returns
+// the exit status: 0 done, 1 failed (one line on stderr), 2 usage error.
+int LegacyCommand(const std::vector<std::string>& args);
+int PathCommand(const std::vector<std::string>& args);
+
+// Prints "dosemap-convert: <message>" as one line on stderr, control bytes escaped.
+void PrintError(const std::string& message);
+
+// Writes text to stdout and flushes it; false (with the cause printed) when it can't be stored.
+bool PrintOut(const std::string& text);
+
+// True for an argument that is an option: it starts with "-" and is not "-" alone or a number
+// such as "-0.5".
+bool IsOption(const std::string& arg);
+
+// Removes the given files if the process is interrupted or terminated, then dies of the signal
+// as usual. The paths are copied; an empty list disarms it.
+void RemoveOnInterrupt(const std::vector<std::string>& paths);
+
+}  // namespace dosemap::cli
+
+#endif  // DOSEMAP_CLI_COMMANDS_H_

@@ -1,0 +1,146 @@
+// dosemap-convert CSV_BASE KML_BASE [YELLOW RED]: the window's run in the current directory.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "cli/commands.h"
+#include "convert/conversion_run.h"
+#include "maps/kmz.h"
+
+namespace dosemap::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: dosemap-convert [--summary] [--strict | --kmz] CSV_BASE KML_BASE [YELLOW RED]\n"
+    "       dosemap-convert [options] -o OUT LOG...   (see --help)\n"
+    "Converts CSV_BASE.csv into KML_BASE.kml in the current directory. YELLOW and RED are the\n"
+    "dose-rate thresholds (default 0.11 and 0.19).\n"
+    "  --summary  after the run, print one line: records, placemarks, classes, highest dose\n"
+    "  --strict   write standard KML 2.2 that every reader takes (shared styles, plain numbers)\n"
+    "  --kmz      write the strict form with its own icon as KML_BASE.kmz, for use offline\n"
+    "Exit status: 0 when the whole log was converted, 1 when the run stopped on a failure (the\n"
+    "cause goes to stderr), 2 on a usage error.\n";
+
+class Silent : public Beeper {
+ public:
+  void Beep() override {}
+};
+
+struct Options {
+  bool summary = false;
+  bool strict = false;
+  bool kmz = false;
+  std::vector<std::string> texts;  // CSV_BASE KML_BASE YELLOW RED
+};
+
+int UsageError(const std::string& what) {
+  PrintError(what);
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+// Returns -1 when the options are fine, else the exit status.
+int Parse(const std::vector<std::string>& args, Options& options) {
+  bool options_end = false;
+  for (const std::string& arg : args) {
+    if (options_end || !IsOption(arg)) {
+      options.texts.push_back(arg);
+    } else if (arg == "--") {
+      options_end = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--summary") {
+      options.summary = true;
+    } else if (arg == "--strict") {
+      options.strict = true;
+    } else if (arg == "--kmz") {
+      options.kmz = true;
+    } else {
+      return UsageError("unknown option " + arg);
+    }
+  }
+  if (options.strict && options.kmz) return UsageError("--kmz already writes the strict form");
+  if (options.texts.size() != 2 && options.texts.size() != 4) {
+    return UsageError("expected 2 or 4 arguments");
+  }
+  if (options.texts.size() == 2) {
+    options.texts.push_back("0.11");
+    options.texts.push_back("0.19");
+  }
+  return -1;
+}
+
+// A unique staging document "<kmz>.XXXXXX.kml" beside the KMZ, created empty; its base name (the
+// path without ".kml"), or empty with errno set.
+std::string CreateStagingDocument(const std::string& kmz) {
+  std::string path = kmz + ".XXXXXX.kml";
+  const int fd = ::mkstemps(path.data(), 4);
+  if (fd < 0) return "";
+  ::close(fd);
+  return path.substr(0, path.size() - 4);
+}
+
+}  // namespace
+
+int LegacyCommand(const std::vector<std::string>& args) {
+  Options options;
+  if (const int status = Parse(args, options); status >= 0) return status;
+  const std::string& csv_base = options.texts[0];
+  const std::string& kml_base = options.texts[1];
+  const FixedThresholds thresholds(options.texts[2], options.texts[3]);
+  TextFiles files;
+  Silent beeper;
+  RunOutcome outcome;
+  int status = 0;
+  if (!options.kmz) {
+    ClassicMap classic;
+    StrictMap strict;
+    MapWriter& map = options.strict ? static_cast<MapWriter&>(strict) : classic;
+    if (options.strict) RemoveOnInterrupt({ReplacementTempPath(kml_base + ".kml").string()});
+    outcome = ConversionRun(files, csv_base, kml_base, thresholds, beeper, map);
+  } else {
+    // The document goes to a staging file of this run's own, and only a run that opened it packs
+    // it: an old KMZ stays byte for byte otherwise.
+    const std::string kmz = kml_base + ".kmz";
+    if (SameFile(csv_base + ".csv", kmz)) {
+      PrintError(kmz + ": is the survey log itself (a link to it); nothing was written");
+      return 1;
+    }
+    const std::string document_base = CreateStagingDocument(kmz);
+    if (document_base.empty()) {
+      PrintError(kmz + ": cannot create: " + std::strerror(errno));
+      return 1;
+    }
+    const std::string document = document_base + ".kml";
+    RemoveOnInterrupt({document});
+    StrictMap map(kKmzIconPath, kml_base, /*staged=*/false);
+    outcome = ConversionRun(files, csv_base, document_base, thresholds, beeper, map);
+    if (outcome.output_opened) {
+      try {
+        WriteKmz(kmz, {{"doc.kml", document, {}}, {kKmzIconPath, {}, SquareIconPng()}});
+      } catch (const FileError& error) {
+        PrintError(error.what());
+        status = 1;
+      }
+    }
+    ::unlink(document.c_str());
+    RemoveOnInterrupt({});
+    // The user knows the map by the KMZ's name, not by its staging document's.
+    for (std::size_t at; (at = outcome.message.find(document)) != std::string::npos;) {
+      outcome.message.replace(at, document.size(), kmz);
+    }
+  }
+  if (!outcome.reached_end_of_log()) {
+    PrintError(outcome.message);
+    status = 1;
+  }
+  if (options.summary && !PrintOut(SummaryLine(outcome) + "\n")) status = 1;
+  return status;
+}
+
+}  // namespace dosemap::cli

@@ -1,0 +1,22 @@
+#ifndef DOSEMAP_TEXTFILE_MESSAGE_TEXT_H_
+#define DOSEMAP_TEXTFILE_MESSAGE_TEXT_H_
+
+#include <string>
+#include <string_view>
+
+namespace dosemap {
+
+// How many bytes of a quoted text a message shows before it cuts it with "…".
+inline constexpr std::size_t kMessageQuoteBytes = 60;
+
+// text as a message quotes it: in double quotes, control bytes escaped ("\n", "\r", "\t",
+// "\x01"), and cut after about kMessageQuoteBytes bytes (never inside a UTF-8 character) with
+// "…", so that a megabyte of junk or a line break in a field can't spread a message over lines.
+std::string QuotedForMessage(std::string_view text);
+
+// message with every control byte escaped as QuotedForMessage does, so it prints as one line.
+std::string OneLine(std::string_view message);
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_TEXTFILE_MESSAGE_TEXT_H_

@@ -1,5 +1,8 @@
 // A whole run over an arbitrary survey log with arbitrary threshold texts: it ends normally or
-// with a cause, closes every file, and a map it opened always ends with the footer.
+// with a cause, closes every file, and a map it opened always ends with the footer. A strict map
+// is well-formed XML whatever bytes the log holds.
+#include <libxml/parser.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +13,14 @@
 #include "tests/fakes.h"
 
 namespace {
+bool WellFormedXml(const std::string& text) {
+  xmlDocPtr document = xmlReadMemory(text.data(), static_cast<int>(text.size()), "map.kml", nullptr,
+                                     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE);
+  if (document == nullptr) return false;
+  xmlFreeDoc(document);
+  return true;
+}
+
 std::size_t Occurrences(const std::string& text, const std::string& part) {
   std::size_t count = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -56,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (strict && log.find('<') == std::string::npos) {
       FUZZ_CHECK(Occurrences(kml, "<Placemark>") == Occurrences(kml, "</Placemark>"));
     }
+    if (strict) FUZZ_CHECK(WellFormedXml(kml));
     FUZZ_CHECK(kml.size() >= footer.size() && kml.compare(kml.size() - footer.size(), footer.size(), footer) == 0);
   }
   return 0;

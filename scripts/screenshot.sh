@@ -10,12 +10,14 @@ exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 800x300x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "screenshot: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$(cat "$work/display")
 cp "$root/examples/DATA_0.csv" "$work/"
 (cd "$work" && exec "$root/build/bin/dosemap") &
 app=$!
-window=$(xdotool search --sync --onlyvisible --name 'CSVからＫＭＬ' | head -n 1)
-xdotool windowfocus --sync "$window"
+window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$app" | head -n 1)
+[ -n "$window" ] || { echo "screenshot: the window did not appear" >&2; exit 1; }
+timeout 10 xdotool windowfocus --sync "$window"
 sleep 0.5
 import -window "$window" "$out"
 echo "screenshot: $out"

@@ -4,10 +4,13 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/packages.sh"
 bash "$root/scripts/deps.sh" "${build_packages[@]}" "${test_packages[@]}"
-# A decimal-comma locale, so the tests can show that no number changes with the locale.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-  localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "could not generate de_DE.UTF-8"
-fi
+# A decimal-comma locale, so the tests can show that no number changes with the locale, and the
+# Japanese one the window is started under.
+for name in de_DE ja_JP; do
+  if ! locale -a 2>/dev/null | grep -qi "^$name\.utf-\?8$"; then
+    localedef -i "$name" -f UTF-8 "$name.UTF-8" || echo "could not generate $name.UTF-8"
+  fi
+done
 # Every test once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DDOSEMAP_SANITIZE=ON -DDOSEMAP_BUILD_TESTS=ON
 cmake --build "$root/build-asan" -j2

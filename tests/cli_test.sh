@@ -66,6 +66,77 @@ if command -v unzip >/dev/null; then
   unzip -p packed.kmz doc.kml | grep -q '<href>files/square.png</href>'; check "KMZ icon is relative" 0 $?
 fi
 
+# A KMZ packs only what its own run wrote, and a run that never opened its map leaves the old one.
+"$convert" --kmz DATA_0 m 2>/dev/null; check "kmz of the sample" 0 $?
+cp m.kmz m.kmz.before
+echo junk >m.kmz-doc.kml
+"$convert" --kmz nosuch m 2>err; check "kmz of a missing log exits 1" 1 $?
+cmp -s m.kmz m.kmz.before; check "the old KMZ stays byte for byte" 0 $?
+check "no staging file left" "" "$(ls | grep -E '^m\.kmz\..+' | grep -v before)"
+# Names and places the file system refuses end with exit 1 and one line, never an abort.
+long=$(printf 'n%.0s' $(seq 244))
+ln -s loop loop
+mkdir -p closed && chmod 000 closed
+for target in "$long" loop/x; do
+  for form in --kmz --strict ""; do
+    [ -z "$form" ] && [ "$target" = "$long" ] && continue  # 248 bytes are a valid name
+    "$convert" $form DATA_0 "$target" 2>err; status=$?
+    check "$form map $target exits 1" 1 "$status"
+    check "$form map $target: one line" 1 "$(wc -l <err)"
+  done
+done
+if command -v setpriv >/dev/null; then
+  chmod 777 .
+  for form in --kmz --strict ""; do
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$convert" $form DATA_0 closed/x 2>err; status=$?
+    check "$form map in a folder without search permission exits 1" 1 "$status"
+    check "$form map in a folder without search permission: one line" 1 "$(wc -l <err)"
+  done
+fi
+# The map never overwrites the log it is made from.
+cp DATA_0.csv d.csv
+ln -s d.csv d.kml
+ln -s d.csv d.kmz
+for form in --kmz --strict ""; do
+  "$convert" $form d d 2>err; check "$form map linked to the log exits 1" 1 $?
+  cmp -s d.csv DATA_0.csv; check "$form map linked to the log leaves the log" 0 $?
+done
+check "the link is named" "dosemap-convert: d.kml: is the survey log itself (a link to it); nothing was written" "$(cat err)"
+# One line on stderr, whatever the field holds; long texts are cut.
+printf 'h,h,h,h,h,h,h\n1,,1,0.05,1,1,1\n2,,"1\nx",0.2,1,1,1\n' >lines.csv
+"$convert" lines lines 2>err; check "count rate with a line break exits 1" 1 $?
+check "count rate with a line break: one line" 1 "$(wc -l <err)"
+grep -qF '"1\nx" is not a number' err; check "the line break is escaped" 0 $?
+"$convert" DATA_0 t "0.1
+x" 1 2>err; check "threshold with a line break: one line" 1 "$(wc -l <err)"
+{ printf 'h,h,h,h,h,h,h\n1,,1,0.05,1,1,1\n2,,'; head -c 1000000 /dev/zero | tr '\0' x; printf ',0.2,1,1,1\n'; } >huge.csv
+"$convert" huge huge 2>err; check "a megabyte count rate exits 1" 1 $?
+check "a megabyte count rate is cut" 1 "$(( $(wc -c <err) < 300 ))"
+"$convert" -v a b 2>err; check "-v exits 2" 2 $?
+grep -q 'unknown option -v' err; check "-v is an unknown option" 0 $?
+"$convert" DATA_0 neg -0.5 1 2>err; check "a negative threshold is not an option" 0 $?
+if [ -w /dev/full ]; then
+  "$convert" --summary DATA_0 full >/dev/full 2>err; check "--summary to a full device exits 1" 1 $?
+  check "--summary to a full device: one line" 1 "$(wc -l <err)"
+fi
+# Interrupted and concurrent runs leave a whole map and no staging files.
+awk 'NR == 1 { print; next } { for (i = 0; i < 400; i++) print }' DATA_0.csv >big.csv
+"$convert" --strict big race 2>/dev/null
+cp race.kml race.before
+"$convert" --strict big race & first=$!
+"$convert" --strict big race & second=$!
+wait $first; wait $second
+cmp -s race.kml race.before; check "two runs on one map leave one whole map" 0 $?
+for form in --strict --kmz; do
+  "$convert" $form big killed 2>/dev/null
+  old=killed.${form#--}; [ "$form" = --strict ] && old=killed.kml
+  cp "$old" killed.before
+  "$convert" $form big killed & victim=$!
+  sleep 0.05; kill -INT $victim; wait $victim
+  cmp -s "$old" killed.before; check "$form run interrupted: the old map stays" 0 $?
+  check "$form run interrupted: no staging file" "" "$(ls | grep -E '^(killed|race)\.km.\.')"
+done
+
 if command -v ogrinfo >/dev/null; then
   # Every record but the first (the camera) and those in the exclusion box, in file order.
   tr -d '\r' <DATA_0.csv | awk -F, 'NR > 2 && !($5 >= 35.346 && $5 <= 35.3465 && $6 >= 139.4875 && $6 <= 139.488) {

@@ -39,11 +39,24 @@ cp "$sample" "$work/app/DATA_0.csv"
 cp "$sample" "$work/reference/DATA_0.csv"
 (cd "$work/reference" && "$convert" DATA_0 DATA_0) || fail "dosemap-convert failed"
 
+# With no display at all the program says so in one line instead of aborting.
+out=$(cd "$work/app" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$dosemap" 2>&1)
+status=$?
+[ "$status" -eq 1 ] && [ "$(printf '%s\n' "$out" | wc -l)" -eq 1 ] && [[ $out == *dosemap-convert* ]] ||
+  fail "without a display: exit $status, output: $out"
+
 (cd "$work/app" && exec "$dosemap" >"$work/app.log" 2>&1) &
 app=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name 'CSVからＫＭＬ' | head -n 1)
+# Found by its process, not by its Japanese title, which xdotool matches through the locale.
+window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$app" | head -n 1)
 [ -n "$window" ] || fail "the window did not appear: $(cat "$work/app.log")"
-xdotool windowfocus --sync "$window"
+# Window managers read the title from both properties, whatever the program's locale.
+if command -v xprop >/dev/null; then
+  title=$(LC_ALL=C.UTF-8 xprop -id "$window" _NET_WM_NAME WM_NAME)
+  [ "$title" = "$(printf '_NET_WM_NAME(UTF8_STRING) = "CSVからＫＭＬ"\nWM_NAME(COMPOUND_TEXT) = "CSVからＫＭＬ"')" ] ||
+    fail "window title: $title"
+fi
+timeout 10 xdotool windowfocus --sync "$window" || fail "the window did not take the focus"
 sleep 0.5  # with no window manager, Qt takes the focus a moment after X gives it
 
 finished() { [ -f "$work/app/DATA_0.kml" ] && [ "$(tail -c 9 "$work/app/DATA_0.kml" | tr -d '\r\n')" = " </kml>" ]; }

@@ -7,10 +7,6 @@ namespace dosemap {
 namespace {
 
 // The colour and scale of each class, as the classic lines have them.
-struct ClassStyle {
-  const char* colour;
-  const char* scale;
-};
 constexpr ClassStyle kClassStyles[] = {
     {"a000ff00", "0.8"}, {"a000ff00", "1"}, {"a000ffff", "1.2"}, {"f0000fff", "1.5"}, {"f0000fff", "2"}};
 
@@ -18,6 +14,8 @@ constexpr ClassStyle kClassStyles[] = {
 constexpr const char* kDocumentRange = "5000";
 
 }  // namespace
+
+const ClassStyle& ClassStyleOf(DoseClass dose_class) { return kClassStyles[static_cast<int>(dose_class) - 1]; }
 
 void MapWriter::OpenOutput(TextFiles& files, std::string_view kml_name) {
   files.OpenForOutput(kKmlFileNumber, kml_name);

@@ -61,6 +61,13 @@ class StrictMap : public MapWriter {
   bool staged_;
 };
 
+// The colour (KML's aabbggrr) and icon scale of a dose class, as every map form draws it.
+struct ClassStyle {
+  const char* colour;
+  const char* scale;
+};
+const ClassStyle& ClassStyleOf(DoseClass dose_class);
+
 // A number as XML Schema and every reader spell it: 0.15, -0.5, 139.5, 1.5E+15.
 std::string StrictNumber(double x);
 

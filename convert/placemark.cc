@@ -50,6 +50,13 @@ DoseClass SelectDoseClass(double dose_rate, const ThresholdSource& thresholds) {
   return dose_rate < kLargeRedFrom ? DoseClass::k4 : DoseClass::k5;
 }
 
+DoseClass DoseClassOf(double dose_rate, double yellow, double red) {
+  if (dose_rate < kGreenBelow) return DoseClass::k1;
+  if (dose_rate < yellow) return DoseClass::k2;
+  if (dose_rate < red) return DoseClass::k3;
+  return dose_rate < kLargeRedFrom ? DoseClass::k4 : DoseClass::k5;
+}
+
 std::string_view DoseClassLine(DoseClass dose_class) {
   return kDoseClassLines[static_cast<int>(dose_class) - 1];
 }

@@ -52,6 +52,10 @@ enum class DoseClass { k1 = 1, k2, k3, k4, k5 };
 // True when the point lies in the fixed rectangle whose records get no placemark (edges included).
 bool InExclusionBox(double latitude, double longitude);
 
+// The class of a dose for numeric thresholds: below 0.07, below yellow, below red, below 0.5,
+// and the rest.
+DoseClass DoseClassOf(double dose_rate, double yellow, double red);
+
 // The first class whose condition holds, converting a threshold text only when its step is
 // reached. Throws ThresholdError for a text that is not a number at that moment.
 DoseClass SelectDoseClass(double dose_rate, const ThresholdSource& thresholds);

@@ -1,0 +1,55 @@
+#ifndef DOSEMAP_MAPS_SURVEY_MAPS_H_
+#define DOSEMAP_MAPS_SURVEY_MAPS_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "maps/staged_file.h"
+#include "survey/survey_run.h"
+
+namespace dosemap {
+
+// The map forms of the path form, by the output's extension.
+enum class MapForm { kGeoJson, kKml, kKmz };
+
+// The form for an output path's extension (".geojson", ".kml", ".kmz", any case), or nothing.
+std::optional<MapForm> MapFormOf(const std::filesystem::path& out);
+
+// A map the survey run writes as it goes. Finish completes it and puts it in place; a writer
+// dropped without Finish leaves any old file at its path as it was.
+class SurveyMap : public MeasurementSink {
+ public:
+  virtual void Finish() = 0;
+};
+
+struct MapOptions {
+  double yellow = 0.11;  // for the legend and the class names
+  double red = 0.19;
+  std::string icon_url;  // a web icon instead of our own file beside the map (KML)
+};
+
+// Creates the map for out; throws FileError when its staging file can't be created.
+std::unique_ptr<SurveyMap> MakeSurveyMap(MapForm form, const std::filesystem::path& out, const MapOptions& options);
+
+// "#rrggbb" of a dose class.
+std::string HtmlColourOf(int dose_class);
+
+// The rejects file: "file,line,reason,text", the text escaped and cut at 200 bytes. Written
+// beside its path and put in place by Finish.
+class RejectsFile : public RejectSink {
+ public:
+  explicit RejectsFile(const std::filesystem::path& path);
+  void Reject(const std::string& log_name, long line, RejectReason reason, std::string_view text) override;
+  void Finish() { file_.Commit(); }
+
+ private:
+  StagedFile file_;
+  std::string row_;
+};
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_MAPS_SURVEY_MAPS_H_

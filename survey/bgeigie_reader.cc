@@ -1,0 +1,152 @@
+// bGeigie-type logs: "$BNRDD,..*XX" sentences, "#" comments.
+#include <cmath>
+
+#include "survey/civil_time.h"
+#include "survey/readers.h"
+
+namespace dosemap {
+namespace {
+
+// The sentence kinds that carry a reading, and where their fields are.
+constexpr std::string_view kKinds[] = {"BNRDD", "BNXRDD", "BMRDD", "BGRDD"};
+enum Field { kKind, kDevice, kTime, kCpm, kCounts5s, kTotal, kRadiationFlag, kLatitude, kNorthSouth,
+             kLongitude, kEastWest, kAltitude, kGpsFlag, kFieldsNeeded };
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+unsigned char Xor(std::string_view body, bool skip_quirk_minus) {
+  unsigned char sum = 0;
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    // Some loggers printed the minus of a W or S coordinate after computing the checksum.
+    if (skip_quirk_minus && body[i] == '-' && i > 0 && body[i - 1] == ',') continue;
+    sum ^= static_cast<unsigned char>(body[i]);
+  }
+  return sum;
+}
+
+// "DDMM.MMMM" (or "DDDMM.MMMM", or fewer degree digits): degrees are what stands before the two
+// minute digits that precede the point. A leading minus is ignored: the letter gives the sign.
+std::optional<double> DegreesOf(std::string_view text) {
+  if (!text.empty() && text.front() == '-') text.remove_prefix(1);
+  if (text.empty() || text.front() == '+' || text.front() == '-') return std::nullopt;
+  std::size_t point = text.find('.');
+  if (point == std::string_view::npos) point = text.size();
+  if (point < 2) return std::nullopt;
+  for (std::size_t i = 0; i < point; ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+  }
+  const std::optional<double> minutes = NumberIn(text.substr(point - 2));
+  double degrees = 0;
+  for (std::size_t i = 0; i + 2 < point; ++i) degrees = degrees * 10 + (text[i] - '0');
+  if (!minutes || *minutes < 0 || *minutes >= 60) return std::nullopt;
+  return degrees + *minutes / 60;
+}
+
+class BgeigieParser : public LineParser {
+ public:
+  explicit BgeigieParser(const ReaderOptions& options) : options_(options) {}
+
+  void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos || line[first] == '#') return;
+    std::size_t dollar = line.find('$');
+    if (dollar == std::string_view::npos) {
+      // Not a sentence at all: a record that can't be read.
+      results.emplace_back().reason = RejectReason::kFields;
+      return;
+    }
+    while (dollar != std::string_view::npos) {
+      const std::size_t next = line.find('$', dollar + 1);
+      ParseSentence(line.substr(dollar + 1, next == std::string_view::npos ? next : next - dollar - 1),
+                    results.emplace_back());
+      dollar = next;
+    }
+  }
+
+ private:
+  // text: what follows the "$", up to the next "$" or the line end.
+  void ParseSentence(std::string_view text, RecordResult& result) {
+    const std::size_t star = text.find('*');
+    bool checksum_ok = false;
+    std::string_view body = text.substr(0, star);
+    if (star != std::string_view::npos && text.size() >= star + 3) {
+      const int high = HexValue(text[star + 1]);
+      const int low = HexValue(text[star + 2]);
+      if (high >= 0 && low >= 0) {
+        const unsigned char given = static_cast<unsigned char>(high * 16 + low);
+        checksum_ok = Xor(body, false) == given || Xor(body, true) == given;
+      }
+    }
+    SplitFields(body, ',', false, fields_);
+    ReadPosition(result);
+    if (!checksum_ok) {
+      result.reason = RejectReason::kChecksum;
+      return;
+    }
+    bool known = false;
+    for (const std::string_view kind : kKinds) known = known || fields_[kKind] == kind;
+    if (!known || fields_.size() < kFieldsNeeded) {
+      result.reason = RejectReason::kFields;
+      return;
+    }
+    Measurement& m = result.measurement;
+    const std::optional<double> cpm = NumberIn(fields_[kCpm]);
+    std::optional<double> altitude;
+    if (!fields_[kAltitude].empty()) altitude = NumberIn(fields_[kAltitude]);
+    if (!result.position_read || result.sign_unknown || !cpm || (!fields_[kAltitude].empty() && !altitude)) {
+      result.reason = RejectReason::kNumber;
+      return;
+    }
+    const std::optional<std::int64_t> time = ParseCivilTime(fields_[kTime]);
+    if (!time || fields_[kTime].back() != 'Z') {
+      result.reason = RejectReason::kTime;
+      return;
+    }
+    if (fields_[kGpsFlag] == "V") {
+      result.reason = RejectReason::kGpsVoid;
+      return;
+    }
+    if (fields_[kRadiationFlag] == "V") {
+      result.reason = RejectReason::kRadiationVoid;
+      return;
+    }
+    m.time = *time;
+    m.utc = true;
+    m.cpm = *cpm;
+    m.has_cpm = true;
+    m.dose_usvh = *cpm / options_.cpm_factor;
+    m.has_altitude = altitude.has_value();
+    m.altitude = altitude.value_or(0);
+    CheckPosition(result);
+  }
+
+  // The position, whatever else is wrong with the sentence, for the privacy zones.
+  void ReadPosition(RecordResult& result) {
+    if (fields_.size() <= kEastWest) return;
+    const std::optional<double> latitude = DegreesOf(fields_[kLatitude]);
+    const std::optional<double> longitude = DegreesOf(fields_[kLongitude]);
+    if (!latitude || !longitude) return;
+    result.position_read = true;
+    const std::string_view ns = fields_[kNorthSouth];
+    const std::string_view ew = fields_[kEastWest];
+    result.sign_unknown = !(ns == "N" || ns == "S") || !(ew == "E" || ew == "W");
+    result.measurement.latitude = ns == "S" ? -*latitude : *latitude;
+    result.measurement.longitude = ew == "W" ? -*longitude : *longitude;
+  }
+
+  ReaderOptions options_;
+  std::vector<std::string_view> fields_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineParser> MakeBgeigieParser(const ReaderOptions& options) {
+  return std::make_unique<BgeigieParser>(options);
+}
+
+}  // namespace dosemap

@@ -1,0 +1,28 @@
+#ifndef DOSEMAP_SURVEY_CIVIL_TIME_H_
+#define DOSEMAP_SURVEY_CIVIL_TIME_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace dosemap {
+
+// Reads "YYYY-MM-DD HH:MM:SS" or "YYYY/MM/DD HH:MM:SS", with "T" for the blank, optional
+// fractional seconds (dropped), and an optional zone: "Z", " UTC", "+09:00", "+0900". Returns
+// seconds since 1970-01-01T00:00:00 of the text's clock, moved to UTC when it names an offset;
+// nothing for a text that isn't such a time or names an impossible date or clock time.
+std::optional<std::int64_t> ParseCivilTime(std::string_view text);
+
+// Seconds since 1970 from a separate date ("YYYY-MM-DD") and time ("HH:MM:SS").
+std::optional<std::int64_t> ParseDateAndTime(std::string_view date, std::string_view time);
+
+// "2026-11-14T09:00:00", with "Z" appended when utc.
+std::string IsoTime(std::int64_t seconds, bool utc);
+
+// Reads "+09:00", "-05:30", "+0900" or "Z" as seconds east of UTC.
+std::optional<std::int64_t> ParseUtcOffset(std::string_view text);
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_SURVEY_CIVIL_TIME_H_

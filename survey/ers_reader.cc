@@ -1,0 +1,78 @@
+// ERS, the European radiometric and spectrometry exchange format.
+#include <algorithm>
+#include <string>
+
+#include "survey/civil_time.h"
+#include "survey/readers.h"
+
+namespace dosemap {
+namespace {
+
+// ERS: records start "PA " and hold ";"-separated "KEY value" pairs. Other lines are the header.
+class ErsParser : public LineParser {
+ public:
+  void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos || line.substr(first, 3) != "PA ") return;
+    RecordResult& result = results.emplace_back();
+    Measurement& m = result.measurement;
+    SplitFields(line.substr(first), ';', false, fields_);
+    std::string_view date, clock, date_time, north, east, altitude_text, height_text, dose_text;
+    for (const std::string_view pair : fields_) {
+      const std::size_t blank = pair.find(' ');
+      const std::string_view key = pair.substr(0, blank);
+      std::string_view value = blank == std::string_view::npos ? std::string_view() : pair.substr(blank + 1);
+      while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+      if (key == "CD") date = value;
+      else if (key == "CT") clock = value;
+      else if (key == "CDT") date_time = value;
+      else if (key == "PN") north = value;
+      else if (key == "PE") east = value;
+      else if (key == "PZ") altitude_text = value;
+      else if (key == "PH") height_text = value;
+      else if (key == "DHSR") dose_text = value;
+    }
+    const std::optional<double> latitude = NumberIn(north), longitude = NumberIn(east);
+    if (latitude && longitude) {
+      result.position_read = true;
+      m.latitude = *latitude;
+      m.longitude = *longitude;
+    }
+    if (north.empty() || east.empty() || dose_text.empty() || (date_time.empty() && (date.empty() || clock.empty()))) {
+      result.reason = RejectReason::kFields;
+      return;
+    }
+    // Some files write the dose rate with a decimal comma.
+    std::string dose_number(dose_text);
+    std::replace(dose_number.begin(), dose_number.end(), ',', '.');
+    const std::optional<double> dose = NumberIn(dose_number);
+    const std::string_view height = altitude_text.empty() ? height_text : altitude_text;
+    std::optional<double> altitude;
+    if (!height.empty()) altitude = NumberIn(height);
+    if (!result.position_read || !dose || (!height.empty() && !altitude)) {
+      result.reason = RejectReason::kNumber;
+      return;
+    }
+    const std::optional<std::int64_t> time =
+        date_time.empty() ? ParseDateAndTime(date, clock) : ParseCivilTime(date_time);
+    if (!time) {
+      result.reason = RejectReason::kTime;
+      return;
+    }
+    m.time = *time;
+    m.utc = true;
+    m.dose_usvh = *dose;
+    m.has_altitude = altitude.has_value();
+    m.altitude = altitude.value_or(0);
+    CheckPosition(result);
+  }
+
+ private:
+  std::vector<std::string_view> fields_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineParser> MakeErsParser(const ReaderOptions&) { return std::make_unique<ErsParser>(); }
+
+}  // namespace dosemap

@@ -1,0 +1,142 @@
+#include "survey/line_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "textfile/file_error.h"
+
+namespace dosemap {
+namespace {
+
+constexpr std::size_t kBlockBytes = 1 << 20;
+constexpr std::size_t kPeekBytes = 64 << 10;
+
+}  // namespace
+
+LineReader::LineReader(const std::string& path) : path_(path) {
+  if (path == "-") {
+    fd_ = 0;
+    path_ = "(stdin)";
+  } else {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw FileError(FileErrorKind::kCannotOpen, path + ": cannot open: " + std::strerror(errno));
+    owns_fd_ = true;
+  }
+  struct stat info;
+  if (::fstat(fd_, &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      ::close(fd_);
+      throw FileError(FileErrorKind::kCannotOpen, path + ": cannot open: is a directory");
+    }
+    if (S_ISREG(info.st_mode)) size_ = info.st_size;
+  }
+  // Room for the longest line and a block after it.
+  capacity_ = kMaxLineBytes + kBlockBytes;
+  buffer_.reset(new char[capacity_]);
+}
+
+LineReader::~LineReader() {
+  if (owns_fd_) ::close(fd_);
+}
+
+bool LineReader::Fill() {
+  if (eof_) return false;
+  if (pos_ > 0 && (end_ == pos_ || capacity_ - end_ < kBlockBytes)) {
+    std::memmove(buffer_.get(), buffer_.get() + pos_, end_ - pos_);
+    end_ -= pos_;
+    pos_ = 0;
+  }
+  if (end_ == capacity_) return false;
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
+    if (n > 0) {
+      end_ += static_cast<std::size_t>(n);
+      return true;
+    }
+    if (n == 0) {
+      eof_ = true;
+      return false;
+    }
+    if (errno != EINTR) throw FileError(FileErrorKind::kReadFailed, path_ + ": cannot read: " + std::strerror(errno));
+  }
+}
+
+std::string_view LineReader::Peek() {
+  while (end_ - pos_ < kPeekBytes && Fill()) {
+  }
+  return {buffer_.get() + pos_, std::min(end_ - pos_, kPeekBytes)};
+}
+
+bool LineReader::NextLine(std::string_view* line, bool* too_long) {
+  *too_long = false;
+  std::size_t scanned = pos_;
+  for (;;) {
+    const void* lf = std::memchr(buffer_.get() + scanned, '\n', end_ - scanned);
+    if (lf != nullptr) {
+      const std::size_t at = static_cast<const char*>(lf) - buffer_.get();
+      std::size_t length = at - pos_;
+      if (length > kMaxLineBytes) {
+        *too_long = true;
+        length = kMaxLineBytes;
+      }
+      *line = std::string_view(buffer_.get() + pos_, length);
+      consumed_ += static_cast<std::int64_t>(at + 1 - pos_);
+      pos_ = at + 1;
+      break;
+    }
+    if (end_ - pos_ > kMaxLineBytes) {
+      // Keep the start of an endless line, then drop the rest of it up to its end.
+      *too_long = true;
+      overflow_.assign(buffer_.get() + pos_, kMaxLineBytes);
+      *line = overflow_;
+      for (;;) {
+        consumed_ += static_cast<std::int64_t>(end_ - pos_);
+        pos_ = end_;
+        if (!Fill()) break;
+        const void* next = std::memchr(buffer_.get() + pos_, '\n', end_ - pos_);
+        if (next != nullptr) {
+          const std::size_t at = static_cast<const char*>(next) - buffer_.get();
+          consumed_ += static_cast<std::int64_t>(at + 1 - pos_);
+          pos_ = at + 1;
+          break;
+        }
+      }
+      break;
+    }
+    const std::size_t before = pos_;
+    scanned = end_;
+    if (!Fill()) {
+      if (end_ == pos_) return false;  // the end of the input
+      *line = std::string_view(buffer_.get() + pos_, end_ - pos_);
+      consumed_ += static_cast<std::int64_t>(end_ - pos_);
+      pos_ = end_;
+      break;
+    }
+    scanned -= before - pos_;  // the buffer may have moved to its front
+  }
+  ++line_number_;
+  if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
+  return true;
+}
+
+std::string LineReader::ReadRest(std::size_t max_bytes) {
+  std::string rest(buffer_.get() + pos_, end_ - pos_);
+  pos_ = end_;
+  for (;;) {
+    if (rest.size() > max_bytes) {
+      throw FileError(FileErrorKind::kFieldTooLong, path_ + ": longer than " + std::to_string(max_bytes) + " bytes");
+    }
+    pos_ = end_ = 0;
+    if (!Fill()) break;
+    rest.append(buffer_.get(), end_);
+  }
+  pos_ = end_ = 0;
+  consumed_ += static_cast<std::int64_t>(rest.size());
+  return rest;
+}
+
+}  // namespace dosemap

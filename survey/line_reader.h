@@ -1,0 +1,58 @@
+#ifndef DOSEMAP_SURVEY_LINE_READER_H_
+#define DOSEMAP_SURVEY_LINE_READER_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace dosemap {
+
+// The longest line handed out whole; a longer one is cut to this and flagged.
+inline constexpr std::size_t kMaxLineBytes = 1 << 20;
+
+// A log's lines, read in large blocks from a file or from standard input ("-"). A line ends at
+// LF; a CR before it is dropped. Lines are views into the reader's buffer, valid until the next
+// call.
+class LineReader {
+ public:
+  // Throws FileError (kCannotOpen) naming the path and the cause.
+  explicit LineReader(const std::string& path);
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // The first bytes of the log (up to 64 KiB), for telling its format, without consuming them.
+  std::string_view Peek();
+  // The next line and its number (from 1); false at the end. *too_long is set for a line longer
+  // than kMaxLineBytes, whose first kMaxLineBytes bytes are handed out and the rest skipped.
+  bool NextLine(std::string_view* line, bool* too_long);
+  // Everything not read yet, at most max_bytes (throws FileError kFieldTooLong beyond).
+  std::string ReadRest(std::size_t max_bytes);
+
+  long line_number() const { return line_number_; }
+  std::int64_t bytes_consumed() const { return consumed_; }
+  // The size of a regular file, or -1 (a pipe).
+  std::int64_t size() const { return size_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  bool Fill();  // reads more after end_; false at the end of the input
+
+  std::string path_;
+  int fd_ = -1;
+  bool owns_fd_ = false;
+  std::int64_t size_ = -1;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  bool eof_ = false;
+  long line_number_ = 0;
+  std::string overflow_;  // the kept start of a line too long for the buffer
+  std::int64_t consumed_ = 0;
+};
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_SURVEY_LINE_READER_H_

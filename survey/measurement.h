@@ -1,0 +1,54 @@
+#ifndef DOSEMAP_SURVEY_MEASUREMENT_H_
+#define DOSEMAP_SURVEY_MEASUREMENT_H_
+
+#include <cstdint>
+#include <string_view>
+
+namespace dosemap {
+
+// Why a line of a log gives no measurement. kPrivacy is not a rejection: such a line is counted
+// and written nowhere.
+enum class RejectReason {
+  kNone,
+  kChecksum,       // a sentence whose checksum is wrong or missing
+  kFields,         // too few or too many fields, or a sentence of another kind
+  kNumber,         // a number, coordinate or hemisphere that does not parse
+  kTime,           // a time that does not parse
+  kGpsVoid,        // the receiver had no fix
+  kRadiationVoid,  // the counter flagged its reading invalid
+  kZeroPosition,   // exactly 0,0: a receiver's placeholder
+  kPositionRange,  // latitude beyond ±90 or longitude beyond ±180
+  kPrivacy,        // inside one of the user's zones (or the own log's fixed rectangle)
+};
+inline constexpr int kRejectReasonCount = 10;
+
+// The reason's name as the rejects file and the summary spell it: "checksum", "gps_void".
+std::string_view ReasonName(RejectReason reason);
+
+// One normalised measurement of any format.
+struct Measurement {
+  std::int64_t time = 0;  // seconds since 1970-01-01T00:00:00 on the log's clock
+  bool utc = true;        // false: a local time with no zone (the own log without --utc-offset)
+  double latitude = 0;
+  double longitude = 0;
+  double altitude = 0;
+  bool has_altitude = false;
+  double dose_usvh = 0;
+  double cpm = 0;
+  bool has_cpm = false;
+  int log = 0;    // which of the run's logs, from 0
+  long line = 0;  // the line it came from, from 1 (for a JSON track: the marker's index, from 1)
+};
+
+// What a reader makes of one record: a measurement, or the reason it is rejected. A rejected
+// record still carries its position when that could be read, so that privacy zones apply to it.
+struct RecordResult {
+  RejectReason reason = RejectReason::kNone;
+  Measurement measurement;
+  bool position_read = false;
+  bool sign_unknown = false;  // the hemisphere letters were bad: either sign may be the true one
+};
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_SURVEY_MEASUREMENT_H_

@@ -1,0 +1,59 @@
+#ifndef DOSEMAP_SURVEY_READERS_H_
+#define DOSEMAP_SURVEY_READERS_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "survey/measurement.h"
+
+namespace dosemap {
+
+enum class LogFormat { kOwn, kBgeigie, kRadiacode, kRadiacodeJson, kSafecast, kErs };
+
+// "own", "bgeigie", "radiacode", "safecast", "ers": the names --from takes. A RadiaCode track is
+// "radiacode" whether it is the tab-separated or the JSON export.
+std::optional<LogFormat> FormatByName(std::string_view name);
+std::string_view FormatName(LogFormat format);
+
+// The format of a log from its first bytes, or nothing when none fits.
+std::optional<LogFormat> DetectFormat(std::string_view head);
+
+struct ReaderOptions {
+  double cpm_factor = 334;                // cpm per µSv/h, for logs that only count
+  std::optional<std::int64_t> utc_offset;  // seconds east of UTC of the own log's local times
+};
+
+// Reads the lines of one log of one format. Each line gives no record (a header, a comment, a
+// blank line), one, or for a bGeigie line that lost its line end, several.
+class LineParser {
+ public:
+  virtual ~LineParser() = default;
+  // Appends the records of line (without its line end) to results.
+  virtual void ParseLine(std::string_view line, std::vector<RecordResult>& results) = 0;
+};
+
+// A parser for the line formats (not kRadiacodeJson).
+std::unique_ptr<LineParser> MakeLineParser(LogFormat format, const ReaderOptions& options);
+
+// The records of a RadiaCode JSON track in time order, each with its marker's index (from 1) as
+// its line. Throws std::runtime_error when the text is not such a track.
+std::vector<RecordResult> ParseRadiacodeJson(std::string_view text, const ReaderOptions& options);
+
+// Shared by the readers: splits text at separator into fields (empty ones kept), trimmed of
+// blanks. With quotes, a field in double quotes may hold the separator; the view is what stands
+// between the quotes (a doubled quote stays doubled: no reader uses such texts).
+void SplitFields(std::string_view text, char separator, bool quotes, std::vector<std::string_view>& fields);
+
+// A number by the number syntax, or nothing.
+std::optional<double> NumberIn(std::string_view text);
+
+// Rejects a kept record at exactly 0,0 or out of range, in that order.
+void CheckPosition(RecordResult& result);
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_SURVEY_READERS_H_

@@ -1,0 +1,84 @@
+// The measurement database's CSV export: "Captured Time,Latitude,Longitude,Value,Unit,...".
+#include <algorithm>
+
+#include "survey/civil_time.h"
+#include "survey/readers.h"
+
+namespace dosemap {
+namespace {
+
+class SafecastParser : public LineParser {
+ public:
+  explicit SafecastParser(const ReaderOptions& options) : options_(options) {}
+
+  void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
+    if (line.find_first_not_of(" \t") == std::string_view::npos) return;
+    SplitFields(line, ',', true, fields_);
+    if (fields_[0] == "Captured Time") {  // the header: columns are found by name
+      for (auto& [name, index] : columns_) {
+        const auto at = std::find(fields_.begin(), fields_.end(), name);
+        index = at == fields_.end() ? -1 : static_cast<int>(at - fields_.begin());
+      }
+      return;
+    }
+    RecordResult& result = results.emplace_back();
+    Measurement& m = result.measurement;
+    const auto field = [&](int column) -> std::optional<std::string_view> {
+      const int index = columns_[column].second;
+      if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) return std::nullopt;
+      return fields_[index];
+    };
+    const auto latitude_text = field(kLatitude), longitude_text = field(kLongitude);
+    if (latitude_text && longitude_text) {
+      const std::optional<double> latitude = NumberIn(*latitude_text), longitude = NumberIn(*longitude_text);
+      if (latitude && longitude) {
+        result.position_read = true;
+        m.latitude = *latitude;
+        m.longitude = *longitude;
+      }
+    }
+    const auto time_text = field(kTime), value_text = field(kValue), unit = field(kUnit);
+    const auto height_text = field(kHeight);
+    if (!latitude_text || !longitude_text || !time_text || !value_text || !unit) {
+      result.reason = RejectReason::kFields;
+      return;
+    }
+    const std::optional<double> value = NumberIn(*value_text);
+    std::optional<double> height;
+    if (height_text && !height_text->empty()) height = NumberIn(*height_text);
+    const bool counts = *unit == "cpm" || *unit == "CPM";
+    const bool dose = *unit == "usv" || *unit == "uSv/h" || *unit == "\xC2\xB5Sv/h" || *unit == "\xCE\xBCSv/h";
+    if (!result.position_read || !value || (!counts && !dose)) {
+      result.reason = RejectReason::kNumber;
+      return;
+    }
+    const std::optional<std::int64_t> time = ParseCivilTime(*time_text);
+    if (!time) {
+      result.reason = RejectReason::kTime;
+      return;
+    }
+    m.time = *time;
+    m.utc = true;
+    m.has_cpm = counts;
+    m.cpm = counts ? *value : 0;
+    m.dose_usvh = counts ? *value / options_.cpm_factor : *value;
+    m.has_altitude = height.has_value();
+    m.altitude = height.value_or(0);
+    CheckPosition(result);
+  }
+
+ private:
+  enum Column { kTime, kLatitude, kLongitude, kValue, kUnit, kHeight };
+  std::pair<std::string_view, int> columns_[6] = {{"Captured Time", 0}, {"Latitude", 1}, {"Longitude", 2},
+                                                  {"Value", 3},         {"Unit", 4},     {"Height", 8}};
+  ReaderOptions options_;
+  std::vector<std::string_view> fields_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineParser> MakeSafecastParser(const ReaderOptions& options) {
+  return std::make_unique<SafecastParser>(options);
+}
+
+}  // namespace dosemap

@@ -1,0 +1,63 @@
+#ifndef DOSEMAP_SURVEY_STATISTICS_H_
+#define DOSEMAP_SURVEY_STATISTICS_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "survey/measurement.h"
+
+namespace dosemap {
+
+// The figures of a drive, counted as its records pass.
+class DriveStatistics {
+ public:
+  // Consecutive points (for distance and total dose) are the kept points of one log.
+  void StartLog();
+  void Keep(const Measurement& m, int dose_class);
+  void Reject(RejectReason reason);
+
+  std::int64_t read() const { return read_; }
+  std::int64_t kept() const { return kept_; }
+  std::int64_t privacy() const { return counts_[static_cast<int>(RejectReason::kPrivacy)]; }
+  std::int64_t rejected(RejectReason reason) const { return counts_[static_cast<int>(reason)]; }
+  std::int64_t rejected_total() const { return read_ - kept_ - privacy(); }
+  const std::array<std::int64_t, 5>& per_class() const { return per_class_; }
+  double distance_km() const { return distance_m_ / 1000; }
+  double dose_total_usv() const { return dose_total_usv_; }
+  double dose_max_usvh() const { return dose_max_; }
+  double dose_mean_usvh() const { return kept_ == 0 ? 0 : dose_sum_ / static_cast<double>(kept_); }
+  // The kept point of the highest dose (the first of equals).
+  const Measurement& highest() const { return highest_; }
+  std::int64_t first_time() const { return first_time_; }
+  std::int64_t last_time() const { return last_time_; }
+  bool times_utc() const { return times_utc_; }
+
+  // "--summary" text: one line.
+  std::string Line() const;
+  // "--summary=json" text: one JSON object on one line.
+  std::string Json() const;
+
+ private:
+  std::int64_t read_ = 0;
+  std::int64_t kept_ = 0;
+  std::array<std::int64_t, kRejectReasonCount> counts_{};
+  std::array<std::int64_t, 5> per_class_{};
+  double distance_m_ = 0;
+  double dose_total_usv_ = 0;
+  double dose_max_ = 0;
+  double dose_sum_ = 0;
+  Measurement highest_;
+  std::int64_t first_time_ = 0;
+  std::int64_t last_time_ = 0;
+  bool times_utc_ = true;
+  bool has_previous_ = false;
+  Measurement previous_;
+};
+
+// The shortest text that reads back as the same double ("0.1", "1e+21"), as JSON takes it.
+std::string ShortestNumber(double x);
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_SURVEY_STATISTICS_H_

@@ -1,0 +1,138 @@
+#include "survey/survey_run.h"
+
+#include "convert/placemark.h"
+#include "textfile/file_error.h"
+
+namespace dosemap {
+namespace {
+
+// The JSON track is loaded whole, since its markers must be sorted; this bounds its memory.
+constexpr std::size_t kMaxJsonTrackBytes = std::size_t{1} << 30;
+
+bool Private(const RecordResult& result, LogFormat format, const std::vector<PrivacyZone>& zones) {
+  if (!result.position_read) return false;
+  const double lat = result.measurement.latitude, lon = result.measurement.longitude;
+  // With a bad hemisphere letter any of the four signs may be the true place.
+  const int signs = result.sign_unknown ? 4 : 1;
+  for (int s = 0; s < signs; ++s) {
+    const double la = (s & 1) ? -lat : lat, lo = (s & 2) ? -lon : lon;
+    if (format == LogFormat::kOwn && InExclusionBox(la, lo)) return true;
+    if (InAnyZone(zones, la, lo)) return true;
+  }
+  return false;
+}
+
+class Dispatcher {
+ public:
+  Dispatcher(const SurveyOptions& options, const std::vector<MeasurementSink*>& sinks, RejectSink* rejects,
+             DriveStatistics& stats)
+      : options_(options), sinks_(sinks), rejects_(rejects), stats_(stats) {}
+
+  void Handle(RecordResult& result, const OpenLog& log, int log_index, long line, std::string_view text) {
+    if (Private(result, log.format, options_.zones)) {
+      stats_.Reject(RejectReason::kPrivacy);
+      return;
+    }
+    if (result.reason != RejectReason::kNone) {
+      stats_.Reject(result.reason);
+      if (rejects_ != nullptr) rejects_->Reject(log.name, line, result.reason, text);
+      return;
+    }
+    Measurement& m = result.measurement;
+    m.log = log_index;
+    m.line = line;
+    const int dose_class = static_cast<int>(DoseClassOf(m.dose_usvh, options_.yellow, options_.red));
+    stats_.Keep(m, dose_class);
+    for (MeasurementSink* sink : sinks_) sink->Add(m, dose_class);
+  }
+
+ private:
+  const SurveyOptions& options_;
+  const std::vector<MeasurementSink*>& sinks_;
+  RejectSink* rejects_;
+  DriveStatistics& stats_;
+};
+
+}  // namespace
+
+std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, std::optional<LogFormat> forced) {
+  std::vector<OpenLog> logs;
+  for (const std::string& path : paths) {
+    OpenLog log;
+    try {
+      log.reader = std::make_unique<LineReader>(path);
+      log.name = log.reader->path();
+      const std::string_view head = log.reader->Peek();
+      const std::optional<LogFormat> detected = DetectFormat(head);
+      if (forced) {
+        // A RadiaCode track is JSON or tab-separated under one name.
+        log.format = *forced == LogFormat::kRadiacode && detected == LogFormat::kRadiacodeJson ? *detected : *forced;
+      } else if (detected) {
+        log.format = *detected;
+      } else {
+        throw SurveyError(log.name + ": not a survey log of a known format (see --from)");
+      }
+    } catch (const FileError& error) {
+      throw SurveyError(error.what());
+    }
+    logs.push_back(std::move(log));
+  }
+  return logs;
+}
+
+void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
+               const std::vector<MeasurementSink*>& sinks, RejectSink* rejects, DriveStatistics& stats,
+               const ProgressCallback& progress) {
+  Dispatcher dispatcher(options, sinks, rejects, stats);
+  std::int64_t total_bytes = 0;
+  for (const OpenLog& log : logs) total_bytes = log.reader->size() < 0 || total_bytes < 0 ? -1 : total_bytes + log.reader->size();
+  std::int64_t done_bytes = 0;
+  std::int64_t records = 0;
+  std::vector<RecordResult> results;
+  for (std::size_t index = 0; index < logs.size(); ++index) {
+    OpenLog& log = logs[index];
+    const int log_index = static_cast<int>(index);
+    stats.StartLog();
+    for (MeasurementSink* sink : sinks) sink->BeginLog(log_index, log.name);
+    try {
+      if (log.format == LogFormat::kRadiacodeJson) {
+        const std::string text = log.reader->ReadRest(kMaxJsonTrackBytes);
+        try {
+          results = ParseRadiacodeJson(text, options.reader);
+        } catch (const std::runtime_error& error) {
+          throw SurveyError(log.name + ": not a RadiaCode track: " + error.what());
+        }
+        for (RecordResult& result : results) {
+          const long line = result.measurement.line;
+          dispatcher.Handle(result, log, log_index, line, "(marker " + std::to_string(line) + ")");
+        }
+        records += static_cast<std::int64_t>(results.size());
+      } else {
+        const std::unique_ptr<LineParser> parser = MakeLineParser(log.format, options.reader);
+        std::string_view line;
+        bool too_long = false;
+        while (log.reader->NextLine(&line, &too_long)) {
+          results.clear();
+          if (too_long) {
+            results.emplace_back().reason = RejectReason::kFields;
+          } else {
+            parser->ParseLine(line, results);
+          }
+          for (RecordResult& result : results) dispatcher.Handle(result, log, log_index, log.reader->line_number(), line);
+          records += static_cast<std::int64_t>(results.size());
+          if (progress && (log.reader->line_number() & 0xFFFF) == 0) {
+            const std::int64_t bytes = done_bytes + log.reader->bytes_consumed();
+            progress(records, total_bytes > 0 ? static_cast<double>(bytes) / static_cast<double>(total_bytes) : -1);
+          }
+        }
+      }
+    } catch (const FileError& error) {
+      throw SurveyError(error.what());
+    }
+    done_bytes += log.reader->bytes_consumed();
+    log.reader.reset();  // closes the log
+  }
+  if (progress) progress(records, total_bytes > 0 ? 1.0 : -1);
+}
+
+}  // namespace dosemap

@@ -1,0 +1,73 @@
+#ifndef DOSEMAP_SURVEY_SURVEY_RUN_H_
+#define DOSEMAP_SURVEY_SURVEY_RUN_H_
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "survey/line_reader.h"
+#include "survey/measurement.h"
+#include "survey/privacy.h"
+#include "survey/readers.h"
+#include "survey/statistics.h"
+
+namespace dosemap {
+
+// A log that can't be opened, read, or told apart; the message is one line naming it.
+class SurveyError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Where kept measurements go: the map writers. Each log is begun before its measurements.
+class MeasurementSink {
+ public:
+  virtual ~MeasurementSink() = default;
+  virtual void BeginLog(int log, const std::string& name) { (void)log, (void)name; }
+  virtual void Add(const Measurement& m, int dose_class) = 0;
+};
+
+// Where rejected lines go: the rejects file. Never called for a line in a privacy zone.
+class RejectSink {
+ public:
+  virtual ~RejectSink() = default;
+  virtual void Reject(const std::string& log_name, long line, RejectReason reason, std::string_view text) = 0;
+};
+
+struct SurveyOptions {
+  double yellow = 0.11;
+  double red = 0.19;
+  ReaderOptions reader;
+  std::optional<LogFormat> format;  // forced with --from; else told from each log's content
+  std::vector<PrivacyZone> zones;
+};
+
+// A log opened and its format told, ready to be read.
+struct OpenLog {
+  std::string name;
+  LogFormat format;
+  std::unique_ptr<LineReader> reader;
+};
+
+// Opens every log ("-" is standard input) and tells its format, before anything is written.
+// Throws SurveyError for a log that can't be opened or whose format is not recognised.
+std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, std::optional<LogFormat> forced);
+
+// Called now and then with the records read so far and the share of the input read (0 to 1, or
+// negative when the size is not known).
+using ProgressCallback = std::function<void(std::int64_t records, double share)>;
+
+// Reads every log in order, each in the order of its lines, and hands each record to the
+// privacy zones, then to the sinks: kept measurements to every map sink, rejected lines to
+// rejects (when not null), and every record to stats. Throws SurveyError when a log can't be
+// read; exceptions of the sinks pass through.
+void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
+               const std::vector<MeasurementSink*>& sinks, RejectSink* rejects, DriveStatistics& stats,
+               const ProgressCallback& progress = nullptr);
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_SURVEY_SURVEY_RUN_H_

@@ -1,14 +1,30 @@
 // Writes a deterministic survey log of N records to stdout (or the file given), with the value
 // ranges of real drives: timestamps a few seconds apart, 10-2000 cpm, doses 0.03-3.0 of which
-// about a fifth reach 0.1, positions wandering in 35-38 N, 139-141 E, altitudes 0-500 m.
+// about a fifth reach 0.1, positions wandering in 35-38 N, 139-141 E, altitudes 0-500 m. With
+// --bgeigie the same drive is written as a bGeigie log of checksummed sentences.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <random>
 
+namespace {
+
+// "$body*XX" with the XOR checksum of body.
+void PrintSentence(std::FILE* out, const char* body) {
+  unsigned char sum = 0;
+  for (const char* c = body; *c != '\0'; ++c) sum ^= static_cast<unsigned char>(*c);
+  std::fprintf(out, "$%s*%02X\r\n", body, sum);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  const bool bgeigie = argc > 1 && std::strcmp(argv[1], "--bgeigie") == 0;
+  if (bgeigie) --argc, ++argv;
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: gen_survey_log N [FILE]\n");
+    std::fprintf(stderr, "usage: gen_survey_log [--bgeigie] N [FILE]\n");
     return 2;
   }
   const long count = std::strtol(argv[1], nullptr, 10);
@@ -23,7 +39,8 @@ int main(int argc, char** argv) {
   std::uniform_real_distribution<double> unit(0, 1);
   std::time_t when = 1767225600;  // 2026-01-01 00:00:00 UTC
   double latitude = 36.5, longitude = 140.0;
-  std::fputs("Time,Aux,CPM,uSv/h,Lat,Lon,Alt\r\n", out);
+  std::fputs(bgeigie ? "# NEW LOG\r\n# format=1.3.6nano\r\n" : "Time,Aux,CPM,uSv/h,Lat,Lon,Alt\r\n", out);
+  long total = 0;
   for (long i = 0; i < count; ++i) {
     when += 1 + static_cast<std::time_t>(random() % 5);
     std::tm t;
@@ -35,6 +52,20 @@ int main(int argc, char** argv) {
     if (latitude < 35 || latitude > 38) latitude = 36.5;
     if (longitude < 139 || longitude > 141) longitude = 140.0;
     const int decimals = 5 + static_cast<int>(random() % 2);
+    if (bgeigie) {
+      char body[200];
+      total += cpm / 12;
+      const int lat_degrees = static_cast<int>(latitude), lon_degrees = static_cast<int>(longitude);
+      // Minutes that would print as 60.0000 are written 59.9999, as a logger does.
+      const auto minutes = [](double degrees) { return std::min(59.9999, (degrees - static_cast<int>(degrees)) * 60); };
+      std::snprintf(body, sizeof body,
+                    "BNRDD,2601,%04d-%02d-%02dT%02d:%02d:%02dZ,%d,%d,%ld,A,%02d%07.4f,N,%03d%07.4f,E,%.2f,A,9,112",
+                    t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, cpm, cpm / 12, total,
+                    lat_degrees, minutes(latitude), lon_degrees, minutes(longitude),
+                    500 * unit(random));
+      PrintSentence(out, body);
+      continue;
+    }
     std::fprintf(out, "%04d/%02d/%02d %02d:%02d:%02d,A,%d,%.3f,%.*f,%.*f,%.1f\r\n", t.tm_year + 1900,
                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, cpm, dose, decimals,
                  latitude, decimals, longitude, 500 * unit(random));

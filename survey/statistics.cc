@@ -52,45 +52,103 @@ void DriveStatistics::Keep(const Measurement& m, int dose_class) {
 }
 
 std::string DriveStatistics::Line() const {
-  std::string line = "read " + std::to_string(read_) + ", kept " + std::to_string(kept_) + ", rejected " +
-                     std::to_string(rejected_total());
+  // Built by appending: GCC 12 warns falsely (-Wrestrict) on chains of literal + string.
+  std::string line = "read ";
+  line += std::to_string(read_);
+  line += ", kept ";
+  line += std::to_string(kept_);
+  line += ", rejected ";
+  line += std::to_string(rejected_total());
   std::string reasons;
   for (int r = 1; r < kRejectReasonCount; ++r) {
     const auto reason = static_cast<RejectReason>(r);
     if (reason == RejectReason::kPrivacy || counts_[r] == 0) continue;
-    reasons += (reasons.empty() ? "" : ", ") + std::string(ReasonName(reason)) + " " + std::to_string(counts_[r]);
+    if (!reasons.empty()) reasons += ", ";
+    reasons += ReasonName(reason);
+    reasons += ' ';
+    reasons += std::to_string(counts_[r]);
   }
-  if (!reasons.empty()) line += " (" + reasons + ")";
-  line += ", in privacy zones " + std::to_string(privacy()) + ", per dose class 1-5";
-  for (const std::int64_t count : per_class_) line += " " + std::to_string(count);
-  if (kept_ == 0) return line + ", no measurement kept";
-  line += ", from " + IsoTime(first_time_, times_utc_) + " to " + IsoTime(last_time_, times_utc_);
-  line += ", " + ShortestNumber(std::round(distance_km() * 1000) / 1000) + " km";
-  line += ", highest " + ShortestNumber(dose_max_) + " µSv/h at " + IsoTime(highest_.time, highest_.utc);
-  line += ", mean " + ShortestNumber(dose_mean_usvh()) + " µSv/h, total dose " + ShortestNumber(dose_total_usv_) + " µSv";
+  if (!reasons.empty()) {
+    line += " (";
+    line += reasons;
+    line += ')';
+  }
+  line += ", in privacy zones ";
+  line += std::to_string(privacy());
+  line += ", per dose class 1-5";
+  for (const std::int64_t count : per_class_) {
+    line += ' ';
+    line += std::to_string(count);
+  }
+  if (kept_ == 0) {
+    line += ", no measurement kept";
+    return line;
+  }
+  line += ", from ";
+  line += IsoTime(first_time_, times_utc_);
+  line += " to ";
+  line += IsoTime(last_time_, times_utc_);
+  line += ", ";
+  line += ShortestNumber(std::round(distance_km() * 1000) / 1000);
+  line += " km, highest ";
+  line += ShortestNumber(dose_max_);
+  line += " \xC2\xB5Sv/h at ";
+  line += IsoTime(highest_.time, highest_.utc);
+  line += ", mean ";
+  line += ShortestNumber(dose_mean_usvh());
+  line += " \xC2\xB5Sv/h, total dose ";
+  line += ShortestNumber(dose_total_usv_);
+  line += " \xC2\xB5Sv";
   return line;
 }
 
 std::string DriveStatistics::Json() const {
-  std::string json = "{\"read\":" + std::to_string(read_) + ",\"kept\":" + std::to_string(kept_) + ",\"rejected\":{";
+  std::string json = "{\"read\":";
+  json += std::to_string(read_);
+  json += ",\"kept\":";
+  json += std::to_string(kept_);
+  json += ",\"rejected\":{";
   bool first = true;
   for (int r = 1; r < kRejectReasonCount; ++r) {
     const auto reason = static_cast<RejectReason>(r);
     if (reason == RejectReason::kPrivacy || counts_[r] == 0) continue;
-    json += (first ? "\"" : ",\"") + std::string(ReasonName(reason)) + "\":" + std::to_string(counts_[r]);
+    json += first ? "\"" : ",\"";
+    json += ReasonName(reason);
+    json += "\":";
+    json += std::to_string(counts_[r]);
     first = false;
   }
-  json += "},\"privacy\":" + std::to_string(privacy()) + ",\"per_class\":[";
-  for (std::size_t c = 0; c < per_class_.size(); ++c) json += (c ? "," : "") + std::to_string(per_class_[c]);
-  json += "]";
+  json += "},\"privacy\":";
+  json += std::to_string(privacy());
+  json += ",\"per_class\":[";
+  for (std::size_t c = 0; c < per_class_.size(); ++c) {
+    if (c > 0) json += ',';
+    json += std::to_string(per_class_[c]);
+  }
+  json += ']';
   const bool any = kept_ > 0;
-  const auto time = [&](std::int64_t t) { return any ? "\"" + IsoTime(t, times_utc_) + "\"" : std::string("null"); };
-  const auto number = [&](double x) { return any ? ShortestNumber(x) : std::string("null"); };
-  json += ",\"first_time\":" + time(first_time_) + ",\"last_time\":" + time(last_time_);
-  json += ",\"duration_s\":" + (any ? std::to_string(last_time_ - first_time_) : std::string("null"));
-  json += ",\"distance_km\":" + ShortestNumber(distance_km());
-  json += ",\"dose_max_usvh\":" + number(dose_max_) + ",\"dose_mean_usvh\":" + number(dose_mean_usvh());
-  json += ",\"dose_total_usv\":" + ShortestNumber(dose_total_usv_) + "}";
+  const auto field = [&](const char* key, const std::string& value) {
+    json += ",\"";
+    json += key;
+    json += "\":";
+    json += any ? value : std::string("null");
+  };
+  const auto quoted = [](const std::string& text) {
+    std::string q = "\"";
+    q += text;
+    q += '"';
+    return q;
+  };
+  field("first_time", quoted(IsoTime(first_time_, times_utc_)));
+  field("last_time", quoted(IsoTime(last_time_, times_utc_)));
+  field("duration_s", std::to_string(last_time_ - first_time_));
+  json += ",\"distance_km\":";
+  json += ShortestNumber(distance_km());
+  field("dose_max_usvh", ShortestNumber(dose_max_));
+  field("dose_mean_usvh", ShortestNumber(dose_mean_usvh()));
+  json += ",\"dose_total_usv\":";
+  json += ShortestNumber(dose_total_usv_);
+  json += '}';
   return json;
 }
 

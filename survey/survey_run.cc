@@ -1,5 +1,7 @@
 #include "survey/survey_run.h"
 
+#include <filesystem>
+
 #include "convert/placemark.h"
 #include "textfile/file_error.h"
 
@@ -61,7 +63,8 @@ std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, std::option
     OpenLog log;
     try {
       log.reader = std::make_unique<LineReader>(path);
-      log.name = log.reader->path();
+      // Maps and rejects name a log by its file name: a shared map tells nothing of the folders.
+      log.name = path == "-" ? log.reader->path() : std::filesystem::path(path).filename().string();
       const std::string_view head = log.reader->Peek();
       const std::optional<LogFormat> detected = DetectFormat(head);
       if (forced) {
@@ -70,7 +73,7 @@ std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, std::option
       } else if (detected) {
         log.format = *detected;
       } else {
-        throw SurveyError(log.name + ": not a survey log of a known format (see --from)");
+        throw SurveyError(path + ": not a survey log of a known format (see --from)");
       }
     } catch (const FileError& error) {
       throw SurveyError(error.what());
@@ -100,7 +103,7 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
         try {
           results = ParseRadiacodeJson(text, options.reader);
         } catch (const std::runtime_error& error) {
-          throw SurveyError(log.name + ": not a RadiaCode track: " + error.what());
+          throw SurveyError(log.reader->path() + ": not a RadiaCode track: " + error.what());
         }
         for (RecordResult& result : results) {
           const long line = result.measurement.line;

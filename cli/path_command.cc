@@ -22,7 +22,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: dosemap-convert [options] -o OUT LOG...\n"
     "Maps survey logs of any supported format (told from their content; - is standard input).\n"
-    "The form of OUT comes from its extension: .kml (KML 2.2), .kmz, .geojson.\n"
+    "The form of OUT comes from its extension: .kml (KML 2.2, its icon beside it), .kmz (regionated\n"
+    "above 5,000 points), .geojson, .gpx (a track a log), .csv, or .html (a report to open anywhere).\n"
     "  -o, --output OUT        the map to write\n"
     "  --from FORMAT           own, bgeigie, radiacode, safecast or ers, instead of telling\n"
     "  --yellow X, --red Y     the dose-rate thresholds in µSv/h (default 0.11 and 0.19)\n"
@@ -142,7 +143,9 @@ int Parse(const std::vector<std::string>& args, PathOptions& options) {
     }
   }
   if (options.out.empty()) return UsageError("-o needs the map to write");
-  if (!MapFormOf(options.out)) return UsageError(options.out + ": the map's extension must be .kml, .kmz or .geojson");
+  if (!MapFormOf(options.out)) {
+    return UsageError(options.out + ": the map's extension must be .kml, .kmz, .geojson, .gpx, .csv or .html");
+  }
   if (options.logs.empty()) return UsageError("no survey log named");
   if (std::count(options.logs.begin(), options.logs.end(), "-") > 1) return UsageError("standard input can be read once");
   return -1;
@@ -192,7 +195,7 @@ int PathCommand(const std::vector<std::string>& args) {
   DriveStatistics stats;
   try {
     std::vector<OpenLog> logs = OpenLogs(options.logs, options.survey.format);
-    MapOptions map_options{options.survey.yellow, options.survey.red, options.icon_url};
+    MapOptions map_options{options.survey.yellow, options.survey.red, options.icon_url, &stats};
     std::unique_ptr<SurveyMap> map = MakeSurveyMap(*MapFormOf(options.out), options.out, map_options);
     std::unique_ptr<RejectsFile> rejects;
     if (!options.rejects.empty()) rejects = std::make_unique<RejectsFile>(options.rejects);

@@ -18,6 +18,8 @@ namespace {
 
 constexpr std::size_t kRejectTextBytes = 200;
 
+void AppendCsvField(std::string& row, std::string_view field);
+
 void AppendNumber(std::string& out, double x) {
   char text[32];
   out.append(text, std::to_chars(text, text + sizeof text, x).ptr);
@@ -247,6 +249,105 @@ class KmzMap : public SurveyMap {
   KmlDocument document_;
 };
 
+// GPX 1.1: a track a log, a track point a measurement with its elevation and time; dose, cpm and
+// class as extensions in our own namespace.
+class GpxMap : public SurveyMap {
+ public:
+  explicit GpxMap(const std::filesystem::path& out) : file_(out) {
+    file_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+             "<gpx version=\"1.1\" creator=\"dosemap\" xmlns=\"http://www.topografix.com/GPX/1/1\" "
+             "xmlns:dosemap=\"" << kGpxNamespace << "\">\n";
+  }
+  void BeginLog(int, const std::string& name) override {
+    EndTrack();
+    file_ << "<trk><name>" << XmlEscaped(XmlSafe(name)) << "</name><trkseg>\n";
+    in_track_ = true;
+  }
+  void Add(const Measurement& m, int dose_class) override {
+    std::string& p = point_;
+    p.assign("<trkpt lat=\"");
+    AppendNumber(p, m.latitude);
+    p += "\" lon=\"";
+    AppendNumber(p, m.longitude);
+    p += "\">";
+    if (m.has_altitude) {
+      p += "<ele>";
+      AppendNumber(p, m.altitude);
+      p += "</ele>";
+    }
+    p += "<time>";
+    p += IsoTime(m.time, m.utc);
+    p += "</time><extensions><dosemap:dose_usvh>";
+    AppendNumber(p, m.dose_usvh);
+    p += "</dosemap:dose_usvh>";
+    if (m.has_cpm) {
+      p += "<dosemap:cpm>";
+      AppendNumber(p, m.cpm);
+      p += "</dosemap:cpm>";
+    }
+    p += "<dosemap:class>";
+    p += static_cast<char>('0' + dose_class);
+    p += "</dosemap:class></extensions></trkpt>\n";
+    file_ << p;
+  }
+  void Finish() override {
+    EndTrack();
+    file_ << "</gpx>\n";
+    file_.Commit();
+  }
+
+ private:
+  void EndTrack() {
+    if (in_track_) file_ << "</trkseg></trk>\n";
+    in_track_ = false;
+  }
+
+  StagedFile file_;
+  bool in_track_ = false;
+  std::string point_;
+};
+
+// One normalised measurement a line, RFC 4180.
+class CsvMap : public SurveyMap {
+ public:
+  explicit CsvMap(const std::filesystem::path& out) : file_(out) {
+    file_ << "time,latitude,longitude,altitude,dose_usvh,cpm,class,source\r\n";
+  }
+  void BeginLog(int, const std::string& name) override {
+    source_.clear();
+    AppendCsvField(source_, name + ":");
+    if (!source_.empty() && source_.back() == '"') source_.pop_back();  // the line goes inside the quotes
+  }
+  void Add(const Measurement& m, int dose_class) override {
+    std::string& r = row_;
+    r.assign(IsoTime(m.time, m.utc));
+    r += ',';
+    AppendNumber(r, m.latitude);
+    r += ',';
+    AppendNumber(r, m.longitude);
+    r += ',';
+    if (m.has_altitude) AppendNumber(r, m.altitude);
+    r += ',';
+    AppendNumber(r, m.dose_usvh);
+    r += ',';
+    if (m.has_cpm) AppendNumber(r, m.cpm);
+    r += ',';
+    r += static_cast<char>('0' + dose_class);
+    r += ',';
+    r += source_;
+    AppendInteger(r, m.line);
+    if (source_.front() == '"') r += '"';
+    r += "\r\n";
+    file_ << r;
+  }
+  void Finish() override { file_.Commit(); }
+
+ private:
+  StagedFile file_;
+  std::string source_;
+  std::string row_;
+};
+
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
@@ -268,11 +369,16 @@ void AppendCsvField(std::string& row, std::string_view field) {
 
 }  // namespace
 
+std::unique_ptr<SurveyMap> MakeHtmlReport(const std::filesystem::path& out, const MapOptions& options);
+
 std::optional<MapForm> MapFormOf(const std::filesystem::path& out) {
   const std::string extension = Lower(out.extension().string());
   if (extension == ".geojson") return MapForm::kGeoJson;
   if (extension == ".kml") return MapForm::kKml;
   if (extension == ".kmz") return MapForm::kKmz;
+  if (extension == ".gpx") return MapForm::kGpx;
+  if (extension == ".csv") return MapForm::kCsv;
+  if (extension == ".html" || extension == ".htm") return MapForm::kHtml;
   return std::nullopt;
 }
 
@@ -291,6 +397,12 @@ std::unique_ptr<SurveyMap> MakeSurveyMap(MapForm form, const std::filesystem::pa
       return std::make_unique<KmlMap>(out, options);
     case MapForm::kKmz:
       return std::make_unique<KmzMap>(out);
+    case MapForm::kGpx:
+      return std::make_unique<GpxMap>(out);
+    case MapForm::kCsv:
+      return std::make_unique<CsvMap>(out);
+    case MapForm::kHtml:
+      return MakeHtmlReport(out, options);
   }
   return nullptr;
 }

@@ -13,9 +13,10 @@
 namespace dosemap {
 
 // The map forms of the path form, by the output's extension.
-enum class MapForm { kGeoJson, kKml, kKmz };
+enum class MapForm { kGeoJson, kKml, kKmz, kGpx, kCsv, kHtml };
 
-// The form for an output path's extension (".geojson", ".kml", ".kmz", any case), or nothing.
+// The form for an output path's extension (".geojson", ".kml", ".kmz", ".gpx", ".csv", ".html",
+// any case), or nothing.
 std::optional<MapForm> MapFormOf(const std::filesystem::path& out);
 
 // A map the survey run writes as it goes. Finish completes it and puts it in place; a writer
@@ -29,10 +30,14 @@ struct MapOptions {
   double yellow = 0.11;  // for the legend and the class names
   double red = 0.19;
   std::string icon_url;  // a web icon instead of our own file beside the map (KML)
+  const DriveStatistics* statistics = nullptr;  // the figures the HTML report shows at its end
 };
 
 // Creates the map for out; throws FileError when its staging file can't be created.
 std::unique_ptr<SurveyMap> MakeSurveyMap(MapForm form, const std::filesystem::path& out, const MapOptions& options);
+
+// The namespace of our GPX extensions (dose_usvh, cpm, class).
+inline constexpr const char* kGpxNamespace = "urn:dosemap:gpx:1";
 
 // "#rrggbb" of a dose class.
 std::string HtmlColourOf(int dose_class);

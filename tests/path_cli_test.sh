@@ -51,7 +51,7 @@ grep -q '<href>https://example.org/i.png</href>' web.kml; check "--icon-url" 0 $
 # Several logs in one map, in the order given; a format forced.
 "$convert" --summary=json -o all.geojson "$examples/drive.LOG" "$examples/drive.ers" >summary.json
 check "two logs kept" 237 "$(json_field kept summary.json)"
-check "two logs in order" "drive.LOG drive.ers" "$(grep -o '"source":"[^:]*' all.geojson | sed 's/.*\///' | uniq | paste -sd' ')"
+check "two logs in order" "drive.LOG drive.ers" "$(grep -o '"source":"[^:]*' all.geojson | sed 's/.*"//' | uniq | paste -sd' ')"
 cat "$examples/drive.LOG" | "$convert" --from bgeigie -o stdin.geojson - 2>err; check "standard input" 0 $?
 check "standard input's source" 117 "$(grep -c '"source":"(stdin):' stdin.geojson)"
 

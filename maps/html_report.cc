@@ -1,0 +1,224 @@
+// The HTML report: one self-contained page with the map (Leaflet, canvas renderer), a legend,
+// the dose over time (Chart.js) and the drive's figures.
+#include <charconv>
+#include <cmath>
+
+#include "convert/kml_frame.h"
+#include "convert/map_writer.h"
+#include "maps/report_assets.h"
+#include "maps/survey_maps.h"
+#include "survey/civil_time.h"
+#include "textfile/number_text.h"
+
+namespace dosemap {
+namespace {
+
+// Text for an HTML element or attribute.
+std::string Html(std::string_view text) {
+  std::string safe = XmlEscaped(XmlSafe(text));
+  std::string out;
+  for (const char c : safe) {
+    if (c == '"') {
+      out += "&quot;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// A script or style text as it may stand inline: no source map to fetch, no closing tag.
+std::string Inline(std::string_view text) {
+  std::string out(text);
+  for (const char* marker : {"//# sourceMappingURL=", "/*# sourceMappingURL="}) {
+    for (std::size_t at; (at = out.find(marker)) != std::string::npos;) {
+      const std::size_t end = out.find('\n', at);
+      out.erase(at, end == std::string::npos ? std::string::npos : end - at);
+    }
+  }
+  for (std::size_t at; (at = out.find("</")) != std::string::npos;) out.replace(at, 2, "<\\/");
+  return out;
+}
+
+void AppendNumber(std::string& out, double x) {
+  char text[32];
+  out.append(text, std::to_chars(text, text + sizeof text, x).ptr);
+}
+
+// A figure for people to read: four significant digits.
+std::string Figure(double x) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, x, std::chars_format::general, 4).ptr);
+}
+
+constexpr const char* kStyle = R"(
+html,body{margin:0;font:14px/1.4 system-ui,sans-serif;color:#222;background:#fff}
+header{padding:8px 16px;background:#263238;color:#fff}header h1{margin:0;font-size:18px}
+main{display:grid;grid-template-columns:minmax(0,3fr) minmax(260px,1fr);gap:12px;padding:12px}
+#map{height:62vh;min-height:320px;background:#dfe6e9;border:1px solid #ccc}
+aside table{border-collapse:collapse;width:100%}aside td,aside th{padding:3px 6px;border-bottom:1px solid #eee;text-align:left}
+.legend i{display:inline-block;width:12px;height:12px;margin-right:6px;vertical-align:middle;border:1px solid #555}
+#chart-box{grid-column:1/-1;height:220px}
+@media (max-width:800px){main{grid-template-columns:1fr}}
+)";
+
+constexpr const char* kScript = R"(
+(function () {
+  var errors = 0;
+  window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
+  var points = JSON.parse(document.getElementById('points').textContent);
+  var classes = JSON.parse(document.getElementById('classes').textContent);
+  var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
+  // Online the standard tiles show; offline the plain background does, and the points still do.
+  L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {maxZoom: 19,
+    attribution: '&copy; OpenStreetMap contributors'}).addTo(map);
+  var renderer = L.canvas({padding: 0.5});
+  var group = L.featureGroup();
+  points.forEach(function (p, i) {
+    var c = classes[p[4] - 1];
+    L.circleMarker([p[0], p[1]], {renderer: renderer, radius: c.radius, color: '#333', weight: 0.5,
+      fillColor: c.colour, fillOpacity: 0.85, index: i}).addTo(group);
+  });
+  group.bindPopup(function (layer) {
+    var p = points[layer.options.index];
+    return '<b>' + Number(p[2].toPrecision(4)) + ' \u00b5Sv/h</b><br>' + p[5] +
+      (p[3] === null ? '' : '<br>' + p[3] + ' cpm');
+  });
+  group.addTo(map);
+  if (points.length) {
+    map.fitBounds(group.getBounds(), {padding: [20, 20], maxZoom: 17});
+  } else {
+    map.setView([0, 0], 1);
+  }
+  document.body.dataset.drawn = Object.keys(renderer._layers).length;
+  var ordered = points.map(function (p) { return {t: Date.parse(p[5]), y: p[2]}; })
+    .filter(function (p) { return !isNaN(p.t); }).sort(function (a, b) { return a.t - b.t; });
+  var start = ordered.length ? ordered[0].t : 0;
+  var data = ordered.map(function (p) { return {x: (p.t - start) / 60000, y: p.y}; });
+  new Chart(document.getElementById('chart'), {
+    type: 'line',
+    data: {datasets: [{label: 'µSv/h', data: data, borderColor: '#c62828', borderWidth: 1,
+      pointRadius: 0, fill: false}]},
+    options: {animation: false, parsing: false, normalized: true, maintainAspectRatio: false,
+      plugins: {decimation: {enabled: true, algorithm: 'lttb', samples: 1000}, legend: {display: false}},
+      scales: {x: {type: 'linear', title: {display: true, text: 'minutes from the first measurement'}},
+        y: {beginAtZero: true, title: {display: true, text: 'µSv/h'}}}}
+  });
+  document.body.dataset.ready = 'yes';
+})();
+)";
+
+class HtmlMap : public SurveyMap {
+ public:
+  HtmlMap(const std::filesystem::path& out, const MapOptions& options) : file_(out), options_(options) {
+    const std::string title = Html(out.stem().string());
+    file_ << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
+          << title << " \xE2\x80\x94 dosemap</title>\n<style>\n" << Inline(LeafletCss()) << kStyle
+          << "</style>\n<script>\n" << Inline(LeafletJs()) << "\n</script>\n<script>\n" << Inline(ChartJs())
+          << "\n</script>\n</head>\n<body>\n<header><h1>" << title
+          << "</h1></header>\n<main>\n<div id=\"map\"></div>\n<aside>\n" << Legend()
+          << "<div id=\"figures\"></div>\n</aside>\n<div id=\"chart-box\"><canvas id=\"chart\"></canvas></div>\n"
+             "</main>\n<script id=\"points\" type=\"application/json\">[";
+  }
+  void Add(const Measurement& m, int dose_class) override {
+    std::string& p = point_;
+    p.assign(first_ ? "\n[" : ",\n[");
+    first_ = false;
+    AppendNumber(p, m.latitude);
+    p += ',';
+    AppendNumber(p, m.longitude);
+    p += ',';
+    AppendNumber(p, m.dose_usvh);
+    p += ',';
+    if (m.has_cpm) {
+      AppendNumber(p, m.cpm);
+    } else {
+      p += "null";
+    }
+    p += ',';
+    p += static_cast<char>('0' + dose_class);
+    p += ",\"";
+    p += IsoTime(m.time, m.utc);
+    p += "\"]";
+    file_ << p;
+  }
+  void Finish() override {
+    file_ << "]</script>\n<script id=\"classes\" type=\"application/json\">[";
+    for (int c = 1; c <= 5; ++c) {
+      std::string entry = c > 1 ? "," : "";
+      entry += "{\"colour\":\"" + HtmlColourOf(c) + "\",\"radius\":";
+      AppendNumber(entry, kRadius[c - 1]);
+      entry += "}";
+      file_ << entry;
+    }
+    file_ << "]</script>\n" << Figures() << "<script>\n" << kScript << "</script>\n</body>\n</html>\n";
+    file_.Commit();
+  }
+
+ private:
+  static constexpr double kRadius[5] = {3.2, 4, 4.8, 6, 8};  // the icon scales, 4 pixels to 1
+
+  std::string Legend() const {
+    const std::string yellow = StrictNumber(options_.yellow), red = StrictNumber(options_.red);
+    const std::string bounds[5][2] = {{"", "0.07"}, {"0.07", yellow}, {yellow, red}, {red, "0.5"}, {"0.5", ""}};
+    std::string legend = "<table class=\"legend\"><tr><th colspan=\"2\">µSv/h</th></tr>\n";
+    for (int c = 0; c < 5; ++c) {
+      std::string range = bounds[c][0].empty()   ? "below " + bounds[c][1]
+                          : bounds[c][1].empty() ? bounds[c][0] + " and above"
+                                                 : bounds[c][0] + " to below " + bounds[c][1];
+      legend += "<tr><td><i style=\"background:" + HtmlColourOf(c + 1) + "\"></i>class " +
+                std::to_string(c + 1) + "</td><td>" + range + "</td></tr>\n";
+    }
+    return legend + "</table>\n";
+  }
+
+  std::string Figures() const {
+    if (options_.statistics == nullptr) return "";
+    const DriveStatistics& s = *options_.statistics;
+    std::string rows;
+    const auto row = [&](const std::string& name, const std::string& value) {
+      rows += "<tr><th>" + name + "</th><td>" + value + "</td></tr>";
+    };
+    row("measurements included", std::to_string(s.kept()));
+    row("lines read", std::to_string(s.read()));
+    std::string rejected = std::to_string(s.rejected_total());
+    std::string reasons;
+    for (int r = 1; r < kRejectReasonCount; ++r) {
+      const auto reason = static_cast<RejectReason>(r);
+      if (reason == RejectReason::kPrivacy || s.rejected(reason) == 0) continue;
+      reasons += (reasons.empty() ? "" : ", ") + std::string(ReasonName(reason)) + " " + std::to_string(s.rejected(reason));
+    }
+    if (!reasons.empty()) rejected += " (" + reasons + ")";
+    row("rejected", rejected);
+    row("in privacy zones", std::to_string(s.privacy()));
+    std::string classes;
+    for (const std::int64_t count : s.per_class()) classes += (classes.empty() ? "" : " / ") + std::to_string(count);
+    row("per class 1-5", classes);
+    if (s.kept() > 0) {
+      row("from", IsoTime(s.first_time(), s.times_utc()));
+      row("to", IsoTime(s.last_time(), s.times_utc()));
+      row("distance", Figure(s.distance_km()) + " km");
+      row("highest", Figure(s.dose_max_usvh()) + " µSv/h at " + IsoTime(s.highest().time, s.highest().utc));
+      row("mean", Figure(s.dose_mean_usvh()) + " µSv/h");
+      row("total dose", Figure(s.dose_total_usv()) + " µSv");
+    }
+    // The figures are known only at the end: the page moves them into their place.
+    return "<table id=\"figure-table\" hidden>" + rows +
+           "</table>\n<script>(function(){var t=document.getElementById('figure-table');"
+           "document.getElementById('figures').appendChild(t);t.hidden=false;})();</script>\n";
+  }
+
+  StagedFile file_;
+  MapOptions options_;
+  std::string point_;
+  bool first_ = true;
+};
+
+}  // namespace
+
+std::unique_ptr<SurveyMap> MakeHtmlReport(const std::filesystem::path& out, const MapOptions& options) {
+  return std::make_unique<HtmlMap>(out, options);
+}
+
+}  // namespace dosemap

@@ -18,7 +18,7 @@ std::string_view SquareIconPng() {
   return {reinterpret_cast<const char*>(kSquareIconPng), sizeof kSquareIconPng};
 }
 
-void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& entries) {
+void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& entries, int level) {
   int code = 0;
   // libzip stages the archive in a unique temporary file beside kmz and renames it at zip_close;
   // ZIP_TRUNCATE ignores whatever the old file holds.
@@ -34,8 +34,10 @@ void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& ent
     zip_source_t* source =
         entry.file.empty() ? zip_source_buffer(archive, entry.bytes.data(), entry.bytes.size(), 0)
                            : zip_source_file(archive, entry.file.c_str(), 0, -1);
-    if (source == nullptr || zip_file_add(archive, entry.name.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
-      if (source != nullptr) zip_source_free(source);
+    const zip_int64_t index = source == nullptr ? -1 : zip_file_add(archive, entry.name.c_str(), source, ZIP_FL_ENC_UTF_8);
+    if (index < 0 || (level > 0 && zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
+                                                            static_cast<zip_uint32_t>(level)) < 0)) {
+      if (source != nullptr && index < 0) zip_source_free(source);
       const std::string message = zip_strerror(archive);
       zip_discard(archive);
       Fail(kmz, message);

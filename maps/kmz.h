@@ -24,8 +24,9 @@ struct KmzEntry {
 
 // Writes the entries, in order, into the KMZ at kmz. The archive is written to a temporary file
 // beside kmz and renamed over it, so a failure leaves any old archive as it was. Throws
-// FileError (kWriteFailed) naming kmz and the cause.
-void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& entries);
+// FileError (kWriteFailed) naming kmz and the cause. level: the deflate level, 1 (fastest) to 9,
+// or 0 for libzip's default.
+void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& entries, int level = 0);
 
 }  // namespace dosemap
 

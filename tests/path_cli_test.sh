@@ -41,6 +41,60 @@ for sample in DATA_0.csv drive.LOG drive.rctrk drive-ios.rctrk drive-database.cs
     cmp -s <(points "$base.geojson") <(points "$base.kml"); check "$sample: KML points at the GeoJSON's places" 0 $?
   fi
 done
+# GPX and CSV: every kept point, and GDAL's GPX driver finds them with their figures.
+"$convert" --summary=json -o drive.gpx "$examples/drive.LOG" "$examples/drive.ers" >summary.json
+check "GPX track points" 237 "$(grep -c '<trkpt ' drive.gpx)"
+check "GPX tracks" 2 "$(grep -c '<trk>' drive.gpx)"
+"$convert" -o drive.csv "$examples/drive.LOG" "$examples/drive.ers"
+check "CSV header" "time,latitude,longitude,altitude,dose_usvh,cpm,class,source" "$(head -n 1 drive.csv | tr -d '\r')"
+check "CSV rows" 237 "$(tail -n +2 drive.csv | wc -l)"
+check "CSV first row" "2026-11-21T01:30:00Z,37.421,140.471,210,0.08383233532934131,28,2,drive.LOG:4" "$(sed -n 2p drive.csv | tr -d '\r')"
+"$convert" -o 'a,b.csv' "$examples/drive.LOG" && cp "$examples/drive.LOG" 'x,y.LOG' && "$convert" -o quoted.csv 'x,y.LOG'
+check "CSV quotes a source with a comma" '"x,y.LOG:4"' "$(sed -n 2p quoted.csv | tr -d '\r' | sed 's/.*,\("[^"]*"\)$/\1/')"
+if command -v xmllint >/dev/null; then
+  xmllint --noout drive.gpx; check "GPX is well-formed" 0 $?
+fi
+if command -v ogrinfo >/dev/null; then
+  check "GDAL's GPX driver: track points" 237 "$(ogrinfo -ro -so drive.gpx track_points 2>/dev/null | sed -n 's/^Feature Count: //p')"
+  ogrinfo -ro -q drive.gpx track_points -where 'fid = 0' 2>/dev/null | grep -q 'dosemap_dose_usvh (Real) = 0.0838323353293413'
+  check "GDAL's GPX driver reads the dose extension" 0 $?
+  check "GDAL's CSV driver: rows" 237 "$(ogrinfo -ro -al -so drive.csv 2>/dev/null | sed -n 's/^Feature Count: //p')"
+fi
+
+# A long drive: the KMZ is regionated, every measurement in exactly one document of at most
+# 5,000, the highest doses at the top.
+awk 'BEGIN { print "Date Time,Status,CPM,uSv/h,Latitude,Longitude,Altitude"
+  for (i = 0; i < 12000; i++) {
+    t = 1767225600 + i; d = 0.03 + (i * 7919 % 1000) / 1000
+    printf "2026/01/%02d %02d:%02d:%02d,A,%d,%.3f,%.6f,%.6f,%d\n", 1 + int(i / 86400), int(i / 3600) % 24, int(i / 60) % 60, i % 60,
+      d * 334, d, 37 + (i % 120) / 1000, 140 + int(i / 120) / 1000, 10 }
+}' >long.csv
+"$convert" --summary=json -o long.kmz long.csv >summary.json; check "long drive to KMZ" 0 $?
+check "long drive kept" 12000 "$(json_field kept summary.json)"
+unzip -q -d long long.kmz
+check "regionated: documents" 1 "$(( $(ls long/*.kml | wc -l) > 4 ))"
+total=0; biggest=0
+for doc in long/*.kml; do
+  n=$(grep -c '<Placemark>' "$doc"); total=$((total + n)); [ "$n" -gt "$biggest" ] && biggest=$n
+done
+check "every measurement placed once" 12000 "$total"
+check "no document over 5,000 placemarks" 1 "$(( biggest <= 5000 ))"
+grep -q '<Region>' long/r0.kml && grep -q '<NetworkLink>' long/doc.kml; check "NetworkLinks with Regions" 0 $?
+dose() { sed -n 's/.*<Placemark><name>\([^<]*\)<.*/\1/p' "$@" | sort -g; }
+check "the top document holds the highest doses" 1 \
+  "$(awk -v a="$(dose long/doc.kml | head -n 1)" -v b="$(dose $(ls long/*.kml | grep -v doc.kml) | tail -n 1)" 'BEGIN { print (a >= b) }')"
+if command -v xmllint >/dev/null; then
+  xmllint --noout long/*.kml; check "every document well-formed" 0 $?
+fi
+if command -v ogrinfo >/dev/null; then
+  found=0
+  for doc in $(unzip -Z1 long.kmz | grep 'kml$'); do
+    n=$(ogrinfo -ro -al -so "/vsizip/long.kmz/$doc" 2>/dev/null | sed -n 's/^Feature Count: //p' | awk '{ s += $1 } END { print s + 0 }')
+    found=$((found + n))
+  done
+  check "GDAL's LIBKML driver reads the whole hierarchy" 12000 "$found"
+fi
+
 [ -f DATA_0_csv_files/square.png ]; check "the KML's icon is written beside it" 0 $?
 grep -q '<href>DATA_0_csv_files/square.png</href>' DATA_0_csv.kml; check "the KML refers to its icon by a relative path" 0 $?
 check "KMZ entries" "doc.kml files/square.png" "$(unzip -Z1 drive_LOG.kmz | paste -sd' ')"

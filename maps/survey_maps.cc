@@ -132,7 +132,8 @@ std::string KmlStyles(const std::string& icon) {
 // as extended data. source: the log's escaped name and a colon.
 void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::string_view source) {
   p += "<Placemark><name>";
-  AppendNumber(p, m.dose_usvh);
+  char label[32];  // the label beside the icon: three digits; the exact dose is in the data
+  p.append(label, std::to_chars(label, label + sizeof label, m.dose_usvh, std::chars_format::general, 3).ptr);
   p += "</name><TimeStamp><when>";
   p += IsoTime(m.time, m.utc);
   p += "</when></TimeStamp><styleUrl>#dose";

@@ -80,7 +80,7 @@ done
 check "every measurement placed once" 12000 "$total"
 check "no document over 5,000 placemarks" 1 "$(( biggest <= 5000 ))"
 grep -q '<Region>' long/r0.kml && grep -q '<NetworkLink>' long/doc.kml; check "NetworkLinks with Regions" 0 $?
-dose() { sed -n 's/.*<Placemark><name>\([^<]*\)<.*/\1/p' "$@" | sort -g; }
+dose() { sed -n 's/.*"dose_usvh"><value>\([^<]*\)<.*/\1/p' "$@" | sort -g; }
 check "the top document holds the highest doses" 1 \
   "$(awk -v a="$(dose long/doc.kml | head -n 1)" -v b="$(dose $(ls long/*.kml | grep -v doc.kml) | tail -n 1)" 'BEGIN { print (a >= b) }')"
 if command -v xmllint >/dev/null; then

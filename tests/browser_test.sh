@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Real browsers on our maps, offline: headless Chromium opens the HTML report and OpenLayers (from
+# the npm registry, bundled with esbuild here) reads the KML. Each must draw every measurement.
+# Usage: browser_test.sh DOSEMAP_CONVERT EXAMPLES BROWSER_TEST_SOURCES CACHE [SCREENSHOT_DIR]
+set -u
+convert=$1
+examples=$2
+sources=$3
+cache=$4
+shots=${5:-}
+for tool in chromium npm node; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 0; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" != "$3" ]; then
+    echo "FAIL: $1: expected [$2], got [$3]"
+    failures=$((failures + 1))
+  fi
+}
+# The flags keep Chromium off the network it has no use for here.
+browser() {
+  timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+    --disable-background-networking --disable-component-update --disable-sync --user-data-dir="$work/profile" \
+    --allow-file-access-from-files --virtual-time-budget=10000 --window-size=1200,900 "$@" 2>/dev/null
+}
+attribute() { sed -n "s/.*<body[^>]* data-$1=\"\\([^\"]*\\)\".*/\\1/p" "$2" | head -n 1; }
+json_field() { sed -n "s/.*\"$1\":\\([^,}]*\\).*/\\1/p" "$2" | tail -n 1; }
+
+# The HTML report: everything inside it, and every measurement drawn, with no script error.
+"$convert" --summary=json -o report.html "$examples/drive.LOG" "$examples/drive-ios.rctrk" >summary.json
+kept=$(json_field kept summary.json)
+check "no external script or style" 0 "$(grep -c -E '<script[^>]* src=|<link |@import' report.html)"
+browser --dump-dom "file://$work/report.html" >dom.html
+check "report: ready" yes "$(attribute ready dom.html)"
+check "report: no script error" "" "$(attribute errors dom.html)"
+check "report: points drawn" "$kept" "$(attribute drawn dom.html)"
+grep -q "<td>$kept</td>" dom.html; check "report: the figures show the count" 0 $?
+"$convert" -o empty.html --privacy-box -90,-180,90,180 "$examples/drive.LOG"
+browser --dump-dom "file://$work/empty.html" >dom.html
+check "empty report: ready" yes "$(attribute ready dom.html)"
+check "empty report: nothing drawn" 0 "$(attribute drawn dom.html)"
+[ -n "$shots" ] && browser --screenshot="$shots/report.png" "file://$work/report.html" >/dev/null
+
+# OpenLayers reading the .kml with its icon beside it.
+mkdir -p "$cache"
+cp "$sources/package.json" "$sources/package-lock.json" "$sources/ol_kml.js" "$cache/"
+if ! (cd "$cache" && { [ -d node_modules/ol ] || npm ci --no-audit --no-fund >npm.log 2>&1; } &&
+      npx esbuild ol_kml.js --bundle --format=iife --log-level=warning --outfile=ol_kml.bundle.js); then
+  echo "FAIL: could not install or bundle OpenLayers: $(tail -n 5 "$cache/npm.log" 2>/dev/null)"
+  exit 1
+fi
+"$convert" --summary=json -o drive.kml "$examples/drive.LOG" "$examples/drive.ers" >summary.json
+kept=$(json_field kept summary.json)
+{
+  printf '<!DOCTYPE html><html><head><meta charset="utf-8"><style>html,body,#map{margin:0;width:100%%;height:100%%}</style>'
+  printf '</head><body><div id="map"></div><script type="text/plain" id="kml">'
+  cat drive.kml
+  printf '</script><script>'
+  cat "$cache/ol_kml.bundle.js"
+  printf '</script></body></html>\n'
+} >ol.html
+browser --dump-dom "file://$work/ol.html" >dom.html
+result=$(attribute result dom.html | sed 's/&quot;/"/g')
+echo "$result" >result.json
+check "OpenLayers: no error" "" "$(json_field error result.json)"
+check "OpenLayers: placemarks read" "$kept" "$(json_field features result.json)"
+check "OpenLayers: placemarks drawn" "$kept" "$(json_field drawn result.json)"
+check "OpenLayers: icons loaded" "$kept" "$(json_field loaded result.json)"
+check "OpenLayers: class colours" "$kept" "$(json_field coloured result.json)"
+[ -n "$shots" ] && browser --screenshot="$shots/openlayers.png" "file://$work/ol.html" >/dev/null
+
+[ "$failures" -eq 0 ] && echo "browser_test: all checks passed"
+exit "$failures"

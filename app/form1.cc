@@ -1,9 +1,21 @@
 #include "app/form1.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QFont>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPalette>
+#include <QPushButton>
+#include <QUrl>
+#include <filesystem>
+
+#include "maps/drive_conversion.h"
+#include "survey/civil_time.h"
+#include "textfile/number_text.h"
 
 namespace {
 
@@ -41,6 +53,7 @@ Form1::Form1(dosemap::TextFiles& files, dosemap::Beeper& beeper, QWidget* parent
 
 void Form1::CreateControls() {
   setObjectName(QStringLiteral("Form1"));
+  setAcceptDrops(true);
   setWindowTitle(QStringLiteral("CSVからＫＭＬ"));
   const auto box = [this](const char* name, const char* text) {
     auto* edit = new QLineEdit(QString::fromUtf8(text), this);
@@ -195,4 +208,124 @@ void Form1::ShowRunFailure(const dosemap::RunOutcome& outcome) {
       break;
   }
   QMessageBox::warning(this, windowTitle(), what + QStringLiteral("\n\n") + Utf8(outcome.message));
+}
+
+namespace {
+
+constexpr const char* kPrivacyFileName = "privacy.txt";
+
+// A figure for people to read: four significant digits, "." whatever the locale.
+QString Figure(double x) { return QString::number(x, 'g', 4); }
+
+QString FileName(const std::string& path) { return Utf8(std::filesystem::path(path).filename().string()); }
+
+// What happened to one log, in a few lines.
+QString DriveLines(const std::string& log, const std::vector<std::filesystem::path>& maps,
+                   const dosemap::DriveStatistics& s) {
+  QStringList written;
+  for (const auto& map : maps) written << Utf8(map.filename().string());
+  QString text = FileName(log) + QStringLiteral("\n  地図：") + written.join(QStringLiteral("、"));
+  text += QStringLiteral("\n  採用 %1 件、除外 %2 件").arg(s.kept()).arg(s.rejected_total());
+  QStringList reasons;
+  for (int r = 1; r < dosemap::kRejectReasonCount; ++r) {
+    const auto reason = static_cast<dosemap::RejectReason>(r);
+    if (reason == dosemap::RejectReason::kPrivacy || s.rejected(reason) == 0) continue;
+    reasons << QStringLiteral("%1 %2").arg(Utf8(std::string(dosemap::ReasonName(reason)))).arg(s.rejected(reason));
+  }
+  if (!reasons.isEmpty()) text += QStringLiteral("（") + reasons.join(QStringLiteral("、")) + QStringLiteral("）");
+  text += QStringLiteral("\n  プライバシー区域 %1 件").arg(s.privacy());
+  if (s.kept() > 0) {
+    text += QStringLiteral("\n  最高線量 %1 μSv/h（%2）")
+                .arg(Figure(s.dose_max_usvh()), Utf8(dosemap::IsoTime(s.highest().time, s.highest().utc)));
+    text += QStringLiteral("\n  積算線量 %1 μSv").arg(Figure(s.dose_total_usv()));
+  }
+  return text;
+}
+
+}  // namespace
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!event->mimeData()->hasUrls()) return;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (!url.isLocalFile()) return;
+  }
+  event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+  std::vector<std::string> logs;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) logs.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+  }
+  event->acceptProposedAction();
+  ConvertLogs(logs);
+}
+
+void Form1::ConvertLogs(const std::vector<std::string>& logs) {
+  if (logs.empty()) return;
+  dosemap::SurveyOptions options;
+  const dosemap::ParsedNumber yellow = dosemap::ParseNumber(BoxText(dosemap::Box::kText3));
+  const dosemap::ParsedNumber red = dosemap::ParseNumber(BoxText(dosemap::Box::kText5));
+  if (yellow.status != dosemap::NumberStatus::kNumber) {
+    return ShowWarning(QStringLiteral("黄色のしきい値が数値ではありません。地図を作成しませんでした。"));
+  }
+  if (red.status != dosemap::NumberStatus::kNumber) {
+    return ShowWarning(QStringLiteral("赤のしきい値が数値ではありません。地図を作成しませんでした。"));
+  }
+  options.yellow = yellow.value;
+  options.red = red.value;
+  // The user's zones: never skipped silently. No file means no zones of the user's own.
+  const std::filesystem::path privacy = files_.PathOf(kPrivacyFileName);
+  std::error_code error;
+  if (std::filesystem::exists(privacy, error) || error) {
+    std::string why;
+    if (!dosemap::ReadPrivacyFile(privacy.string(), options.zones, &why)) {
+      return ShowWarning(QStringLiteral("プライバシー区域のファイルを読めませんでした。地図を作成しませんでした。\n\n") + Utf8(why));
+    }
+  }
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  QStringList done;
+  QStringList failed;
+  std::vector<std::string> reports;
+  for (const std::string& log : logs) {
+    dosemap::DriveRequest request;
+    request.logs = {log};
+    std::filesystem::path base(log);
+    request.maps = {std::filesystem::path(base).replace_extension(".kmz"), std::filesystem::path(base).replace_extension(".html")};
+    request.options = options;
+    try {
+      const dosemap::DriveStatistics stats = dosemap::ConvertDrive(request);
+      done << DriveLines(log, request.maps, stats);
+      reports.push_back(request.maps[1].string());
+    } catch (const std::exception& failure) {  // SurveyError or FileError: one line naming the file
+      failed << QStringLiteral("調査ログ %1 から地図を作成できませんでした。\n%2").arg(FileName(log), Utf8(failure.what()));
+    }
+  }
+  QApplication::restoreOverrideCursor();
+  if (!failed.isEmpty()) ShowWarning(failed.join(QStringLiteral("\n\n")));
+  if (!done.isEmpty()) ShowDriveSummary(done.join(QStringLiteral("\n\n")), reports);
+}
+
+void Form1::ShowWarning(const QString& text) {
+  auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+  box->setObjectName(QStringLiteral("ConversionWarning"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void Form1::ShowDriveSummary(const QString& text, const std::vector<std::string>& reports) {
+  auto* box = new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::NoButton, this);
+  box->setObjectName(QStringLiteral("DriveSummary"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  QPushButton* open = box->addButton(QStringLiteral("レポートを開く"), QMessageBox::ActionRole);
+  open->setObjectName(QStringLiteral("OpenReport"));
+  box->addButton(QStringLiteral("閉じる"), QMessageBox::RejectRole)->setObjectName(QStringLiteral("CloseSummary"));
+  // The report opens in the default browser, and the box closes, as any of its buttons does.
+  connect(open, &QPushButton::clicked, box, [reports] {
+    for (const std::string& report : reports) {
+      QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(report))));
+    }
+  });
+  box->open();
 }

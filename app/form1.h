@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QWidget>
 #include <string>
+#include <vector>
 
 #include "convert/conversion_run.h"
 #include "settings/settings_file.h"
@@ -23,6 +24,16 @@ class Form1 : public QWidget, public dosemap::SettingsBoxes {
   std::string BoxText(dosemap::Box box) const override;
   void SetBoxText(dosemap::Box box, const std::string& text) override;
 
+  // Maps each device log (any format dosemap reads) as "<log without extension>.kmz" and ".html"
+  // beside it, with the thresholds in the boxes and the zones of privacy.txt beside SETT.TXT,
+  // then shows what happened in one box (or a warning for a log or zone file that can't be
+  // read). What "dosemap FILE..." and a drop onto the window do. The boxes stay as they are.
+  void ConvertLogs(const std::vector<std::string>& logs);
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
  private slots:
   void SaveSettingsOnChange();
   void MakeKmlButtonClick();
@@ -33,6 +44,8 @@ class Form1 : public QWidget, public dosemap::SettingsBoxes {
   void WireEvents();
   QLineEdit* BoxOf(dosemap::Box box) const;
   void ShowRunFailure(const dosemap::RunOutcome& outcome);
+  void ShowWarning(const QString& text);
+  void ShowDriveSummary(const QString& text, const std::vector<std::string>& reports);
 
   dosemap::TextFiles& files_;
   dosemap::Beeper& beeper_;

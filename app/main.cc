@@ -2,6 +2,8 @@
 #include <langinfo.h>
 
 #include <QApplication>
+#include <QFile>
+#include <QTimer>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -50,5 +52,10 @@ int main(int argc, char** argv) {
   SystemBeep beeper;
   Form1 form(files, beeper);
   form.show();
+  // "dosemap FILE...", as a file manager's "Open with" runs it: the logs are mapped once the
+  // window is up.
+  std::vector<std::string> logs;
+  for (const QString& argument : app.arguments().mid(1)) logs.push_back(QFile::encodeName(argument).toStdString());
+  if (!logs.empty()) QTimer::singleShot(0, &form, [&form, logs] { form.ConvertLogs(logs); });
   return app.exec();
 }

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "cli/commands.h"
-#include "maps/survey_maps.h"
+#include "maps/drive_conversion.h"
 #include "survey/civil_time.h"
 #include "survey/survey_run.h"
 #include "textfile/file_error.h"
@@ -186,24 +186,11 @@ int PathCommand(const std::vector<std::string>& args) {
       return error.find(": line ") != std::string::npos ? 2 : 1;
     }
   }
-  for (const std::string& log : options.logs) {
-    if (log != "-" && (SameFile(log, options.out) || (!options.rejects.empty() && SameFile(log, options.rejects)))) {
-      PrintError(log + ": is the map or rejects file itself; nothing was written");
-      return 1;
-    }
-  }
+  DriveRequest request{options.logs, {options.out}, options.rejects, options.survey, options.icon_url};
   DriveStatistics stats;
   try {
-    std::vector<OpenLog> logs = OpenLogs(options.logs, options.survey.format);
-    MapOptions map_options{options.survey.yellow, options.survey.red, options.icon_url, &stats};
-    std::unique_ptr<SurveyMap> map = MakeSurveyMap(*MapFormOf(options.out), options.out, map_options);
-    std::unique_ptr<RejectsFile> rejects;
-    if (!options.rejects.empty()) rejects = std::make_unique<RejectsFile>(options.rejects);
     Progress progress;
-    RunSurvey(logs, options.survey, {map.get()}, rejects.get(), stats,
-              [&](std::int64_t records, double share) { progress.Update(records, share); });
-    map->Finish();
-    if (rejects) rejects->Finish();
+    stats = ConvertDrive(request, [&](std::int64_t records, double share) { progress.Update(records, share); });
   } catch (const SurveyError& error) {
     PrintError(error.what());
     return 1;

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFontInfo>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
@@ -62,6 +64,22 @@ class Form1Test : public QObject {
       timer->deleteLater();
     });
     timer->start(10);
+  }
+
+  // The box the window left open (not modal to the application), or null.
+  template <typename T = QMessageBox>
+  static T* OpenBox(Form1& form, const char* name) {
+    return form.findChild<T*>(QString::fromUtf8(name));
+  }
+
+  static void Drop(Form1& form, const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&form, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&form, &drop);
   }
 
  private slots:
@@ -182,6 +200,59 @@ class Form1Test : public QObject {
     QCOMPARE(beeper.beeps, ++runs);
     QCOMPARE(dir.Read("DATA_0.kml"), expected);
     QVERIFY(QApplication::overrideCursor() == nullptr);
+  }
+
+  void DroppedLogsAreMappedBesideThemselvesAndTheBoxesStayAsTheyAre() {
+    Started started(false);
+    Form1& form = *started.form;
+    const TempDir& dir = started.dir;
+    std::filesystem::copy_file(DOSEMAP_EXAMPLES "/drive.LOG", dir.path() / "drive.LOG");
+    dir.Write("notes.txt", "not a log\n");
+    const std::string settings = dir.Read("SETT.TXT");
+    Drop(form, {QUrl::fromLocalFile(QString::fromStdString((dir.path() / "drive.LOG").string())),
+                QUrl::fromLocalFile(QString::fromStdString((dir.path() / "notes.txt").string()))});
+    QVERIFY(dir.Exists("drive.kmz"));
+    QVERIFY(dir.Exists("drive.html"));
+    QVERIFY(!dir.Exists("notes.kmz"));
+    auto* summary = OpenBox(form, "DriveSummary");
+    QVERIFY(summary != nullptr);
+    QCOMPARE(summary->windowTitle(), form.windowTitle());
+    const QString text = summary->text();
+    for (const char* part : {"drive.LOG", "地図：drive.kmz、drive.html", "採用 117 件、除外 4 件（checksum 2、gps_void 2）",
+                             "プライバシー区域 0 件", "最高線量 0.6557 μSv/h（2026-11-21T01:34:50Z）", "積算線量 0.02232 μSv"}) {
+      QVERIFY2(text.contains(QString::fromUtf8(part)), qPrintable(text));
+    }
+    QVERIFY(OpenBox<QPushButton>(form, "OpenReport") != nullptr);
+    auto* warning = OpenBox(form, "ConversionWarning");
+    QVERIFY(warning != nullptr);
+    QVERIFY2(warning->text().contains(QStringLiteral("notes.txt")), qPrintable(warning->text()));
+    QCOMPARE(dir.Read("SETT.TXT"), settings);
+    QCOMPARE(Child<QLineEdit>(form, "Text1")->text(), QStringLiteral("DATA_0"));
+    QCOMPARE(started.beeper.beeps, 0);
+  }
+
+  void PrivacyZonesBesideTheSettingsApplyAndABadFileStopsEverything() {
+    Started started(false);
+    Form1& form = *started.form;
+    const TempDir& dir = started.dir;
+    std::filesystem::copy_file(DOSEMAP_EXAMPLES "/drive.LOG", dir.path() / "drive.LOG");
+    const QString log = QString::fromStdString((dir.path() / "drive.LOG").string());
+    dir.Write("privacy.txt", "# home\n37.4457,140.5035,150\n");
+    form.ConvertLogs({log.toStdString()});
+    auto* summary = OpenBox(form, "DriveSummary");
+    QVERIFY(summary != nullptr);
+    QVERIFY2(summary->text().contains(QStringLiteral("プライバシー区域 4 件")), qPrintable(summary->text()));
+    summary->close();
+    QTRY_VERIFY(OpenBox(form, "DriveSummary") == nullptr);
+
+    std::filesystem::remove(dir.path() / "drive.kmz");
+    dir.Write("privacy.txt", "37.4457,140.5035,150\n37.4457 140.5035\n");
+    form.ConvertLogs({log.toStdString()});
+    auto* warning = OpenBox(form, "ConversionWarning");
+    QVERIFY(warning != nullptr);
+    QVERIFY2(warning->text().contains(QStringLiteral("privacy.txt: line 2")), qPrintable(warning->text()));
+    QVERIFY(!dir.Exists("drive.kmz"));
+    QVERIFY(OpenBox(form, "DriveSummary") == nullptr);
   }
 
   void AFailedRunBeepsOnceThenWarnsOnce() {

@@ -1,0 +1,39 @@
+#include "maps/drive_conversion.h"
+
+#include <memory>
+
+#include "textfile/file_error.h"
+#include "textfile/text_files.h"
+
+namespace dosemap {
+
+DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback& progress) {
+  for (const std::string& log : request.logs) {
+    if (log == "-") continue;
+    for (const std::filesystem::path& map : request.maps) {
+      if (SameFile(log, map)) throw SurveyError(log + ": is the map " + map.string() + " itself; nothing was written");
+    }
+    if (!request.rejects.empty() && SameFile(log, request.rejects)) {
+      throw SurveyError(log + ": is the rejects file itself; nothing was written");
+    }
+  }
+  DriveStatistics stats;
+  std::vector<OpenLog> logs = OpenLogs(request.logs, request.options.format);
+  const MapOptions map_options{request.options.yellow, request.options.red, request.icon_url, &stats};
+  std::vector<std::unique_ptr<SurveyMap>> maps;
+  std::vector<MeasurementSink*> sinks;
+  for (const std::filesystem::path& path : request.maps) {
+    const std::optional<MapForm> form = MapFormOf(path);
+    if (!form) throw FileError(FileErrorKind::kCannotOpen, path.string() + ": not a map form dosemap writes");
+    maps.push_back(MakeSurveyMap(*form, path, map_options));
+    sinks.push_back(maps.back().get());
+  }
+  std::unique_ptr<RejectsFile> rejects;
+  if (!request.rejects.empty()) rejects = std::make_unique<RejectsFile>(request.rejects);
+  RunSurvey(logs, request.options, sinks, rejects.get(), stats, progress);
+  for (const auto& map : maps) map->Finish();
+  if (rejects) rejects->Finish();
+  return stats;
+}
+
+}  // namespace dosemap

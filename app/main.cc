@@ -1,13 +1,16 @@
 // dosemap: the window that turns a survey log into a KML map, working in the current directory.
 #include <langinfo.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "app/form1.h"
 
@@ -39,6 +42,21 @@ void UseUtf8CharacterType() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--version") {
+      std::puts("dosemap " DOSEMAP_VERSION);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (arg == "--help" || arg == "-h") {
+      std::fputs("usage: dosemap [--home] [FILE...]\n"
+                 "The window that turns a survey log into a KML map in the current folder. Each FILE\n"
+                 "(a device log of any format dosemap-convert reads) is mapped as FILE.kmz and\n"
+                 "FILE.html beside it. --home works in the home folder, as the desktop menu starts it.\n",
+                 stdout);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+  }
   // Qt aborts with a page of text when there is no display; say it in one line instead.
   if (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM")) {
     std::fputs("dosemap: no display to show the window on (DISPLAY is not set); "
@@ -48,14 +66,27 @@ int main(int argc, char** argv) {
   }
   UseUtf8CharacterType();
   QApplication app(argc, argv);
+  QStringList arguments = app.arguments().mid(1);
+  const bool in_home = arguments.removeAll(QStringLiteral("--home")) > 0;
+  // "dosemap FILE...", as a file manager's "Open with" runs it: the logs are mapped once the
+  // window is up, named as they were where the program was started.
+  std::vector<std::string> logs;
+  for (const QString& argument : arguments) {
+    logs.push_back(QFile::encodeName(QFileInfo(argument).absoluteFilePath()).toStdString());
+  }
+  // From the desktop menu the window works in the home folder, as it does in the current folder
+  // from a terminal: that is where SETT.TXT and the logs are.
+  if (in_home) {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || ::chdir(home) != 0) {
+      std::fprintf(stderr, "dosemap: cannot work in the home folder %s\n", home == nullptr ? "(HOME is not set)" : home);
+      return 1;
+    }
+  }
   dosemap::TextFiles files;
   SystemBeep beeper;
   Form1 form(files, beeper);
   form.show();
-  // "dosemap FILE...", as a file manager's "Open with" runs it: the logs are mapped once the
-  // window is up.
-  std::vector<std::string> logs;
-  for (const QString& argument : app.arguments().mid(1)) logs.push_back(QFile::encodeName(argument).toStdString());
   if (!logs.empty()) QTimer::singleShot(0, &form, [&form, logs] { form.ConvertLogs(logs); });
   return app.exec();
 }

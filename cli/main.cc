@@ -5,10 +5,15 @@
 
 #include "cli/commands.h"
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& arg : args) {
     if (arg == "--") break;
+    if (arg == "--version") {
+      return dosemap::cli::PrintOut("dosemap-convert " DOSEMAP_VERSION "\n") ? 0 : 1;
+    }
     if (arg == "-o" || arg == "--output" || arg.rfind("--output=", 0) == 0) {
       return dosemap::cli::PathCommand(args);
     }

@@ -4,6 +4,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/packages.sh"
 bash "$root/scripts/deps.sh" "${build_packages[@]}" "${test_packages[@]}"
+command -v npm >/dev/null || bash "$root/scripts/deps.sh" "$test_npm"
 # A decimal-comma locale, so the tests can show that no number changes with the locale, and the
 # Japanese one the window is started under.
 for name in de_DE ja_JP; do

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# "dosemap drive.LOG" as a file manager's "Open with" runs it, under Xvfb: the window comes up,
+# the summary box appears, and the KMZ and the report beside the log are what dosemap-convert -o
+# writes with the same thresholds. With a second argument, a screenshot of the box goes there.
+set -u
+dosemap=$1
+convert=$2
+examples=$3
+shot=${4:-}
+for tool in Xvfb xdotool unzip; do
+  command -v "$tool" >/dev/null || { echo "e2e: $tool is not installed"; exit 1; }
+done
+work=$(mktemp -d)
+app=""
+xvfb=""
+cleanup() {
+  [ -n "$app" ] && kill "$app" 2>/dev/null
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1000x500x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "SKIP: Xvfb could not start: $(cat "$work/xvfb.log")"; exit 0; }
+export DISPLAY=:$(cat "$work/display")
+
+mkdir "$work/app" "$work/reference"
+cp "$examples/drive.LOG" "$work/app/"
+cp "$examples/drive.LOG" "$work/reference/"
+(cd "$work/reference" && "$convert" --yellow 0.11 --red 0.19 -o drive.kmz drive.LOG &&
+  "$convert" --yellow 0.11 --red 0.19 -o drive.html drive.LOG) || fail "dosemap-convert failed"
+
+(cd "$work/app" && exec "$dosemap" drive.LOG >"$work/app.log" 2>&1) &
+app=$!
+# The summary box is a second window of the process, titled like the first.
+boxes() { xdotool search --onlyvisible --pid "$app" 2>/dev/null | wc -l; }
+for _ in $(seq 200); do [ "$(boxes)" -ge 2 ] && break; sleep 0.1; done
+[ "$(boxes)" -ge 2 ] || fail "no summary box appeared: $(cat "$work/app.log")"
+[ -f "$work/app/drive.kmz" ] && [ -f "$work/app/drive.html" ] || fail "no maps beside the log: $(ls "$work/app")"
+cmp "$work/app/drive.html" "$work/reference/drive.html" || fail "the report differs from dosemap-convert's"
+cmp <(unzip -p "$work/app/drive.kmz" doc.kml) <(unzip -p "$work/reference/drive.kmz" doc.kml) ||
+  fail "the KMZ differs from dosemap-convert's"
+check_settings=$(cat "$work/app/SETT.TXT")
+[ "$check_settings" = "DATA_0,DATA_0, 11, 19,   ,   ,   ,   ,   ,   ,   ,   ,   ,   ,   ," ] ||
+  fail "SETT.TXT changed: $check_settings"
+if [ -n "$shot" ]; then
+  box=$(xdotool search --onlyvisible --pid "$app" | tail -n 1)
+  sleep 0.5
+  import -window root -crop 640x330+0+0 "$shot" || fail "no screenshot"
+fi
+echo "e2e: dosemap drive.LOG mapped the log beside it, as dosemap-convert does, and showed the summary"

@@ -19,7 +19,7 @@ root=$stage/usr
 for file in bin/dosemap bin/dosemap-convert share/applications/dosemap.desktop \
     share/icons/hicolor/scalable/apps/dosemap.svg share/mime/packages/dosemap.xml \
     share/man/man1/dosemap.1.gz share/man/man1/dosemap-convert.1.gz share/doc/dosemap/README.md \
-    share/doc/dosemap/copyright share/doc/dosemap/changelog.Debian.gz share/doc/dosemap/examples/drive.LOG \
+    share/doc/dosemap/copyright share/doc/dosemap/changelog.gz share/doc/dosemap/examples/drive.LOG \
     share/doc/dosemap/examples/DATA_0.csv; do
   [ -f "$root/$file" ]; check "installed $file" 0 $?
 done

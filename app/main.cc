@@ -30,7 +30,12 @@ bool IsSet(const char* name) {
 // to WM_NAME as mangled Latin-1, and window managers show that. Only the character type changes:
 // numbers never go through the locale.
 void UseUtf8CharacterType() {
-  std::setlocale(LC_ALL, "");
+  if (std::setlocale(LC_ALL, "") == nullptr) {
+    // The environment names a locale this machine doesn't have (LANG=ja_JP.UTF-8 before it is
+    // generated): every category would stay "C", so the choice must cover them all.
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    return;
+  }
   const char* codeset = nl_langinfo(CODESET);
   if (codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0)) {
     return;

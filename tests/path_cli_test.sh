@@ -58,6 +58,9 @@ if command -v ogrinfo >/dev/null; then
   check "GDAL's GPX driver: track points" 237 "$(ogrinfo -ro -so drive.gpx track_points 2>/dev/null | sed -n 's/^Feature Count: //p')"
   ogrinfo -ro -q drive.gpx track_points -where 'fid = 0' 2>/dev/null | grep -q 'dosemap_dose_usvh (Real) = 0.0838323353293413'
   check "GDAL's GPX driver reads the dose extension" 0 $?
+  points() { ogrinfo -ro -al -q "$@" 2>/dev/null | sed -n 's/^ *POINT Z* *(\(.*\))$/\1/p' | awk '{ printf "%.7f %.7f\n", $1, $2 }'; }
+  "$convert" -o both.geojson "$examples/drive.LOG" "$examples/drive.ers"
+  cmp -s <(points both.geojson) <(points drive.gpx track_points); check "GPX points at the GeoJSON's places" 0 $?
   check "GDAL's CSV driver: rows" 237 "$(ogrinfo -ro -al -so drive.csv 2>/dev/null | sed -n 's/^Feature Count: //p')"
 fi
 

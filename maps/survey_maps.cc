@@ -643,14 +643,8 @@ void RejectsFile::Reject(const std::string& log_name, long line, RejectReason re
   row_ += ',';
   row_ += ReasonName(reason);
   row_ += ',';
-  bool cut = false;
-  if (text.size() > kRejectTextBytes) {
-    std::size_t end = kRejectTextBytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text = text.substr(0, end);
-    cut = true;
-  }
-  std::string escaped = OneLine(text);
+  const bool cut = text.size() > kRejectTextBytes;
+  std::string escaped = OneLine(CutUtf8(text, kRejectTextBytes));
   if (cut) escaped += "\xE2\x80\xA6";
   AppendCsvField(row_, escaped);
   row_ += '\n';

@@ -32,12 +32,7 @@ class ErsParser : public LineParser {
       else if (key == "PH") height_text = value;
       else if (key == "DHSR") dose_text = value;
     }
-    const std::optional<double> latitude = NumberIn(north), longitude = NumberIn(east);
-    if (latitude && longitude) {
-      result.position_read = true;
-      m.latitude = *latitude;
-      m.longitude = *longitude;
-    }
+    ReadDecimalPosition(north, east, result);
     if (north.empty() || east.empty() || dose_text.empty() || (date_time.empty() && (date.empty() || clock.empty()))) {
       result.reason = RejectReason::kFields;
       return;

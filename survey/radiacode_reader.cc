@@ -21,28 +21,14 @@ class RadiacodeParser : public LineParser {
     if (line.substr(0, 6) == "Track:") return;
     SplitFields(line, '\t', false, fields_);
     if (fields_[0] == "Timestamp") {  // the header: columns are found by name
-      for (auto& [name, index] : columns_) {
-        const auto at = std::find(fields_.begin(), fields_.end(), name);
-        index = at == fields_.end() ? -1 : static_cast<int>(at - fields_.begin());
-      }
+      columns_.ReadHeader(fields_);
       return;
     }
     RecordResult& result = results.emplace_back();
     Measurement& m = result.measurement;
-    const auto field = [&](int column) -> std::optional<std::string_view> {
-      const int index = columns_[column].second;
-      if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) return std::nullopt;
-      return fields_[index];
-    };
+    const auto field = [&](int column) { return columns_.Field(fields_, column); };
     const auto latitude_text = field(kLatitude), longitude_text = field(kLongitude);
-    if (latitude_text && longitude_text) {
-      const std::optional<double> latitude = NumberIn(*latitude_text), longitude = NumberIn(*longitude_text);
-      if (latitude && longitude) {
-        result.position_read = true;
-        m.latitude = *latitude;
-        m.longitude = *longitude;
-      }
-    }
+    ReadDecimalPosition(latitude_text, longitude_text, result);
     const auto time_text = field(kTime), dose_text = field(kDoseRate), count_text = field(kCountRate);
     if (!latitude_text || !longitude_text || !time_text || !dose_text) {
       result.reason = RejectReason::kFields;
@@ -70,8 +56,7 @@ class RadiacodeParser : public LineParser {
  private:
   enum Column { kTime, kLatitude, kLongitude, kDoseRate, kCountRate };
   // The Android export's columns, in its order, until a header says otherwise.
-  std::pair<std::string_view, int> columns_[5] = {
-      {"Time", 1}, {"Latitude", 2}, {"Longitude", 3}, {"DoseRate", 5}, {"CountRate", 6}};
+  NamedColumns columns_{{{"Time", 1}, {"Latitude", 2}, {"Longitude", 3}, {"DoseRate", 5}, {"CountRate", 6}}};
   std::vector<std::string_view> fields_;
 };
 

@@ -77,6 +77,29 @@ std::optional<double> NumberIn(std::string_view text) {
   return parsed.value;
 }
 
+void NamedColumns::ReadHeader(const std::vector<std::string_view>& header) {
+  for (Column& column : columns_) {
+    const auto at = std::find(header.begin(), header.end(), column.name);
+    column.index = at == header.end() ? -1 : static_cast<int>(at - header.begin());
+  }
+}
+
+std::optional<std::string_view> NamedColumns::Field(const std::vector<std::string_view>& fields, int column) const {
+  const int index = columns_[column].index;
+  if (index < 0 || static_cast<std::size_t>(index) >= fields.size()) return std::nullopt;
+  return fields[index];
+}
+
+void ReadDecimalPosition(std::optional<std::string_view> latitude_text, std::optional<std::string_view> longitude_text,
+                         RecordResult& result) {
+  if (!latitude_text || !longitude_text) return;
+  const std::optional<double> latitude = NumberIn(*latitude_text), longitude = NumberIn(*longitude_text);
+  if (!latitude || !longitude) return;
+  result.position_read = true;
+  result.measurement.latitude = *latitude;
+  result.measurement.longitude = *longitude;
+}
+
 void CheckPosition(RecordResult& result) {
   if (result.reason != RejectReason::kNone) return;
   const Measurement& m = result.measurement;
@@ -120,15 +143,7 @@ class OwnParser : public LineParser {
     Measurement& m = result.measurement;
     SplitFields(line, ',', true, fields_);
     // The position first: privacy applies to any line whose position can be read.
-    if (fields_.size() >= 6) {
-      const std::optional<double> latitude = NumberIn(fields_[4]);
-      const std::optional<double> longitude = NumberIn(fields_[5]);
-      if (latitude && longitude) {
-        result.position_read = true;
-        m.latitude = *latitude;
-        m.longitude = *longitude;
-      }
-    }
+    if (fields_.size() >= 6) ReadDecimalPosition(fields_[4], fields_[5], result);
     if (fields_.size() != 7) {
       result.reason = RejectReason::kFields;
       return;

@@ -51,6 +51,29 @@ void SplitFields(std::string_view text, char separator, bool quotes, std::vector
 // A number by the number syntax, or nothing.
 std::optional<double> NumberIn(std::string_view text);
 
+// The columns of an export that names them in a header line, for formats whose newer versions
+// add columns. Until a header is read, each column is where the oldest export has it.
+class NamedColumns {
+ public:
+  struct Column {
+    std::string_view name;
+    int index;  // -1: not in the header
+  };
+  explicit NamedColumns(std::vector<Column> columns) : columns_(std::move(columns)) {}
+  // Finds each column in the header's fields.
+  void ReadHeader(const std::vector<std::string_view>& header);
+  // The field of the column (by its position in the constructor's list), or nothing.
+  std::optional<std::string_view> Field(const std::vector<std::string_view>& fields, int column) const;
+
+ private:
+  std::vector<Column> columns_;
+};
+
+// Reads decimal degrees into result's position when both texts are there and parse, so that
+// privacy zones apply whatever else is wrong with the record.
+void ReadDecimalPosition(std::optional<std::string_view> latitude, std::optional<std::string_view> longitude,
+                         RecordResult& result);
+
 // Rejects a kept record at exactly 0,0 or out of range, in that order.
 void CheckPosition(RecordResult& result);
 

@@ -15,28 +15,14 @@ class SafecastParser : public LineParser {
     if (line.find_first_not_of(" \t") == std::string_view::npos) return;
     SplitFields(line, ',', true, fields_);
     if (fields_[0] == "Captured Time") {  // the header: columns are found by name
-      for (auto& [name, index] : columns_) {
-        const auto at = std::find(fields_.begin(), fields_.end(), name);
-        index = at == fields_.end() ? -1 : static_cast<int>(at - fields_.begin());
-      }
+      columns_.ReadHeader(fields_);
       return;
     }
     RecordResult& result = results.emplace_back();
     Measurement& m = result.measurement;
-    const auto field = [&](int column) -> std::optional<std::string_view> {
-      const int index = columns_[column].second;
-      if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) return std::nullopt;
-      return fields_[index];
-    };
+    const auto field = [&](int column) { return columns_.Field(fields_, column); };
     const auto latitude_text = field(kLatitude), longitude_text = field(kLongitude);
-    if (latitude_text && longitude_text) {
-      const std::optional<double> latitude = NumberIn(*latitude_text), longitude = NumberIn(*longitude_text);
-      if (latitude && longitude) {
-        result.position_read = true;
-        m.latitude = *latitude;
-        m.longitude = *longitude;
-      }
-    }
+    ReadDecimalPosition(latitude_text, longitude_text, result);
     const auto time_text = field(kTime), value_text = field(kValue), unit = field(kUnit);
     const auto height_text = field(kHeight);
     if (!latitude_text || !longitude_text || !time_text || !value_text || !unit) {
@@ -69,8 +55,8 @@ class SafecastParser : public LineParser {
 
  private:
   enum Column { kTime, kLatitude, kLongitude, kValue, kUnit, kHeight };
-  std::pair<std::string_view, int> columns_[6] = {{"Captured Time", 0}, {"Latitude", 1}, {"Longitude", 2},
-                                                  {"Value", 3},         {"Unit", 4},     {"Height", 8}};
+  NamedColumns columns_{
+      {{"Captured Time", 0}, {"Latitude", 1}, {"Longitude", 2}, {"Value", 3}, {"Unit", 4}, {"Height", 8}}};
   ReaderOptions options_;
   std::vector<std::string_view> fields_;
 };

@@ -29,15 +29,17 @@ void AppendEscaped(std::string& out, unsigned char c) {
 
 }  // namespace
 
+std::string_view CutUtf8(std::string_view text, std::size_t max_bytes) {
+  if (text.size() <= max_bytes) return text;
+  std::size_t end = max_bytes;
+  // Back off to the start of a UTF-8 character: continuation bytes are 10xxxxxx.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
 std::string QuotedForMessage(std::string_view text) {
-  bool cut = false;
-  if (text.size() > kMessageQuoteBytes) {
-    std::size_t end = kMessageQuoteBytes;
-    // Back off to the start of a UTF-8 character: continuation bytes are 10xxxxxx.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text = text.substr(0, end);
-    cut = true;
-  }
+  const bool cut = text.size() > kMessageQuoteBytes;
+  text = CutUtf8(text, kMessageQuoteBytes);
   std::string quoted = "\"";
   for (const char c : text) AppendEscaped(quoted, static_cast<unsigned char>(c));
   if (cut) quoted += "\xE2\x80\xA6";  // …

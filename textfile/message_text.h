@@ -14,6 +14,9 @@ inline constexpr std::size_t kMessageQuoteBytes = 60;
 // "…", so that a megabyte of junk or a line break in a field can't spread a message over lines.
 std::string QuotedForMessage(std::string_view text);
 
+// The first bytes of text, at most max_bytes, never ending inside a UTF-8 character.
+std::string_view CutUtf8(std::string_view text, std::size_t max_bytes);
+
 // message with every control byte escaped as QuotedForMessage does, so it prints as one line.
 std::string OneLine(std::string_view message);
 

@@ -50,16 +50,19 @@ const check = () => {
   report({features: features.length, drawn: drawn.size, coloured, loaded});
 };
 
-let waited = 0;
-map.on('rendercomplete', () => {
-  // Icons load after the first render; the next render draws them.
-  const pending = [...drawn].some((f) => {
-    const s = f.getStyleFunction()(f, map.getView().getResolution());
-    return (Array.isArray(s) ? s[0] : s).getImage().getImageState() < 2;
-  });
-  if (pending && waited++ < 50) {
-    setTimeout(() => map.render(), 50);
-  } else {
+// Icons load after the first render and the next render draws them: render until every drawn
+// feature's icon is loaded (or 10 s have passed), then report.
+const imageOf = (feature) => {
+  const styles = feature.getStyleFunction()(feature, map.getView().getResolution());
+  return (Array.isArray(styles) ? styles[0] : styles).getImage();
+};
+let tries = 0;
+const timer = setInterval(() => {
+  map.renderSync();
+  const ready = drawn.size > 0 && [...drawn].every((f) => imageOf(f).getImageState() === 2);
+  if (ready || ++tries >= 100) {
+    clearInterval(timer);
+    map.renderSync();
     check();
   }
-});
+}, 100);

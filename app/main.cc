@@ -37,7 +37,8 @@ void UseUtf8CharacterType() {
     return;
   }
   const char* codeset = nl_langinfo(CODESET);
-  if (codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0)) {
+  if (codeset != nullptr &&
+      (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0)) {
     return;
   }
   // QApplication sets the locale from the environment again, so the choice goes there.
@@ -54,19 +55,21 @@ int main(int argc, char** argv) {
       return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (arg == "--help" || arg == "-h") {
-      std::fputs("usage: dosemap [--home] [FILE...]\n"
-                 "The window that turns a survey log into a KML map in the current folder. Each FILE\n"
-                 "(a device log of any format dosemap-convert reads) is mapped as FILE.kmz and\n"
-                 "FILE.html beside it. --home works in the home folder, as the desktop menu starts it.\n",
-                 stdout);
+      std::fputs(
+          "usage: dosemap [--home] [FILE...]\n"
+          "The window that turns a survey log into a KML map in the current folder. Each FILE\n"
+          "(a device log of any format dosemap-convert reads) is mapped as FILE.kmz and\n"
+          "FILE.html beside it. --home works in the home folder, as the desktop menu starts it.\n",
+          stdout);
       return std::fflush(stdout) == 0 ? 0 : 1;
     }
   }
   // Qt aborts with a page of text when there is no display; say it in one line instead.
   if (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM")) {
-    std::fputs("dosemap: no display to show the window on (DISPLAY is not set); "
-               "use dosemap-convert to convert without a window\n",
-               stderr);
+    std::fputs(
+        "dosemap: no display to show the window on (DISPLAY is not set); "
+        "use dosemap-convert to convert without a window\n",
+        stderr);
     return 1;
   }
   UseUtf8CharacterType();
@@ -84,7 +87,8 @@ int main(int argc, char** argv) {
   if (in_home) {
     const char* home = std::getenv("HOME");
     if (home == nullptr || ::chdir(home) != 0) {
-      std::fprintf(stderr, "dosemap: cannot work in the home folder %s\n", home == nullptr ? "(HOME is not set)" : home);
+      std::fprintf(stderr, "dosemap: cannot work in the home folder %s\n",
+                   home == nullptr ? "(HOME is not set)" : home);
       return 1;
     }
   }

@@ -1,11 +1,10 @@
 // dosemap-convert: the window's conversion without the window (CSV_BASE KML_BASE), or any
 // survey log into any map form (-o OUT LOG...).
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
-
-#include <cstdio>
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);

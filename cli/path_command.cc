@@ -22,8 +22,10 @@ namespace {
 constexpr const char* kUsage =
     "usage: dosemap-convert [options] -o OUT LOG...\n"
     "Maps survey logs of any supported format (told from their content; - is standard input).\n"
-    "The form of OUT comes from its extension: .kml (KML 2.2, its icon beside it), .kmz (regionated\n"
-    "above 5,000 points), .geojson, .gpx (a track a log), .csv, or .html (a report to open anywhere).\n"
+    "The form of OUT comes from its extension: .kml (KML 2.2, its icon beside it), .kmz "
+    "(regionated\n"
+    "above 5,000 points), .geojson, .gpx (a track a log), .csv, or .html (a report to open "
+    "anywhere).\n"
     "  -o, --output OUT        the map to write\n"
     "  --from FORMAT           own, bgeigie, radiacode, safecast or ers, instead of telling\n"
     "  --yellow X, --red Y     the dose-rate thresholds in µSv/h (default 0.11 and 0.19)\n"
@@ -91,7 +93,8 @@ int Parse(const std::vector<std::string>& args, PathOptions& options) {
     }
     std::string value;
     bool has_value = false;
-    if (const std::size_t equals = arg.find('='); equals != std::string::npos && arg.rfind("--", 0) == 0) {
+    if (const std::size_t equals = arg.find('=');
+        equals != std::string::npos && arg.rfind("--", 0) == 0) {
       value = arg.substr(equals + 1);
       arg.resize(equals);
       has_value = true;
@@ -102,9 +105,9 @@ int Parse(const std::vector<std::string>& args, PathOptions& options) {
       value = args[++i];
       return true;
     };
-    static const char* const kWithValue[] = {"-o",         "--output",    "--from",         "--yellow",
-                                             "--red",      "--cpm-factor", "--utc-offset",  "--privacy",
-                                             "--privacy-box", "--privacy-file", "--rejects", "--icon-url"};
+    static const char* const kWithValue[] = {
+        "-o",           "--output",  "--from",        "--yellow",       "--red",     "--cpm-factor",
+        "--utc-offset", "--privacy", "--privacy-box", "--privacy-file", "--rejects", "--icon-url"};
     if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
       return UsageError("unknown option " + arg);
     }
@@ -114,7 +117,8 @@ int Parse(const std::vector<std::string>& args, PathOptions& options) {
       options.out = value;
     } else if (arg == "--from") {
       options.survey.format = FormatByName(value);
-      if (!options.survey.format) return UsageError("--from takes own, bgeigie, radiacode, safecast or ers");
+      if (!options.survey.format)
+        return UsageError("--from takes own, bgeigie, radiacode, safecast or ers");
     } else if (arg == "--yellow" || arg == "--red") {
       const std::optional<double> threshold = PositiveOrAnyNumber(value, false);
       if (!threshold) return UsageError(arg + " takes a number");
@@ -125,7 +129,8 @@ int Parse(const std::vector<std::string>& args, PathOptions& options) {
       options.survey.reader.cpm_factor = *factor;
     } else if (arg == "--utc-offset") {
       options.survey.reader.utc_offset = ParseUtcOffset(value);
-      if (!options.survey.reader.utc_offset) return UsageError("--utc-offset takes +HH:MM or -HH:MM");
+      if (!options.survey.reader.utc_offset)
+        return UsageError("--utc-offset takes +HH:MM or -HH:MM");
     } else if (arg == "--privacy") {
       const std::optional<PrivacyZone> zone = ParseCircleZone(value, &why);
       if (!zone) return UsageError("--privacy: " + why);  // the value itself is not echoed
@@ -144,10 +149,12 @@ int Parse(const std::vector<std::string>& args, PathOptions& options) {
   }
   if (options.out.empty()) return UsageError("-o needs the map to write");
   if (!MapFormOf(options.out)) {
-    return UsageError(options.out + ": the map's extension must be .kml, .kmz, .geojson, .gpx, .csv or .html");
+    return UsageError(options.out +
+                      ": the map's extension must be .kml, .kmz, .geojson, .gpx, .csv or .html");
   }
   if (options.logs.empty()) return UsageError("no survey log named");
-  if (std::count(options.logs.begin(), options.logs.end(), "-") > 1) return UsageError("standard input can be read once");
+  if (std::count(options.logs.begin(), options.logs.end(), "-") > 1)
+    return UsageError("standard input can be read once");
   return -1;
 }
 
@@ -162,7 +169,8 @@ class Progress {
     if (!shown_ || std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
     printed_ = true;
     if (share >= 0) {
-      std::fprintf(stderr, "\r%lld records, %d%%\033[K", static_cast<long long>(records), static_cast<int>(share * 100));
+      std::fprintf(stderr, "\r%lld records, %d%%\033[K", static_cast<long long>(records),
+                   static_cast<int>(share * 100));
     } else {
       std::fprintf(stderr, "\r%lld records\033[K", static_cast<long long>(records));
     }
@@ -186,11 +194,13 @@ int PathCommand(const std::vector<std::string>& args) {
       return error.find(": line ") != std::string::npos ? 2 : 1;
     }
   }
-  DriveRequest request{options.logs, {options.out}, options.rejects, options.survey, options.icon_url};
+  DriveRequest request{
+      options.logs, {options.out}, options.rejects, options.survey, options.icon_url};
   DriveStatistics stats;
   try {
     Progress progress;
-    stats = ConvertDrive(request, [&](std::int64_t records, double share) { progress.Update(records, share); });
+    stats = ConvertDrive(
+        request, [&](std::int64_t records, double share) { progress.Update(records, share); });
   } catch (const SurveyError& error) {
     PrintError(error.what());
     return 1;

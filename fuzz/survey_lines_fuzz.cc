@@ -13,7 +13,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace dosemap;
   std::string_view text(reinterpret_cast<const char*>(data), size);
-  const std::unique_ptr<LineParser> parser = MakeLineParser(LogFormat::DOSEMAP_FUZZ_FORMAT, ReaderOptions{});
+  const std::unique_ptr<LineParser> parser =
+      MakeLineParser(LogFormat::DOSEMAP_FUZZ_FORMAT, ReaderOptions{});
   std::vector<RecordResult> results;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');

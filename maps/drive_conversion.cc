@@ -11,7 +11,8 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   for (const std::string& log : request.logs) {
     if (log == "-") continue;
     for (const std::filesystem::path& map : request.maps) {
-      if (SameFile(log, map)) throw SurveyError(log + ": is the map " + map.string() + " itself; nothing was written");
+      if (SameFile(log, map))
+        throw SurveyError(log + ": is the map " + map.string() + " itself; nothing was written");
     }
     if (!request.rejects.empty() && SameFile(log, request.rejects)) {
       throw SurveyError(log + ": is the rejects file itself; nothing was written");
@@ -19,12 +20,15 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   }
   DriveStatistics stats;
   std::vector<OpenLog> logs = OpenLogs(request.logs, request.options.format);
-  const MapOptions map_options{request.options.yellow, request.options.red, request.icon_url, &stats};
+  const MapOptions map_options{request.options.yellow, request.options.red, request.icon_url,
+                               &stats};
   std::vector<std::unique_ptr<SurveyMap>> maps;
   std::vector<MeasurementSink*> sinks;
   for (const std::filesystem::path& path : request.maps) {
     const std::optional<MapForm> form = MapFormOf(path);
-    if (!form) throw FileError(FileErrorKind::kCannotOpen, path.string() + ": not a map form dosemap writes");
+    if (!form)
+      throw FileError(FileErrorKind::kCannotOpen,
+                      path.string() + ": not a map form dosemap writes");
     maps.push_back(MakeSurveyMap(*form, path, map_options));
     sinks.push_back(maps.back().get());
   }

@@ -24,7 +24,8 @@ struct DriveRequest {
 // only when all is done, so a failure leaves every old map as it was. Throws SurveyError for a
 // log that can't be opened, read or told apart, FileError for a map that can't be written; a
 // log that is one of the maps fails before anything is written.
-DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback& progress = nullptr);
+DriveStatistics ConvertDrive(const DriveRequest& request,
+                             const ProgressCallback& progress = nullptr);
 
 }  // namespace dosemap
 

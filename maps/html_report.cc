@@ -5,6 +5,7 @@
 
 #include "convert/kml_frame.h"
 #include "convert/map_writer.h"
+#include "maps/map_text.h"
 #include "maps/report_assets.h"
 #include "maps/survey_maps.h"
 #include "survey/civil_time.h"
@@ -40,15 +41,11 @@ std::string Inline(std::string_view text) {
   return out;
 }
 
-void AppendNumber(std::string& out, double x) {
-  char text[32];
-  out.append(text, std::to_chars(text, text + sizeof text, x).ptr);
-}
-
 // A figure for people to read: four significant digits.
 std::string Figure(double x) {
   char text[32];
-  return std::string(text, std::to_chars(text, text + sizeof text, x, std::chars_format::general, 4).ptr);
+  return std::string(text,
+                     std::to_chars(text, text + sizeof text, x, std::chars_format::general, 4).ptr);
 }
 
 constexpr const char* kStyle = R"(
@@ -110,15 +107,19 @@ constexpr const char* kScript = R"(
 
 class HtmlMap : public SurveyMap {
  public:
-  HtmlMap(const std::filesystem::path& out, const MapOptions& options) : file_(out), options_(options) {
+  HtmlMap(const std::filesystem::path& out, const MapOptions& options)
+      : file_(out), options_(options) {
     const std::string title = Html(out.stem().string());
     file_ << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
              "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
-          << title << " \xE2\x80\x94 dosemap</title>\n<style>\n" << Inline(LeafletCss()) << kStyle
-          << "</style>\n<script>\n" << Inline(LeafletJs()) << "\n</script>\n<script>\n" << Inline(ChartJs())
-          << "\n</script>\n</head>\n<body>\n<header><h1>" << title
-          << "</h1></header>\n<main>\n<div id=\"map\"></div>\n<aside>\n" << Legend()
-          << "<div id=\"figures\"></div>\n</aside>\n<div id=\"chart-box\"><canvas id=\"chart\"></canvas></div>\n"
+          << title << " \xE2\x80\x94 dosemap</title>\n<style>\n"
+          << Inline(LeafletCss()) << kStyle << "</style>\n<script>\n"
+          << Inline(LeafletJs()) << "\n</script>\n<script>\n"
+          << Inline(ChartJs()) << "\n</script>\n</head>\n<body>\n<header><h1>" << title
+          << "</h1></header>\n<main>\n<div id=\"map\"></div>\n<aside>\n"
+          << Legend()
+          << "<div id=\"figures\"></div>\n</aside>\n<div id=\"chart-box\"><canvas "
+             "id=\"chart\"></canvas></div>\n"
              "</main>\n<script id=\"points\" type=\"application/json\">[";
   }
   void Add(const Measurement& m, int dose_class) override {
@@ -152,7 +153,9 @@ class HtmlMap : public SurveyMap {
       entry += "}";
       file_ << entry;
     }
-    file_ << "]</script>\n" << Figures() << "<script>\n" << kScript << "</script>\n</body>\n</html>\n";
+    file_ << "]</script>\n"
+          << Figures() << "<script>\n"
+          << kScript << "</script>\n</body>\n</html>\n";
     file_.Commit();
   }
 
@@ -161,7 +164,8 @@ class HtmlMap : public SurveyMap {
 
   std::string Legend() const {
     const std::string yellow = StrictNumber(options_.yellow), red = StrictNumber(options_.red);
-    const std::string bounds[5][2] = {{"", "0.07"}, {"0.07", yellow}, {yellow, red}, {red, "0.5"}, {"0.5", ""}};
+    const std::string bounds[5][2] = {
+        {"", "0.07"}, {"0.07", yellow}, {yellow, red}, {red, "0.5"}, {"0.5", ""}};
     std::string legend = "<table class=\"legend\"><tr><th colspan=\"2\">µSv/h</th></tr>\n";
     for (int c = 0; c < 5; ++c) {
       std::string range = bounds[c][0].empty()   ? "below " + bounds[c][1]
@@ -187,19 +191,22 @@ class HtmlMap : public SurveyMap {
     for (int r = 1; r < kRejectReasonCount; ++r) {
       const auto reason = static_cast<RejectReason>(r);
       if (reason == RejectReason::kPrivacy || s.rejected(reason) == 0) continue;
-      reasons += (reasons.empty() ? "" : ", ") + std::string(ReasonName(reason)) + " " + std::to_string(s.rejected(reason));
+      reasons += (reasons.empty() ? "" : ", ") + std::string(ReasonName(reason)) + " " +
+                 std::to_string(s.rejected(reason));
     }
     if (!reasons.empty()) rejected += " (" + reasons + ")";
     row("rejected", rejected);
     row("in privacy zones", std::to_string(s.privacy()));
     std::string classes;
-    for (const std::int64_t count : s.per_class()) classes += (classes.empty() ? "" : " / ") + std::to_string(count);
+    for (const std::int64_t count : s.per_class())
+      classes += (classes.empty() ? "" : " / ") + std::to_string(count);
     row("per class 1-5", classes);
     if (s.kept() > 0) {
       row("from", IsoTime(s.first_time(), s.times_utc()));
       row("to", IsoTime(s.last_time(), s.times_utc()));
       row("distance", Figure(s.distance_km()) + " km");
-      row("highest", Figure(s.dose_max_usvh()) + " µSv/h at " + IsoTime(s.highest().time, s.highest().utc));
+      row("highest",
+          Figure(s.dose_max_usvh()) + " µSv/h at " + IsoTime(s.highest().time, s.highest().utc));
       row("mean", Figure(s.dose_mean_usvh()) + " µSv/h");
       row("total dose", Figure(s.dose_total_usv()) + " µSv");
     }
@@ -217,7 +224,8 @@ class HtmlMap : public SurveyMap {
 
 }  // namespace
 
-std::unique_ptr<SurveyMap> MakeHtmlReport(const std::filesystem::path& out, const MapOptions& options) {
+std::unique_ptr<SurveyMap> MakeHtmlReport(const std::filesystem::path& out,
+                                          const MapOptions& options) {
   return std::make_unique<HtmlMap>(out, options);
 }
 

@@ -34,9 +34,12 @@ void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& ent
     zip_source_t* source =
         entry.file.empty() ? zip_source_buffer(archive, entry.bytes.data(), entry.bytes.size(), 0)
                            : zip_source_file(archive, entry.file.c_str(), 0, -1);
-    const zip_int64_t index = source == nullptr ? -1 : zip_file_add(archive, entry.name.c_str(), source, ZIP_FL_ENC_UTF_8);
-    if (index < 0 || (level > 0 && zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
-                                                            static_cast<zip_uint32_t>(level)) < 0)) {
+    const zip_int64_t index =
+        source == nullptr ? -1
+                          : zip_file_add(archive, entry.name.c_str(), source, ZIP_FL_ENC_UTF_8);
+    if (index < 0 || (level > 0 && zip_set_file_compression(
+                                       archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE,
+                                       static_cast<zip_uint32_t>(level)) < 0)) {
       if (source != nullptr && index < 0) zip_source_free(source);
       const std::string message = zip_strerror(archive);
       zip_discard(archive);

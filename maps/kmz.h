@@ -26,7 +26,8 @@ struct KmzEntry {
 // beside kmz and renamed over it, so a failure leaves any old archive as it was. Throws
 // FileError (kWriteFailed) naming kmz and the cause. level: the deflate level, 1 (fastest) to 9,
 // or 0 for libzip's default.
-void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& entries, int level = 0);
+void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& entries,
+              int level = 0);
 
 }  // namespace dosemap
 

@@ -2,14 +2,18 @@
 // is one self-contained file, whatever is installed where it runs.
 #include "maps/report_assets.h"
 
-#define DOSEMAP_EMBED(name, path)                     \
-  asm(".section .rodata\n"                            \
-      ".global " #name "_begin\n"                     \
-      ".global " #name "_end\n"                       \
-      ".balign 16\n" #name "_begin:\n"                \
-      ".incbin \"" path "\"\n" #name "_end:\n"        \
-      ".previous\n");                                 \
-  extern "C" const char name##_begin[];               \
+#define DOSEMAP_EMBED(name, path)       \
+  asm(".section .rodata\n"              \
+      ".global " #name                  \
+      "_begin\n"                        \
+      ".global " #name                  \
+      "_end\n"                          \
+      ".balign 16\n" #name              \
+      "_begin:\n"                       \
+      ".incbin \"" path "\"\n" #name    \
+      "_end:\n"                         \
+      ".previous\n");                   \
+  extern "C" const char name##_begin[]; \
   extern "C" const char name##_end[];
 
 DOSEMAP_EMBED(dosemap_leaflet_js, DOSEMAP_LEAFLET_JS)
@@ -18,8 +22,17 @@ DOSEMAP_EMBED(dosemap_chart_js, DOSEMAP_CHART_JS)
 
 namespace dosemap {
 
-std::string_view LeafletJs() { return {dosemap_leaflet_js_begin, static_cast<std::size_t>(dosemap_leaflet_js_end - dosemap_leaflet_js_begin)}; }
-std::string_view LeafletCss() { return {dosemap_leaflet_css_begin, static_cast<std::size_t>(dosemap_leaflet_css_end - dosemap_leaflet_css_begin)}; }
-std::string_view ChartJs() { return {dosemap_chart_js_begin, static_cast<std::size_t>(dosemap_chart_js_end - dosemap_chart_js_begin)}; }
+std::string_view LeafletJs() {
+  return {dosemap_leaflet_js_begin,
+          static_cast<std::size_t>(dosemap_leaflet_js_end - dosemap_leaflet_js_begin)};
+}
+std::string_view LeafletCss() {
+  return {dosemap_leaflet_css_begin,
+          static_cast<std::size_t>(dosemap_leaflet_css_end - dosemap_leaflet_css_begin)};
+}
+std::string_view ChartJs() {
+  return {dosemap_chart_js_begin,
+          static_cast<std::size_t>(dosemap_chart_js_end - dosemap_chart_js_begin)};
+}
 
 }  // namespace dosemap

@@ -35,7 +35,8 @@ StagedFile::StagedFile(std::filesystem::path target)
   std::string pattern = target_.string() + ".XXXXXX";
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) {
-    throw FileError(FileErrorKind::kCannotOpen, target_.string() + ": cannot create: " + std::strerror(errno));
+    throw FileError(FileErrorKind::kCannotOpen,
+                    target_.string() + ": cannot create: " + std::strerror(errno));
   }
   staging_ = pattern;
   // mkostemp makes the file 0600; a map gets the usual 0666 less the umask.
@@ -50,7 +51,8 @@ StagedFile::~StagedFile() {
 }
 
 void StagedFile::Fail(const char* what) {
-  throw FileError(FileErrorKind::kWriteFailed, target_.string() + ": " + what + ": " + std::strerror(errno));
+  throw FileError(FileErrorKind::kWriteFailed,
+                  target_.string() + ": " + what + ": " + std::strerror(errno));
 }
 
 void StagedFile::Flush() {
@@ -86,7 +88,8 @@ void StagedFile::Patch(std::int64_t at, std::string_view bytes) {
     return;
   }
   if (at + static_cast<std::int64_t>(bytes.size()) > flushed_) Flush();
-  if (::pwrite(fd_, bytes.data(), bytes.size(), at) != static_cast<ssize_t>(bytes.size())) Fail("cannot write");
+  if (::pwrite(fd_, bytes.data(), bytes.size(), at) != static_cast<ssize_t>(bytes.size()))
+    Fail("cannot write");
 }
 
 void StagedFile::Commit() {

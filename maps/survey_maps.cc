@@ -1,19 +1,13 @@
+// The GeoJSON, GPX and CSV forms of the path form, the rejects file, and the choice of form.
 #include "maps/survey_maps.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <fstream>
-#include <cerrno>
-#include <cstring>
-#include <stdlib.h>
 #include <nlohmann/json.hpp>
 
 #include "convert/kml_frame.h"
 #include "convert/map_writer.h"
-#include "maps/kmz.h"
+#include "maps/map_text.h"
 #include "survey/civil_time.h"
-#include "textfile/file_error.h"
 #include "textfile/message_text.h"
 
 namespace dosemap {
@@ -23,34 +17,10 @@ constexpr std::size_t kRejectTextBytes = 200;
 
 void AppendCsvField(std::string& row, std::string_view field);
 
-void AppendNumber(std::string& out, double x) {
-  char text[32];
-  out.append(text, std::to_chars(text, text + sizeof text, x).ptr);
-}
-
-void AppendInteger(std::string& out, long long x) {
-  char text[24];
-  out.append(text, std::to_chars(text, text + sizeof text, x).ptr);
-}
-
 // A JSON string literal of text; bytes that aren't UTF-8 become U+FFFD.
 std::string JsonString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
-
-// The extent of the kept points, for the opening view.
-struct Extent {
-  bool any = false;
-  double south = 0, west = 0, north = 0, east = 0;
-  void Add(double lat, double lon) {
-    if (!any) {
-      south = north = lat, west = east = lon, any = true;
-      return;
-    }
-    south = std::min(south, lat), north = std::max(north, lat);
-    west = std::min(west, lon), east = std::max(east, lon);
-  }
-};
 
 class GeoJsonMap : public SurveyMap {
  public:
@@ -105,376 +75,6 @@ class GeoJsonMap : public SurveyMap {
   bool first_ = true;
 };
 
-// The five classes as shared styles "dose1".."dose5", their icon at href.
-std::string KmlStyles(const std::string& icon) {
-  const std::string href = XmlEscaped(XmlSafe(icon));
-  std::string styles;
-  for (int c = 1; c <= 5; ++c) {
-    const ClassStyle& style = ClassStyleOf(static_cast<DoseClass>(c));
-    styles += "<Style id=\"dose";
-    styles += static_cast<char>('0' + c);
-    styles += "\"><IconStyle><color>";
-    styles += style.colour;
-    styles += "</color><scale>";
-    styles += style.scale;
-    styles += "</scale><Icon><href>";
-    styles += href;
-    styles += "</href></Icon></IconStyle><LabelStyle><color>";
-    styles += style.colour;
-    styles += "</color><scale>";
-    styles += style.scale;
-    styles += "</scale></LabelStyle></Style>\n";
-  }
-  return styles;
-}
-
-// A placemark: the dose as its name, its time (for time sliders), its class's style, its figures
-// as extended data. source: the log's escaped name and a colon.
-void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::string_view source) {
-  p += "<Placemark><name>";
-  char label[32];  // the label beside the icon: three digits; the exact dose is in the data
-  p.append(label, std::to_chars(label, label + sizeof label, m.dose_usvh, std::chars_format::general, 3).ptr);
-  p += "</name><TimeStamp><when>";
-  p += IsoTime(m.time, m.utc);
-  p += "</when></TimeStamp><styleUrl>#dose";
-  p += static_cast<char>('0' + dose_class);
-  p += "</styleUrl><ExtendedData><Data name=\"dose_usvh\"><value>";
-  AppendNumber(p, m.dose_usvh);
-  p += "</value></Data><Data name=\"cpm\"><value>";
-  if (m.has_cpm) AppendNumber(p, m.cpm);
-  p += "</value></Data><Data name=\"class\"><value>";
-  p += static_cast<char>('0' + dose_class);
-  p += "</value></Data><Data name=\"source\"><value>";
-  p += source;
-  AppendInteger(p, m.line);
-  p += "</value></Data></ExtendedData><Point><coordinates>";
-  AppendNumber(p, m.longitude);
-  p += ',';
-  AppendNumber(p, m.latitude);
-  if (m.has_altitude) {
-    p += ',';
-    AppendNumber(p, m.altitude);
-  }
-  p += "</coordinates></Point></Placemark>\n";
-}
-
-std::string KmlSource(const std::string& log_name) { return XmlEscaped(XmlSafe(log_name)) + ":"; }
-
-constexpr const char* kKmlStart = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n";
-
-// KML 2.2: the five classes as shared styles, a folder per log, a placemark per measurement, and
-// a view on the whole extent.
-class KmlDocument {
- public:
-  KmlDocument(StagedFile& file, const std::string& name, const std::string& icon) : file_(file) {
-    file_ << kKmlStart << "<Document>\n<name>"
-          << XmlEscaped(XmlSafe(name)) << "</name>\n<open>1</open>\n<LookAt><longitude>";
-    // The view comes from the extent, known at the end: room is kept here and filled in then.
-    longitude_at_ = file_.offset();
-    file_ << kPlaceholder << "</longitude><latitude>";
-    latitude_at_ = file_.offset();
-    file_ << kPlaceholder << "</latitude><altitude>0</altitude><heading>0</heading><tilt>0</tilt><range>";
-    range_at_ = file_.offset();
-    file_ << kPlaceholder << "</range></LookAt>\n" << KmlStyles(icon);
-  }
-  void BeginLog(const std::string& name) {
-    if (in_folder_) file_ << "</Folder>\n";
-    file_ << "<Folder><name>" << XmlEscaped(XmlSafe(name)) << "</name>\n";
-    in_folder_ = true;
-    source_ = KmlSource(name);
-  }
-  void Add(const Measurement& m, int dose_class) {
-    extent_.Add(m.latitude, m.longitude);
-    placemark_.clear();
-    AppendPlacemark(placemark_, m, dose_class, source_);
-    file_ << placemark_;
-  }
-  void End() {
-    if (in_folder_) file_ << "</Folder>\n";
-    file_ << "</Document>\n</kml>\n";
-    double longitude = 0, latitude = 0, range = 20000000;  // nothing kept: the whole Earth
-    if (extent_.any) {
-      longitude = (extent_.west + extent_.east) / 2;
-      latitude = (extent_.south + extent_.north) / 2;
-      const double diagonal = GreatCircleMetres(extent_.south, extent_.west, extent_.north, extent_.east);
-      range = std::max(500.0, std::round(diagonal * 1.5));
-    }
-    Fill(longitude_at_, longitude);
-    Fill(latitude_at_, latitude);
-    Fill(range_at_, range);
-  }
-
- private:
-  static constexpr std::string_view kPlaceholder = "                        ";  // 24 blanks
-
-  void Fill(std::int64_t at, double x) {
-    std::string text;
-    AppendNumber(text, x);
-    text.insert(0, kPlaceholder.size() - text.size(), ' ');  // XML takes blanks around a number
-    file_.Patch(at, text);
-  }
-
-  StagedFile& file_;
-  Extent extent_;
-  std::int64_t longitude_at_ = 0, latitude_at_ = 0, range_at_ = 0;
-  bool in_folder_ = false;
-  std::string source_;
-  std::string placemark_;
-};
-
-// The icon beside a .kml: "<stem>_files/square.png", and its path relative to the map.
-std::string IconFolderName(const std::filesystem::path& out) { return out.stem().string() + "_files"; }
-
-class KmlMap : public SurveyMap {
- public:
-  KmlMap(const std::filesystem::path& out, const MapOptions& options)
-      : out_(out),
-        own_icon_(options.icon_url.empty()),
-        file_(out),
-        document_(file_, out.stem().string(),
-                  own_icon_ ? IconFolderName(out) + "/square.png" : options.icon_url) {}
-  void BeginLog(int, const std::string& name) override { document_.BeginLog(name); }
-  void Add(const Measurement& m, int dose_class) override { document_.Add(m, dose_class); }
-  void Finish() override {
-    document_.End();
-    if (own_icon_) WriteIcon();
-    file_.Commit();
-  }
-
- private:
-  void WriteIcon() {
-    const std::filesystem::path folder = out_.parent_path() / IconFolderName(out_);
-    std::error_code error;
-    std::filesystem::create_directory(folder, error);
-    if (error) throw FileError(FileErrorKind::kWriteFailed, folder.string() + ": cannot create: " + error.message());
-    StagedFile icon(folder / "square.png");
-    icon << SquareIconPng();
-    icon.Commit();
-  }
-
-  std::filesystem::path out_;
-  bool own_icon_;
-  StagedFile file_;
-  KmlDocument document_;
-};
-
-// A measurement as the KMZ keeps it until the end: 48 bytes, with 4 more for its place in the
-// order of the quadtree. Altitude and cpm are kept to a float's 7 digits, more than any logger
-// writes.
-struct StoredMeasurement {
-  double latitude, longitude, dose_usvh;
-  float altitude, cpm;
-  std::int64_t time;
-  std::uint32_t line;
-  std::uint16_t log;
-  std::uint8_t flags;  // kUtc | kHasAltitude | kHasCpm
-  std::uint8_t dose_class;
-  static constexpr std::uint8_t kUtc = 1, kHasAltitude = 2, kHasCpm = 4;
-};
-static_assert(sizeof(StoredMeasurement) == 48);
-
-// The double whose shortest text is the float's: 734.9f comes back as 734.9, not 734.900024.
-double Widened(float x) {
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, x).ptr;
-  double wide = x;
-  std::from_chars(text, end, wide);
-  return wide;
-}
-
-// Measurements in blocks, so that a long drive never needs one huge block or a copy to grow.
-class MeasurementStore {
- public:
-  void Add(const Measurement& m, int dose_class) {
-    if (size_ % kBlock == 0) blocks_.push_back(std::make_unique<StoredMeasurement[]>(kBlock));
-    StoredMeasurement& s = blocks_.back()[size_ % kBlock];
-    s = {m.latitude, m.longitude, m.dose_usvh, static_cast<float>(m.altitude), static_cast<float>(m.cpm), m.time, static_cast<std::uint32_t>(m.line),
-         static_cast<std::uint16_t>(m.log),
-         static_cast<std::uint8_t>((m.utc ? StoredMeasurement::kUtc : 0) |
-                                   (m.has_altitude ? StoredMeasurement::kHasAltitude : 0) |
-                                   (m.has_cpm ? StoredMeasurement::kHasCpm : 0)),
-         static_cast<std::uint8_t>(dose_class)};
-    ++size_;
-  }
-  std::size_t size() const { return size_; }
-  const StoredMeasurement& operator[](std::size_t i) const { return blocks_[i / kBlock][i % kBlock]; }
-  Measurement At(std::size_t i) const {
-    const StoredMeasurement& s = (*this)[i];
-    Measurement m;
-    m.latitude = s.latitude, m.longitude = s.longitude, m.dose_usvh = s.dose_usvh;
-    m.altitude = Widened(s.altitude), m.cpm = Widened(s.cpm), m.time = s.time, m.line = s.line, m.log = s.log;
-    m.utc = s.flags & StoredMeasurement::kUtc;
-    m.has_altitude = s.flags & StoredMeasurement::kHasAltitude;
-    m.has_cpm = s.flags & StoredMeasurement::kHasCpm;
-    return m;
-  }
-
- private:
-  static constexpr std::size_t kBlock = 1 << 16;
-  std::vector<std::unique_ptr<StoredMeasurement[]>> blocks_;
-  std::size_t size_ = 0;
-};
-
-struct Box {
-  double south, west, north, east;
-};
-
-// A KMZ. Up to kSingleDocumentLimit measurements: one document, the icon inside the archive.
-// Above that a regionated archive: doc.kml leads into a quadtree of documents linked by
-// NetworkLinks with Regions, each holding at most kPerDocument placemarks. A measurement is placed
-// once, in the coarsest document whose selection takes it; the selection ranks by dose, so the
-// highest doses show from the top down and no hotspot is thinned away.
-class KmzMap : public SurveyMap {
- public:
-  static constexpr std::size_t kSingleDocumentLimit = 5000;
-  static constexpr std::size_t kPerDocument = 2000;
-
-  explicit KmzMap(const std::filesystem::path& out) : out_(out) {}
-  void BeginLog(int, const std::string& name) override { logs_.push_back(name); }
-  void Add(const Measurement& m, int dose_class) override { store_.Add(m, dose_class); }
-  void Finish() override {
-    if (store_.size() <= kSingleDocumentLimit) return WriteSingle();
-    WriteRegionated();
-  }
-
- private:
-  void WriteSingle() {
-    StagedFile file(std::filesystem::path(out_.string() + ".doc"));  // packed, then removed
-    KmlDocument document(file, out_.stem().string(), kKmzIconPath);
-    int log = -1;
-    for (std::size_t i = 0; i < store_.size(); ++i) {
-      const Measurement m = store_.At(i);
-      while (log < m.log) document.BeginLog(logs_[++log]);
-      document.Add(m, store_[i].dose_class);
-    }
-    while (log + 1 < static_cast<int>(logs_.size())) document.BeginLog(logs_[++log]);
-    document.End();
-    file.Flush();
-    WriteKmz(out_, {{"doc.kml", file.staging(), {}}, {kKmzIconPath, {}, SquareIconPng()}});
-  }
-
-  void WriteRegionated() {
-    // The documents are written to a private folder beside the KMZ, then packed.
-    std::string pattern = out_.string() + ".XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw FileError(FileErrorKind::kCannotOpen, out_.string() + ": cannot create: " + std::strerror(errno));
-    }
-    folder_ = pattern;
-    try {
-      std::vector<std::uint32_t> order(store_.size());
-      for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-      Box box{90, 180, -90, -180};
-      for (std::size_t i = 0; i < store_.size(); ++i) {
-        const StoredMeasurement& s = store_[i];
-        box = {std::min(box.south, s.latitude), std::min(box.west, s.longitude), std::max(box.north, s.latitude),
-               std::max(box.east, s.longitude)};
-      }
-      WriteNode(order.data(), order.data() + order.size(), Pad(box), 0, "doc.kml");
-      std::vector<KmzEntry> entries;
-      for (const std::string& name : documents_) entries.push_back({name, folder_ / name, {}});
-      entries.push_back({kKmzIconPath, {}, SquareIconPng()});
-      WriteKmz(out_, entries, /*level=*/1);
-    } catch (...) {
-      RemoveFolder();
-      throw;
-    }
-    RemoveFolder();
-  }
-
-  void RemoveFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-
-  // A box of some size, so that a Region around a single point is still a Region.
-  static Box Pad(Box b) {
-    constexpr double kMin = 1e-5;
-    if (b.north - b.south < kMin) b.south -= kMin / 2, b.north += kMin / 2;
-    if (b.east - b.west < kMin) b.west -= kMin / 2, b.east += kMin / 2;
-    return b;
-  }
-
-  static std::string RegionOf(const Box& b, int min_lod_pixels) {
-    std::string r = "<Region><LatLonAltBox><north>";
-    AppendNumber(r, b.north);
-    r += "</north><south>";
-    AppendNumber(r, b.south);
-    r += "</south><east>";
-    AppendNumber(r, b.east);
-    r += "</east><west>";
-    AppendNumber(r, b.west);
-    r += "</west></LatLonAltBox><Lod><minLodPixels>";
-    AppendInteger(r, min_lod_pixels);
-    r += "</minLodPixels><maxLodPixels>-1</maxLodPixels></Lod></Region>";
-    return r;
-  }
-
-  // Writes the document of the measurements [begin, end) within box, and its children's.
-  void WriteNode(std::uint32_t* begin, std::uint32_t* end, const Box& box, int depth, const std::string& name) {
-    documents_.push_back(name);
-    const auto higher = [this](std::uint32_t a, std::uint32_t b) {
-      const double da = store_[a].dose_usvh, db = store_[b].dose_usvh;
-      return da != db ? da > db : a < b;
-    };
-    std::uint32_t* placed_end = end;
-    if (static_cast<std::size_t>(end - begin) > kPerDocument) {
-      placed_end = begin + kPerDocument;
-      std::nth_element(begin, placed_end, end, higher);
-    }
-    std::sort(begin, placed_end);  // the placed ones in the order of the logs and lines
-
-    StagedFile file(folder_ / name);
-    file << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(out_.stem().string()))
-         << (depth == 0 ? "" : " " + name.substr(0, name.size() - 4)) << "</name>\n";
-    if (depth > 0) file << RegionOf(box, kMinLodPixels) << "\n";
-    file << KmlStyles(kKmzIconPath);
-    std::string text;
-    int log = -1;
-    std::string source;
-    for (std::uint32_t* i = begin; i < placed_end; ++i) {
-      const Measurement m = store_.At(*i);
-      if (m.log != log) log = m.log, source = KmlSource(logs_[log]);
-      text.clear();
-      AppendPlacemark(text, m, store_[*i].dose_class, source);
-      file << text;
-    }
-    // The rest goes to the four quarters of the box.
-    const double middle_lat = (box.south + box.north) / 2, middle_lon = (box.west + box.east) / 2;
-    std::uint32_t* const rest = placed_end;
-    std::uint32_t* const north_end = std::partition(rest, end, [&](std::uint32_t i) { return store_[i].latitude >= middle_lat; });
-    std::uint32_t* const ne_end = std::partition(rest, north_end, [&](std::uint32_t i) { return store_[i].longitude >= middle_lon; });
-    std::uint32_t* const se_end = std::partition(north_end, end, [&](std::uint32_t i) { return store_[i].longitude >= middle_lon; });
-    const struct {
-      std::uint32_t *from, *to;
-      Box box;
-      const char* quarter;
-    } children[] = {{rest, ne_end, {middle_lat, middle_lon, box.north, box.east}, "0"},
-                    {ne_end, north_end, {middle_lat, box.west, box.north, middle_lon}, "1"},
-                    {north_end, se_end, {box.south, middle_lon, middle_lat, box.east}, "2"},
-                    {se_end, end, {box.south, box.west, middle_lat, middle_lon}, "3"}};
-    const std::string prefix = depth == 0 ? "r" : name.substr(0, name.size() - 4);
-    for (const auto& child : children) {
-      if (child.from == child.to) continue;
-      const std::string child_name = prefix + child.quarter + ".kml";
-      file << "<NetworkLink><name>" << child_name << "</name>" << RegionOf(child.box, kMinLodPixels)
-           << "<Link><href>" << child_name << "</href><viewRefreshMode>onRegion</viewRefreshMode></Link></NetworkLink>\n";
-    }
-    file << "</Document>\n</kml>\n";
-    file.Commit();  // before the children, so only one document is open at a time
-    for (const auto& child : children) {
-      if (child.from != child.to) WriteNode(child.from, child.to, child.box, depth + 1, prefix + child.quarter + ".kml");
-    }
-  }
-
-  static constexpr int kMinLodPixels = 256;
-
-  std::filesystem::path out_;
-  std::vector<std::string> logs_;
-  MeasurementStore store_;
-  std::filesystem::path folder_;
-  std::vector<std::string> documents_;
-};
-
 // GPX 1.1: a track a log, a track point a measurement with its elevation and time; dose, cpm and
 // class as extensions in our own namespace.
 class GpxMap : public SurveyMap {
@@ -482,7 +82,8 @@ class GpxMap : public SurveyMap {
   explicit GpxMap(const std::filesystem::path& out) : file_(out) {
     file_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
              "<gpx version=\"1.1\" creator=\"dosemap\" xmlns=\"http://www.topografix.com/GPX/1/1\" "
-             "xmlns:dosemap=\"" << kGpxNamespace << "\">\n";
+             "xmlns:dosemap=\""
+          << kGpxNamespace << "\">\n";
   }
   void BeginLog(int, const std::string& name) override {
     EndTrack();
@@ -542,7 +143,8 @@ class CsvMap : public SurveyMap {
   void BeginLog(int, const std::string& name) override {
     source_.clear();
     AppendCsvField(source_, name + ":");
-    if (!source_.empty() && source_.back() == '"') source_.pop_back();  // the line goes inside the quotes
+    if (!source_.empty() && source_.back() == '"')
+      source_.pop_back();  // the line goes inside the quotes
   }
   void Add(const Measurement& m, int dose_class) override {
     std::string& r = row_;
@@ -575,7 +177,8 @@ class CsvMap : public SurveyMap {
 };
 
 std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
 }
 
@@ -595,8 +198,6 @@ void AppendCsvField(std::string& row, std::string_view field) {
 
 }  // namespace
 
-std::unique_ptr<SurveyMap> MakeHtmlReport(const std::filesystem::path& out, const MapOptions& options);
-
 std::optional<MapForm> MapFormOf(const std::filesystem::path& out) {
   const std::string extension = Lower(out.extension().string());
   if (extension == ".geojson") return MapForm::kGeoJson;
@@ -615,14 +216,15 @@ std::string HtmlColourOf(int dose_class) {
   return html;
 }
 
-std::unique_ptr<SurveyMap> MakeSurveyMap(MapForm form, const std::filesystem::path& out, const MapOptions& options) {
+std::unique_ptr<SurveyMap> MakeSurveyMap(MapForm form, const std::filesystem::path& out,
+                                         const MapOptions& options) {
   switch (form) {
     case MapForm::kGeoJson:
       return std::make_unique<GeoJsonMap>(out);
     case MapForm::kKml:
-      return std::make_unique<KmlMap>(out, options);
+      return MakeKmlMap(out, options);
     case MapForm::kKmz:
-      return std::make_unique<KmzMap>(out);
+      return MakeKmzMap(out);
     case MapForm::kGpx:
       return std::make_unique<GpxMap>(out);
     case MapForm::kCsv:
@@ -633,9 +235,12 @@ std::unique_ptr<SurveyMap> MakeSurveyMap(MapForm form, const std::filesystem::pa
   return nullptr;
 }
 
-RejectsFile::RejectsFile(const std::filesystem::path& path) : file_(path) { file_ << "file,line,reason,text\n"; }
+RejectsFile::RejectsFile(const std::filesystem::path& path) : file_(path) {
+  file_ << "file,line,reason,text\n";
+}
 
-void RejectsFile::Reject(const std::string& log_name, long line, RejectReason reason, std::string_view text) {
+void RejectsFile::Reject(const std::string& log_name, long line, RejectReason reason,
+                         std::string_view text) {
   row_.clear();
   AppendCsvField(row_, log_name);
   row_ += ',';

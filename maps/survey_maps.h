@@ -34,7 +34,8 @@ struct MapOptions {
 };
 
 // Creates the map for out; throws FileError when its staging file can't be created.
-std::unique_ptr<SurveyMap> MakeSurveyMap(MapForm form, const std::filesystem::path& out, const MapOptions& options);
+std::unique_ptr<SurveyMap> MakeSurveyMap(MapForm form, const std::filesystem::path& out,
+                                         const MapOptions& options);
 
 // The namespace of our GPX extensions (dose_usvh, cpm, class).
 inline constexpr const char* kGpxNamespace = "urn:dosemap:gpx:1";
@@ -47,7 +48,8 @@ std::string HtmlColourOf(int dose_class);
 class RejectsFile : public RejectSink {
  public:
   explicit RejectsFile(const std::filesystem::path& path);
-  void Reject(const std::string& log_name, long line, RejectReason reason, std::string_view text) override;
+  void Reject(const std::string& log_name, long line, RejectReason reason,
+              std::string_view text) override;
   void Finish() { file_.Commit(); }
 
  private:

@@ -9,8 +9,22 @@ namespace {
 
 // The sentence kinds that carry a reading, and where their fields are.
 constexpr std::string_view kKinds[] = {"BNRDD", "BNXRDD", "BMRDD", "BGRDD"};
-enum Field { kKind, kDevice, kTime, kCpm, kCounts5s, kTotal, kRadiationFlag, kLatitude, kNorthSouth,
-             kLongitude, kEastWest, kAltitude, kGpsFlag, kFieldsNeeded };
+enum Field {
+  kKind,
+  kDevice,
+  kTime,
+  kCpm,
+  kCounts5s,
+  kTotal,
+  kRadiationFlag,
+  kLatitude,
+  kNorthSouth,
+  kLongitude,
+  kEastWest,
+  kAltitude,
+  kGpsFlag,
+  kFieldsNeeded
+};
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -62,8 +76,9 @@ class BgeigieParser : public LineParser {
     }
     while (dollar != std::string_view::npos) {
       const std::size_t next = line.find('$', dollar + 1);
-      ParseSentence(line.substr(dollar + 1, next == std::string_view::npos ? next : next - dollar - 1),
-                    results.emplace_back());
+      ParseSentence(
+          line.substr(dollar + 1, next == std::string_view::npos ? next : next - dollar - 1),
+          results.emplace_back());
       dollar = next;
     }
   }
@@ -98,7 +113,8 @@ class BgeigieParser : public LineParser {
     const std::optional<double> cpm = NumberIn(fields_[kCpm]);
     std::optional<double> altitude;
     if (!fields_[kAltitude].empty()) altitude = NumberIn(fields_[kAltitude]);
-    if (!result.position_read || result.sign_unknown || !cpm || (!fields_[kAltitude].empty() && !altitude)) {
+    if (!result.position_read || result.sign_unknown || !cpm ||
+        (!fields_[kAltitude].empty() && !altitude)) {
       result.reason = RejectReason::kNumber;
       return;
     }

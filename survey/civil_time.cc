@@ -37,8 +37,9 @@ std::optional<std::int64_t> ParseDate(std::string_view text, char separator) {
 // "HH:MM:SS" with optional fractional seconds; the seconds of the day and what follows.
 std::optional<std::int64_t> ParseClock(std::string_view text, std::string_view* rest) {
   int hour, minute, second;
-  if (!Digits(text, 0, 2, &hour) || text.size() < 8 || text[2] != ':' || !Digits(text, 3, 2, &minute) ||
-      text[5] != ':' || !Digits(text, 6, 2, &second) || hour > 23 || minute > 59 || second > 60) {
+  if (!Digits(text, 0, 2, &hour) || text.size() < 8 || text[2] != ':' ||
+      !Digits(text, 3, 2, &minute) || text[5] != ':' || !Digits(text, 6, 2, &second) || hour > 23 ||
+      minute > 59 || second > 60) {
     return std::nullopt;
   }
   std::size_t at = 8;
@@ -57,7 +58,8 @@ std::optional<std::int64_t> ParseClock(std::string_view text, std::string_view* 
 std::optional<std::int64_t> ParseUtcOffset(std::string_view text) {
   if (text == "Z") return 0;
   int hours, minutes;
-  if (text.size() < 3 || (text[0] != '+' && text[0] != '-') || !Digits(text, 1, 2, &hours)) return std::nullopt;
+  if (text.size() < 3 || (text[0] != '+' && text[0] != '-') || !Digits(text, 1, 2, &hours))
+    return std::nullopt;
   std::size_t at = 3;
   if (at < text.size() && text[at] == ':') ++at;
   if (!Digits(text, at, 2, &minutes) || at + 2 != text.size() || hours > 23 || minutes > 59) {

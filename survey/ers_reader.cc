@@ -21,19 +21,29 @@ class ErsParser : public LineParser {
     for (const std::string_view pair : fields_) {
       const std::size_t blank = pair.find(' ');
       const std::string_view key = pair.substr(0, blank);
-      std::string_view value = blank == std::string_view::npos ? std::string_view() : pair.substr(blank + 1);
+      std::string_view value =
+          blank == std::string_view::npos ? std::string_view() : pair.substr(blank + 1);
       while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-      if (key == "CD") date = value;
-      else if (key == "CT") clock = value;
-      else if (key == "CDT") date_time = value;
-      else if (key == "PN") north = value;
-      else if (key == "PE") east = value;
-      else if (key == "PZ") altitude_text = value;
-      else if (key == "PH") height_text = value;
-      else if (key == "DHSR") dose_text = value;
+      if (key == "CD")
+        date = value;
+      else if (key == "CT")
+        clock = value;
+      else if (key == "CDT")
+        date_time = value;
+      else if (key == "PN")
+        north = value;
+      else if (key == "PE")
+        east = value;
+      else if (key == "PZ")
+        altitude_text = value;
+      else if (key == "PH")
+        height_text = value;
+      else if (key == "DHSR")
+        dose_text = value;
     }
     ReadDecimalPosition(north, east, result);
-    if (north.empty() || east.empty() || dose_text.empty() || (date_time.empty() && (date.empty() || clock.empty()))) {
+    if (north.empty() || east.empty() || dose_text.empty() ||
+        (date_time.empty() && (date.empty() || clock.empty()))) {
       result.reason = RejectReason::kFields;
       return;
     }
@@ -68,6 +78,8 @@ class ErsParser : public LineParser {
 
 }  // namespace
 
-std::unique_ptr<LineParser> MakeErsParser(const ReaderOptions&) { return std::make_unique<ErsParser>(); }
+std::unique_ptr<LineParser> MakeErsParser(const ReaderOptions&) {
+  return std::make_unique<ErsParser>();
+}
 
 }  // namespace dosemap

@@ -23,7 +23,8 @@ LineReader::LineReader(const std::string& path) : path_(path) {
     path_ = "(stdin)";
   } else {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw FileError(FileErrorKind::kCannotOpen, path + ": cannot open: " + std::strerror(errno));
+    if (fd_ < 0)
+      throw FileError(FileErrorKind::kCannotOpen, path + ": cannot open: " + std::strerror(errno));
     owns_fd_ = true;
   }
   struct stat info;
@@ -61,7 +62,8 @@ bool LineReader::Fill() {
       eof_ = true;
       return false;
     }
-    if (errno != EINTR) throw FileError(FileErrorKind::kReadFailed, path_ + ": cannot read: " + std::strerror(errno));
+    if (errno != EINTR)
+      throw FileError(FileErrorKind::kReadFailed, path_ + ": cannot read: " + std::strerror(errno));
   }
 }
 
@@ -128,7 +130,8 @@ std::string LineReader::ReadRest(std::size_t max_bytes) {
   pos_ = end_;
   for (;;) {
     if (rest.size() > max_bytes) {
-      throw FileError(FileErrorKind::kFieldTooLong, path_ + ": longer than " + std::to_string(max_bytes) + " bytes");
+      throw FileError(FileErrorKind::kFieldTooLong,
+                      path_ + ": longer than " + std::to_string(max_bytes) + " bytes");
     }
     pos_ = end_ = 0;
     if (!Fill()) break;

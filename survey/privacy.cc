@@ -65,7 +65,8 @@ std::optional<PrivacyZone> ParseBoxZone(std::string_view text, std::string* erro
   double v[4];
   if (!Numbers(text, 4, v)) {
     *error = "a box is S,W,N,E";
-  } else if (!ValidLatitude(v[0]) || !ValidLatitude(v[2]) || !ValidLongitude(v[1]) || !ValidLongitude(v[3])) {
+  } else if (!ValidLatitude(v[0]) || !ValidLatitude(v[2]) || !ValidLongitude(v[1]) ||
+             !ValidLongitude(v[3])) {
     *error = "a box's edges must lie within ±90 and ±180";
   } else if (v[0] > v[2]) {
     *error = "a box's south edge must not lie north of its north edge";

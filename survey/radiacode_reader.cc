@@ -29,7 +29,8 @@ class RadiacodeParser : public LineParser {
     const auto field = [&](int column) { return columns_.Field(fields_, column); };
     const auto latitude_text = field(kLatitude), longitude_text = field(kLongitude);
     ReadDecimalPosition(latitude_text, longitude_text, result);
-    const auto time_text = field(kTime), dose_text = field(kDoseRate), count_text = field(kCountRate);
+    const auto time_text = field(kTime), dose_text = field(kDoseRate),
+               count_text = field(kCountRate);
     if (!latitude_text || !longitude_text || !time_text || !dose_text) {
       result.reason = RejectReason::kFields;
       return;
@@ -56,7 +57,8 @@ class RadiacodeParser : public LineParser {
  private:
   enum Column { kTime, kLatitude, kLongitude, kDoseRate, kCountRate };
   // The Android export's columns, in its order, until a header says otherwise.
-  NamedColumns columns_{{{"Time", 1}, {"Latitude", 2}, {"Longitude", 3}, {"DoseRate", 5}, {"CountRate", 6}}};
+  NamedColumns columns_{
+      {{"Time", 1}, {"Latitude", 2}, {"Longitude", 3}, {"DoseRate", 5}, {"CountRate", 6}}};
   std::vector<std::string_view> fields_;
 };
 
@@ -82,7 +84,8 @@ std::vector<RecordResult> ParseRadiacodeJson(std::string_view text, const Reader
   const nlohmann::json track = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
   if (track.is_discarded()) throw std::runtime_error("not valid JSON");
   const auto markers = track.is_object() ? track.find("markers") : track.end();
-  if (markers == track.end() || !markers->is_array()) throw std::runtime_error("no \"markers\" array");
+  if (markers == track.end() || !markers->is_array())
+    throw std::runtime_error("no \"markers\" array");
   std::vector<RecordResult> results;
   results.reserve(markers->size());
   long index = 0;
@@ -122,9 +125,9 @@ std::vector<RecordResult> ParseRadiacodeJson(std::string_view text, const Reader
   }
   // The app writes markers out of order: the track is its markers in time order (ties by
   // index). Markers without a usable time follow, by index.
-  const auto timed_end = std::stable_partition(results.begin(), results.end(), [](const RecordResult& r) {
-    return r.reason == RejectReason::kNone;
-  });
+  const auto timed_end =
+      std::stable_partition(results.begin(), results.end(),
+                            [](const RecordResult& r) { return r.reason == RejectReason::kNone; });
   std::stable_sort(results.begin(), timed_end, [](const RecordResult& a, const RecordResult& b) {
     return a.measurement.time < b.measurement.time;
   });

@@ -12,8 +12,8 @@ namespace dosemap {
 
 std::string_view ReasonName(RejectReason reason) {
   constexpr std::string_view kNames[kRejectReasonCount] = {
-      "none",          "checksum",      "fields",         "number",         "time",
-      "gps_void",      "radiation_void", "zero_position", "position_range", "privacy"};
+      "none",     "checksum",       "fields",        "number",         "time",
+      "gps_void", "radiation_void", "zero_position", "position_range", "privacy"};
   return kNames[static_cast<int>(reason)];
 }
 
@@ -43,7 +43,8 @@ std::string_view FormatName(LogFormat format) {
   return "";
 }
 
-void SplitFields(std::string_view text, char separator, bool quotes, std::vector<std::string_view>& fields) {
+void SplitFields(std::string_view text, char separator, bool quotes,
+                 std::vector<std::string_view>& fields) {
   fields.clear();
   std::size_t at = 0;
   for (;;) {
@@ -54,7 +55,8 @@ void SplitFields(std::string_view text, char separator, bool quotes, std::vector
       std::size_t close = at + 1;
       for (;;) {
         close = text.find('"', close);
-        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != '"') break;
+        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != '"')
+          break;
         close += 2;
       }
       if (close == std::string_view::npos) close = text.size();
@@ -84,16 +86,18 @@ void NamedColumns::ReadHeader(const std::vector<std::string_view>& header) {
   }
 }
 
-std::optional<std::string_view> NamedColumns::Field(const std::vector<std::string_view>& fields, int column) const {
+std::optional<std::string_view> NamedColumns::Field(const std::vector<std::string_view>& fields,
+                                                    int column) const {
   const int index = columns_[column].index;
   if (index < 0 || static_cast<std::size_t>(index) >= fields.size()) return std::nullopt;
   return fields[index];
 }
 
-void ReadDecimalPosition(std::optional<std::string_view> latitude_text, std::optional<std::string_view> longitude_text,
-                         RecordResult& result) {
+void ReadDecimalPosition(std::optional<std::string_view> latitude_text,
+                         std::optional<std::string_view> longitude_text, RecordResult& result) {
   if (!latitude_text || !longitude_text) return;
-  const std::optional<double> latitude = NumberIn(*latitude_text), longitude = NumberIn(*longitude_text);
+  const std::optional<double> latitude = NumberIn(*latitude_text),
+                              longitude = NumberIn(*longitude_text);
   if (!latitude || !longitude) return;
   result.position_read = true;
   result.measurement.latitude = *latitude;
@@ -105,7 +109,8 @@ void CheckPosition(RecordResult& result) {
   const Measurement& m = result.measurement;
   if (m.latitude == 0 && m.longitude == 0) {
     result.reason = RejectReason::kZeroPosition;
-  } else if (!(m.latitude >= -90 && m.latitude <= 90 && m.longitude >= -180 && m.longitude <= 180)) {
+  } else if (!(m.latitude >= -90 && m.latitude <= 90 && m.longitude >= -180 &&
+               m.longitude <= 180)) {
     result.reason = RejectReason::kPositionRange;
   }
 }
@@ -221,9 +226,10 @@ std::optional<LogFormat> DetectFormat(std::string_view head) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) continue;
     ++lines;
-    if (StartsWith(line, "Track:") || StartsWith(line, "Timestamp\tTime\t")) return LogFormat::kRadiacode;
-    if (StartsWith(line, "$BNRDD,") || StartsWith(line, "$BNXRDD,") || StartsWith(line, "$BMRDD,") ||
-        StartsWith(line, "$BGRDD,")) {
+    if (StartsWith(line, "Track:") || StartsWith(line, "Timestamp\tTime\t"))
+      return LogFormat::kRadiacode;
+    if (StartsWith(line, "$BNRDD,") || StartsWith(line, "$BNXRDD,") ||
+        StartsWith(line, "$BMRDD,") || StartsWith(line, "$BGRDD,")) {
       return LogFormat::kBgeigie;
     }
     if (StartsWith(line, "Captured Time,")) return LogFormat::kSafecast;

@@ -23,7 +23,7 @@ std::string_view FormatName(LogFormat format);
 std::optional<LogFormat> DetectFormat(std::string_view head);
 
 struct ReaderOptions {
-  double cpm_factor = 334;                // cpm per µSv/h, for logs that only count
+  double cpm_factor = 334;                 // cpm per µSv/h, for logs that only count
   std::optional<std::int64_t> utc_offset;  // seconds east of UTC of the own log's local times
 };
 
@@ -46,7 +46,8 @@ std::vector<RecordResult> ParseRadiacodeJson(std::string_view text, const Reader
 // Shared by the readers: splits text at separator into fields (empty ones kept), trimmed of
 // blanks. With quotes, a field in double quotes may hold the separator; the view is what stands
 // between the quotes (a doubled quote stays doubled: no reader uses such texts).
-void SplitFields(std::string_view text, char separator, bool quotes, std::vector<std::string_view>& fields);
+void SplitFields(std::string_view text, char separator, bool quotes,
+                 std::vector<std::string_view>& fields);
 
 // A number by the number syntax, or nothing.
 std::optional<double> NumberIn(std::string_view text);
@@ -63,7 +64,8 @@ class NamedColumns {
   // Finds each column in the header's fields.
   void ReadHeader(const std::vector<std::string_view>& header);
   // The field of the column (by its position in the constructor's list), or nothing.
-  std::optional<std::string_view> Field(const std::vector<std::string_view>& fields, int column) const;
+  std::optional<std::string_view> Field(const std::vector<std::string_view>& fields,
+                                        int column) const;
 
  private:
   std::vector<Column> columns_;
@@ -71,8 +73,8 @@ class NamedColumns {
 
 // Reads decimal degrees into result's position when both texts are there and parse, so that
 // privacy zones apply whatever else is wrong with the record.
-void ReadDecimalPosition(std::optional<std::string_view> latitude, std::optional<std::string_view> longitude,
-                         RecordResult& result);
+void ReadDecimalPosition(std::optional<std::string_view> latitude,
+                         std::optional<std::string_view> longitude, RecordResult& result);
 
 // Rejects a kept record at exactly 0,0 or out of range, in that order.
 void CheckPosition(RecordResult& result);

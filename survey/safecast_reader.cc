@@ -33,7 +33,8 @@ class SafecastParser : public LineParser {
     std::optional<double> height;
     if (height_text && !height_text->empty()) height = NumberIn(*height_text);
     const bool counts = *unit == "cpm" || *unit == "CPM";
-    const bool dose = *unit == "usv" || *unit == "uSv/h" || *unit == "\xC2\xB5Sv/h" || *unit == "\xCE\xBCSv/h";
+    const bool dose =
+        *unit == "usv" || *unit == "uSv/h" || *unit == "\xC2\xB5Sv/h" || *unit == "\xCE\xBCSv/h";
     if (!result.position_read || !value || (!counts && !dose)) {
       result.reason = RejectReason::kNumber;
       return;
@@ -55,8 +56,12 @@ class SafecastParser : public LineParser {
 
  private:
   enum Column { kTime, kLatitude, kLongitude, kValue, kUnit, kHeight };
-  NamedColumns columns_{
-      {{"Captured Time", 0}, {"Latitude", 1}, {"Longitude", 2}, {"Value", 3}, {"Unit", 4}, {"Height", 8}}};
+  NamedColumns columns_{{{"Captured Time", 0},
+                         {"Latitude", 1},
+                         {"Longitude", 2},
+                         {"Value", 3},
+                         {"Unit", 4},
+                         {"Height", 8}}};
   ReaderOptions options_;
   std::vector<std::string_view> fields_;
 };

@@ -41,10 +41,12 @@ void DriveStatistics::Keep(const Measurement& m, int dose_class) {
   if (kept_ == 1 || m.time > last_time_) last_time_ = m.time;
   times_utc_ = kept_ == 1 ? m.utc : times_utc_ && m.utc;
   if (has_previous_) {
-    distance_m_ += GreatCircleMetres(previous_.latitude, previous_.longitude, m.latitude, m.longitude);
+    distance_m_ +=
+        GreatCircleMetres(previous_.latitude, previous_.longitude, m.latitude, m.longitude);
     const std::int64_t seconds = m.time - previous_.time;
     if (seconds > 0 && seconds <= kMaxIntegrationGapSeconds) {
-      dose_total_usv_ += (previous_.dose_usvh + m.dose_usvh) / 2 * static_cast<double>(seconds) / 3600;
+      dose_total_usv_ +=
+          (previous_.dose_usvh + m.dose_usvh) / 2 * static_cast<double>(seconds) / 3600;
     }
   }
   previous_ = m;

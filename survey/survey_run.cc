@@ -26,11 +26,12 @@ bool Private(const RecordResult& result, LogFormat format, const std::vector<Pri
 
 class Dispatcher {
  public:
-  Dispatcher(const SurveyOptions& options, const std::vector<MeasurementSink*>& sinks, RejectSink* rejects,
-             DriveStatistics& stats)
+  Dispatcher(const SurveyOptions& options, const std::vector<MeasurementSink*>& sinks,
+             RejectSink* rejects, DriveStatistics& stats)
       : options_(options), sinks_(sinks), rejects_(rejects), stats_(stats) {}
 
-  void Handle(RecordResult& result, const OpenLog& log, int log_index, long line, std::string_view text) {
+  void Handle(RecordResult& result, const OpenLog& log, int log_index, long line,
+              std::string_view text) {
     if (Private(result, log.format, options_.zones)) {
       stats_.Reject(RejectReason::kPrivacy);
       return;
@@ -43,7 +44,8 @@ class Dispatcher {
     Measurement& m = result.measurement;
     m.log = log_index;
     m.line = line;
-    const int dose_class = static_cast<int>(DoseClassOf(m.dose_usvh, options_.yellow, options_.red));
+    const int dose_class =
+        static_cast<int>(DoseClassOf(m.dose_usvh, options_.yellow, options_.red));
     stats_.Keep(m, dose_class);
     for (MeasurementSink* sink : sinks_) sink->Add(m, dose_class);
   }
@@ -57,7 +59,8 @@ class Dispatcher {
 
 }  // namespace
 
-std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, std::optional<LogFormat> forced) {
+std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths,
+                              std::optional<LogFormat> forced) {
   std::vector<OpenLog> logs;
   for (const std::string& path : paths) {
     OpenLog log;
@@ -69,7 +72,9 @@ std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, std::option
       const std::optional<LogFormat> detected = DetectFormat(head);
       if (forced) {
         // A RadiaCode track is JSON or tab-separated under one name.
-        log.format = *forced == LogFormat::kRadiacode && detected == LogFormat::kRadiacodeJson ? *detected : *forced;
+        log.format = *forced == LogFormat::kRadiacode && detected == LogFormat::kRadiacodeJson
+                         ? *detected
+                         : *forced;
       } else if (detected) {
         log.format = *detected;
       } else {
@@ -84,11 +89,12 @@ std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, std::option
 }
 
 void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
-               const std::vector<MeasurementSink*>& sinks, RejectSink* rejects, DriveStatistics& stats,
-               const ProgressCallback& progress) {
+               const std::vector<MeasurementSink*>& sinks, RejectSink* rejects,
+               DriveStatistics& stats, const ProgressCallback& progress) {
   Dispatcher dispatcher(options, sinks, rejects, stats);
   std::int64_t total_bytes = 0;
-  for (const OpenLog& log : logs) total_bytes = log.reader->size() < 0 || total_bytes < 0 ? -1 : total_bytes + log.reader->size();
+  for (const OpenLog& log : logs)
+    total_bytes = log.reader->size() < 0 || total_bytes < 0 ? -1 : total_bytes + log.reader->size();
   std::int64_t done_bytes = 0;
   std::int64_t records = 0;
   std::vector<RecordResult> results;
@@ -121,11 +127,14 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
           } else {
             parser->ParseLine(line, results);
           }
-          for (RecordResult& result : results) dispatcher.Handle(result, log, log_index, log.reader->line_number(), line);
+          for (RecordResult& result : results)
+            dispatcher.Handle(result, log, log_index, log.reader->line_number(), line);
           records += static_cast<std::int64_t>(results.size());
           if (progress && (log.reader->line_number() & 0xFFFF) == 0) {
             const std::int64_t bytes = done_bytes + log.reader->bytes_consumed();
-            progress(records, total_bytes > 0 ? static_cast<double>(bytes) / static_cast<double>(total_bytes) : -1);
+            progress(records, total_bytes > 0
+                                  ? static_cast<double>(bytes) / static_cast<double>(total_bytes)
+                                  : -1);
           }
         }
       }

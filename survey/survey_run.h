@@ -34,7 +34,8 @@ class MeasurementSink {
 class RejectSink {
  public:
   virtual ~RejectSink() = default;
-  virtual void Reject(const std::string& log_name, long line, RejectReason reason, std::string_view text) = 0;
+  virtual void Reject(const std::string& log_name, long line, RejectReason reason,
+                      std::string_view text) = 0;
 };
 
 struct SurveyOptions {
@@ -54,7 +55,8 @@ struct OpenLog {
 
 // Opens every log ("-" is standard input) and tells its format, before anything is written.
 // Throws SurveyError for a log that can't be opened or whose format is not recognised.
-std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, std::optional<LogFormat> forced);
+std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths,
+                              std::optional<LogFormat> forced);
 
 // Called now and then with the records read so far and the share of the input read (0 to 1, or
 // negative when the size is not known).
@@ -65,8 +67,8 @@ using ProgressCallback = std::function<void(std::int64_t records, double share)>
 // rejects (when not null), and every record to stats. Throws SurveyError when a log can't be
 // read; exceptions of the sinks pass through.
 void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
-               const std::vector<MeasurementSink*>& sinks, RejectSink* rejects, DriveStatistics& stats,
-               const ProgressCallback& progress = nullptr);
+               const std::vector<MeasurementSink*>& sinks, RejectSink* rejects,
+               DriveStatistics& stats, const ProgressCallback& progress = nullptr);
 
 }  // namespace dosemap
 

@@ -43,7 +43,7 @@ TEST(XmlSafe, ReplacesWhatXmlCannotHoldAndKeepsValidUtf8) {
       {"tab\tlf\ncr\r", "tab\tlf\ncr\r"},
       {"日本語 €𝄞", "日本語 €𝄞"},
       {std::string("a\0b", 3), "a" + r + "b"},
-      {"\x01\x1f\x7f", r + r + "\x7f"},  // DEL is an XML character
+      {"\x01\x1f\x7f", r + r + "\x7f"},       // DEL is an XML character
       {"\x93\xfa\x96\x7b", r + r + r + "{"},  // Shift-JIS 日本
       {"\xC0\xAF", r + r},                    // overlong "/"
       {"\xED\xA0\x80", r + r + r},            // a surrogate
@@ -79,7 +79,8 @@ TEST_F(MapIsTheLogTest, NoFormOverwritesALinkedLog) {
     for (MapWriter* map : {static_cast<MapWriter*>(&classic), static_cast<MapWriter*>(&strict)}) {
       const RunOutcome outcome = Run(*map);
       EXPECT_EQ(outcome.failure, RunFailure::kOutputNotCreated);
-      EXPECT_EQ(outcome.message, "d.kml: is the survey log itself (a link to it); nothing was written");
+      EXPECT_EQ(outcome.message,
+                "d.kml: is the survey log itself (a link to it); nothing was written");
       EXPECT_FALSE(outcome.output_opened);
       EXPECT_EQ(dir_.Read("d.csv"), log_);
     }
@@ -93,12 +94,14 @@ TEST_F(MapIsTheLogTest, StrictMapsOfOddBytesHoldOnlyXmlCharacters) {
   StrictMap strict("icon\x02.png", "name\xff");
   EXPECT_TRUE(Run(strict).reached_end_of_log());
   const std::string kml = dir_.Read("d.kml");
-  EXPECT_NE(kml.find("<h1>\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx-0.50(1cpm)</h1>"), std::string::npos);
+  EXPECT_NE(kml.find("<h1>\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx-0.50(1cpm)</h1>"),
+            std::string::npos);
   EXPECT_NE(kml.find("<name>name\xEF\xBF\xBD</name>"), std::string::npos);
   EXPECT_NE(kml.find("<href>icon\xEF\xBF\xBD.png</href>"), std::string::npos);
   // No staging file is left beside a finished map.
   int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) files += entry.is_regular_file();
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+    files += entry.is_regular_file();
   EXPECT_EQ(files, 2);
 }
 
@@ -150,7 +153,8 @@ TEST_F(SettingsHardeningTest, SavesKeepTheModeAndLeaveNoTemporaryFile) {
     EXPECT_EQ(info.st_mode & 07777, mode);
   }
   int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) files += entry.is_regular_file();
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+    files += entry.is_regular_file();
   EXPECT_EQ(files, 1);
 }
 
@@ -160,8 +164,10 @@ TEST_F(SettingsHardeningTest, StartUpRemovesTheTemporaryFilesOfKilledSavesOnly) 
   if (gone == 0) ::_exit(0);
   ::waitpid(gone, nullptr, 0);
   const std::string stale = std::string(kSettingsFileName) + "." + std::to_string(gone) + ".tmp";
-  const std::string live = std::string(kSettingsFileName) + "." + std::to_string(::getppid()) + ".tmp";
-  for (const std::string& name : {stale, live, std::string("SETT.TXT.12x.tmp"), std::string("other.1.tmp")}) {
+  const std::string live =
+      std::string(kSettingsFileName) + "." + std::to_string(::getppid()) + ".tmp";
+  for (const std::string& name :
+       {stale, live, std::string("SETT.TXT.12x.tmp"), std::string("other.1.tmp")}) {
     dir_.Write(name, "partial");
   }
   LoadSettings(files_, form_);

@@ -34,14 +34,16 @@ std::vector<RecordResult> Parse(LogFormat format, const std::vector<std::string>
 }
 
 struct Expected {
-  Expected(RejectReason r, double lat = 0, double lon = 0, double d = 0, double c = -1, std::string t = "")
+  Expected(RejectReason r, double lat = 0, double lon = 0, double d = 0, double c = -1,
+           std::string t = "")
       : reason(r), latitude(lat), longitude(lon), dose(d), cpm(c), time(std::move(t)) {}
   RejectReason reason;
   double latitude, longitude, dose, cpm;  // cpm -1: none
   std::string time;                       // ISO, for kept records
 };
 
-void ExpectRecords(const std::vector<RecordResult>& results, const std::vector<Expected>& expected) {
+void ExpectRecords(const std::vector<RecordResult>& results,
+                   const std::vector<Expected>& expected) {
   ASSERT_EQ(results.size(), expected.size());
   for (std::size_t i = 0; i < results.size(); ++i) {
     SCOPED_TRACE("record " + std::to_string(i + 1));
@@ -61,11 +63,14 @@ void ExpectRecords(const std::vector<RecordResult>& results, const std::vector<E
 }
 
 TEST(BgeigieReader, ReadsThePublicSampleLinesAndRejectsEachFault) {
-  const std::string good = "BNXRDD,301,2013-10-09T05:47:35Z,34,4,335,A,4631.3654,N,00637.6752,E,459.0,A,4,2.80,1";
-  const std::string west = "BNRDD,300,2012-12-16T17:58:24Z,31,9,115,A,4043.5368,N,07355.3663,W,11.50,A,7,1";
+  const std::string good =
+      "BNXRDD,301,2013-10-09T05:47:35Z,34,4,335,A,4631.3654,N,00637.6752,E,459.0,A,4,2.80,1";
+  const std::string west =
+      "BNRDD,300,2012-12-16T17:58:24Z,31,9,115,A,4043.5368,N,07355.3663,W,11.50,A,7,1";
   // The minus printed before a W coordinate after the checksum was computed without it.
   const std::string checksum = Sentence(west).substr(Sentence(west).find('*'));
-  const std::string quirk = "$" + west.substr(0, west.find("07355")) + "-" + west.substr(west.find("07355")) + checksum;
+  const std::string quirk =
+      "$" + west.substr(0, west.find("07355")) + "-" + west.substr(west.find("07355")) + checksum;
   const std::vector<std::string> lines = {
       "# comment: format=1.3.6",
       "",
@@ -82,16 +87,21 @@ TEST(BgeigieReader, ReadsThePublicSampleLinesAndRejectsEachFault) {
       Sentence("BNRDD,300,2012-13-16T17:58:24Z,31,9,115,A,4043.5368,N,07355.3663,W,11.50,A,7,1"),
       Sentence("GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W"),
       Sentence("BNRDD,300,2012-12-16T17:58:24Z,31,9"),
-      Sentence("BGRDD,1,2011-05-01T00:00:00Z,60,5,60,A,537.5000,N,00410.0000,W,5,A,7"),  // few degree digits
+      Sentence(
+          "BGRDD,1,2011-05-01T00:00:00Z,60,5,60,A,537.5000,N,00410.0000,W,5,A,7"),  // few degree
+                                                                                    // digits
       Sentence("BMRDD,1,2011-05-01T00:00:00Z,60,5,60,A,9537.5000,N,00410.0000,W,5,A,7"),
   };
   const double ny_lat = 40 + 43.5368 / 60, ny_lon = -(73 + 55.3663 / 60);
   ExpectRecords(Parse(LogFormat::kBgeigie, lines),
                 {{RejectReason::kGpsVoid},
-                 {RejectReason::kNone, 46 + 31.3654 / 60, 6 + 37.6752 / 60, 34 / 334.0, 34, "2013-10-09T05:47:35Z"},
+                 {RejectReason::kNone, 46 + 31.3654 / 60, 6 + 37.6752 / 60, 34 / 334.0, 34,
+                  "2013-10-09T05:47:35Z"},
                  {RejectReason::kChecksum},
-                 {RejectReason::kNone, 46 + 31.3654 / 60, 6 + 37.6752 / 60, 34 / 334.0, 34, "2013-10-09T05:47:35Z"},
-                 {RejectReason::kNone, 46 + 31.3654 / 60, 6 + 37.6752 / 60, 34 / 334.0, 34, "2013-10-09T05:47:35Z"},
+                 {RejectReason::kNone, 46 + 31.3654 / 60, 6 + 37.6752 / 60, 34 / 334.0, 34,
+                  "2013-10-09T05:47:35Z"},
+                 {RejectReason::kNone, 46 + 31.3654 / 60, 6 + 37.6752 / 60, 34 / 334.0, 34,
+                  "2013-10-09T05:47:35Z"},
                  {RejectReason::kNone, ny_lat, ny_lon, 31 / 334.0, 31, "2012-12-16T17:58:24Z"},
                  {RejectReason::kChecksum},
                  {RejectReason::kRadiationVoid},
@@ -101,14 +111,16 @@ TEST(BgeigieReader, ReadsThePublicSampleLinesAndRejectsEachFault) {
                  {RejectReason::kTime},
                  {RejectReason::kFields},
                  {RejectReason::kFields},
-                 {RejectReason::kNone, 5 + 37.5 / 60, -(4 + 10 / 60.0), 60 / 334.0, 60, "2011-05-01T00:00:00Z"},
+                 {RejectReason::kNone, 5 + 37.5 / 60, -(4 + 10 / 60.0), 60 / 334.0, 60,
+                  "2011-05-01T00:00:00Z"},
                  {RejectReason::kPositionRange}});
 }
 
 TEST(BgeigieReader, KeepsThePositionOfABadSentenceForThePrivacyZones) {
-  const auto results = Parse(LogFormat::kBgeigie,
-                             {"$BNRDD,300,2012-12-16T17:58:24Z,31,9,115,A,4043.5368,N,07355.3663,W,11.50,A,7,1*00",
-                              Sentence("BNRDD,300,2012-12-16T17:58:24Z,31,9,115,A,4043.5368,Q,07355.3663,W,11.50,A,7,1")});
+  const auto results = Parse(
+      LogFormat::kBgeigie,
+      {"$BNRDD,300,2012-12-16T17:58:24Z,31,9,115,A,4043.5368,N,07355.3663,W,11.50,A,7,1*00",
+       Sentence("BNRDD,300,2012-12-16T17:58:24Z,31,9,115,A,4043.5368,Q,07355.3663,W,11.50,A,7,1")});
   ASSERT_EQ(results.size(), 2u);
   EXPECT_TRUE(results[0].position_read);
   EXPECT_NEAR(results[0].measurement.longitude, -(73 + 55.3663 / 60), 1e-9);
@@ -123,14 +135,16 @@ TEST(RadiacodeReader, MapsColumnsByHeaderNameAndConvertsUnits) {
       "134007603713620000\t2025-08-27 09:26:11\t41.2184571\t-1.1548868\t1.94\t6.52\t7.47",
       "134007603713620000\t2025-08-27 09:26:1x\t41.2184571\t-1.1548868\t1.94\t6.52\t7.47",
       "134007603713620000\t2025-08-27 09:26:11\t41.2184571",
-      "Timestamp\tExtra\tTime\tLatitude\tLongitude\tAccuracy\tDoseRate\tCountRate",  // a newer export
+      "Timestamp\tExtra\tTime\tLatitude\tLongitude\tAccuracy\tDoseRate\tCountRate",  // a newer
+                                                                                     // export
       "1\tx\t2025-08-27 09:26:12\t41.5\t-1.5\t1.94\t10\t",
   };
-  ExpectRecords(Parse(LogFormat::kRadiacode, lines),
-                {{RejectReason::kNone, 41.2184571, -1.1548868, 0.0652, 7.47 * 60, "2025-08-27T09:26:11Z"},
-                 {RejectReason::kTime},
-                 {RejectReason::kFields},
-                 {RejectReason::kNone, 41.5, -1.5, 0.1, -1, "2025-08-27T09:26:12Z"}});
+  ExpectRecords(
+      Parse(LogFormat::kRadiacode, lines),
+      {{RejectReason::kNone, 41.2184571, -1.1548868, 0.0652, 7.47 * 60, "2025-08-27T09:26:11Z"},
+       {RejectReason::kTime},
+       {RejectReason::kFields},
+       {RejectReason::kNone, 41.5, -1.5, 0.1, -1, "2025-08-27T09:26:12Z"}});
 }
 
 TEST(RadiacodeReader, SortsJsonMarkersByTimeKeepingTheirIndex) {
@@ -141,11 +155,12 @@ TEST(RadiacodeReader, SortsJsonMarkersByTimeKeepingTheirIndex) {
       {"date": 1756286774, "lat": "x", "lon": 1, "doseRate": 1, "countRate": 1},
       {"lat": 1, "lon": 1, "doseRate": 1}]})";
   const std::vector<RecordResult> results = ParseRadiacodeJson(track, {});
-  ExpectRecords(results, {{RejectReason::kNone, 41.2, -1.1, 0.0652, 7.47 * 60, "2025-08-27T09:26:11Z"},
-                          {RejectReason::kNone, 41.5, -1.5, 0.1, 120, "2025-08-27T09:26:12Z"},
-                          {RejectReason::kZeroPosition},
-                          {RejectReason::kNumber},
-                          {RejectReason::kFields}});
+  ExpectRecords(results,
+                {{RejectReason::kNone, 41.2, -1.1, 0.0652, 7.47 * 60, "2025-08-27T09:26:11Z"},
+                 {RejectReason::kNone, 41.5, -1.5, 0.1, 120, "2025-08-27T09:26:12Z"},
+                 {RejectReason::kZeroPosition},
+                 {RejectReason::kNumber},
+                 {RejectReason::kFields}});
   EXPECT_EQ(results[0].measurement.line, 2);
   EXPECT_EQ(results[1].measurement.line, 1);
   EXPECT_THROW(ParseRadiacodeJson("{\"markers\": 3}", {}), std::runtime_error);
@@ -156,8 +171,10 @@ TEST(SafecastReader, ReadsCountsAndDosesInEveryTimeForm) {
   ReaderOptions options;
   options.cpm_factor = 100;
   const std::vector<std::string> lines = {
-      "Captured Time,Latitude,Longitude,Value,Unit,Location Name,Device ID,MD5Sum,Height,Surface,Radiation,Uploaded Time,Loader ID",
-      "2011-09-26 09:36:06 UTC,37.7,140.4,35,cpm,\"Koriyama, west\",,abc,12,,,2011-09-27 00:00:00 UTC,1",
+      "Captured Time,Latitude,Longitude,Value,Unit,Location Name,Device "
+      "ID,MD5Sum,Height,Surface,Radiation,Uploaded Time,Loader ID",
+      "2011-09-26 09:36:06 UTC,37.7,140.4,35,cpm,\"Koriyama, west\",,abc,12,,,2011-09-27 00:00:00 "
+      "UTC,1",
       "2011-09-26 09:36:07,37.7,140.4,0.12,usv,,,,,,,,",
       "2011-09-26T09:36:08Z,37.7,140.4,0.5,\xC2\xB5Sv/h,,,,,,,,",
       "2011-09-26 09:36:09,37.7,140.4,5,mR,,,,,,,,",
@@ -185,11 +202,12 @@ TEST(ErsReader, ReadsKeyValueRecordsWithDecimalCommas) {
       "PA 5;CD 2019-07-15;CT 10:22:35;PN 49.5;PE 181;DHSR 1",
   };
   const std::vector<RecordResult> results = Parse(LogFormat::kErs, lines);
-  ExpectRecords(results, {{RejectReason::kNone, 49.12345, 14.3456, 0.123, -1, "2019-07-15T10:22:33Z"},
-                          {RejectReason::kNone, 49.5, 14.5, 0.25, -1, "2019-07-15T10:22:34Z"},
-                          {RejectReason::kFields},
-                          {RejectReason::kTime},
-                          {RejectReason::kPositionRange}});
+  ExpectRecords(results,
+                {{RejectReason::kNone, 49.12345, 14.3456, 0.123, -1, "2019-07-15T10:22:33Z"},
+                 {RejectReason::kNone, 49.5, 14.5, 0.25, -1, "2019-07-15T10:22:34Z"},
+                 {RejectReason::kFields},
+                 {RejectReason::kTime},
+                 {RejectReason::kPositionRange}});
   EXPECT_DOUBLE_EQ(results[1].measurement.altitude, 400.5);
 }
 
@@ -224,7 +242,8 @@ TEST(DetectFormat, TellsEachFormatFromItsFirstLines) {
       {"  {\"markers\": []}", LogFormat::kRadiacodeJson},
       {"Captured Time,Latitude,Longitude,Value", LogFormat::kSafecast},
       {"IPC WGS84\r\nPA 1;CD 2019-07-15", LogFormat::kErs},
-      {"Date Time,Status,CPM,uSv/h,Latitude,Longitude,Altitude\r\n2026/11/14 09:00:04,A", LogFormat::kOwn},
+      {"Date Time,Status,CPM,uSv/h,Latitude,Longitude,Altitude\r\n2026/11/14 09:00:04,A",
+       LogFormat::kOwn},
       {"a,b,c\n1,2,3\n", std::nullopt},
       {"", std::nullopt},
       {"\x89PNG\r\n", std::nullopt},
@@ -236,8 +255,9 @@ TEST(CivilTime, ReadsTheFormsLogsUseAndRefusesImpossibleDates) {
   EXPECT_EQ(ParseCivilTime("1970-01-01 00:00:00"), 0);
   EXPECT_EQ(ParseCivilTime("2026-11-14T09:00:00+09:00"), ParseCivilTime("2026-11-14 00:00:00 UTC"));
   EXPECT_EQ(ParseCivilTime("2024-02-29T23:59:59.75Z"), ParseCivilTime("2024/02/29 23:59:59"));
-  for (const char* bad : {"2023-02-29 00:00:00", "2026-11-14 24:00:00", "2026-11-14", "2026-11-14 09:00:00 JST",
-                          "2026-11-14 09:00:00+9", "2026-1-14 09:00:00"}) {
+  for (const char* bad :
+       {"2023-02-29 00:00:00", "2026-11-14 24:00:00", "2026-11-14", "2026-11-14 09:00:00 JST",
+        "2026-11-14 09:00:00+9", "2026-1-14 09:00:00"}) {
     EXPECT_FALSE(ParseCivilTime(bad)) << bad;
   }
   EXPECT_EQ(IsoTime(*ParseCivilTime("1969-12-31 23:59:59"), true), "1969-12-31T23:59:59Z");
@@ -257,8 +277,10 @@ TEST(PrivacyZones, CirclesAndBoxesIncludeTheirEdgesAndBoxesCrossTheAntimeridian)
   EXPECT_TRUE(box.Contains(0, 179.9));
   EXPECT_TRUE(box.Contains(10, -170));
   EXPECT_FALSE(box.Contains(0, 0));
-  for (const char* bad : {"1,2", "91,0,5", "0,0,-1", "a,b,c"}) EXPECT_FALSE(ParseCircleZone(bad, &why)) << bad;
-  for (const char* bad : {"10,0,-10,1", "0,0,1", "0,181,1,1"}) EXPECT_FALSE(ParseBoxZone(bad, &why)) << bad;
+  for (const char* bad : {"1,2", "91,0,5", "0,0,-1", "a,b,c"})
+    EXPECT_FALSE(ParseCircleZone(bad, &why)) << bad;
+  for (const char* bad : {"10,0,-10,1", "0,0,1", "0,181,1,1"})
+    EXPECT_FALSE(ParseBoxZone(bad, &why)) << bad;
 
   testing::TempDir dir;
   dir.Write("zones.txt", "# home\n35.3462,139.4877,100  # with a comment\n\n-10,170,10,-170\n");
@@ -278,8 +300,10 @@ class SurveyRunTest : public ::testing::Test {
  protected:
   struct Collected : MeasurementSink, RejectSink {
     void Add(const Measurement& m, int dose_class) override { kept.push_back({m, dose_class}); }
-    void Reject(const std::string&, long line, RejectReason reason, std::string_view text) override {
-      rejected.push_back(std::to_string(line) + " " + std::string(ReasonName(reason)) + " " + std::string(text));
+    void Reject(const std::string&, long line, RejectReason reason,
+                std::string_view text) override {
+      rejected.push_back(std::to_string(line) + " " + std::string(ReasonName(reason)) + " " +
+                         std::string(text));
     }
     std::vector<std::pair<Measurement, int>> kept;
     std::vector<std::string> rejected;
@@ -300,11 +324,12 @@ class SurveyRunTest : public ::testing::Test {
 
 TEST_F(SurveyRunTest, PrivacyComesBeforeEveryOtherReasonAndLeavesNoTrace) {
   dir_.Write("a.LOG",
-             Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7") + "\n" +
+             Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7") +
+                 "\n" +
                  // in the zone, with a bad checksum and a void fix: privacy and nothing else
                  "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,V,3530.0000,N,13930.0000,E,1,V,7*00\n" +
-                 Sentence("BNRDD,1,2020-01-01T00:00:10Z,334,1,1,A,3530.0000,X,13930.0000,E,1,A,7") + "\n" +
-                 "$BNRDD,1,2020-01-01T00:00:1*00\n");
+                 Sentence("BNRDD,1,2020-01-01T00:00:10Z,334,1,1,A,3530.0000,X,13930.0000,E,1,A,7") +
+                 "\n" + "$BNRDD,1,2020-01-01T00:00:1*00\n");
   dir_.Write("own.csv", "h,h,h,h,h,h,h\n2026/11/14 09:00:00,A,1,0.2,35.3462,139.4877,1\n");
   options_.zones.push_back(*ParseCircleZone("35.5,139.5,1000", nullptr));
   Run({"a.LOG", "own.csv"});
@@ -332,12 +357,15 @@ TEST_F(SurveyRunTest, FiguresFollowConsecutiveKeptPointsOfEachLog) {
   const double metre_of_longitude = GreatCircleMetres(10, 10, 10, 10.001);
   EXPECT_NEAR(stats_.distance_km(), 2 * metre_of_longitude / 1000, 1e-12);
   EXPECT_EQ(stats_.per_class(), (std::array<std::int64_t, 5>{1, 1, 0, 1, 1}));
-  EXPECT_EQ(stats_.Json(),
-            "{\"read\":5,\"kept\":4,\"rejected\":{\"number\":1},\"privacy\":0,\"per_class\":[1,1,0,1,1],"
-            "\"first_time\":\"2025-12-31T23:00:00\",\"last_time\":\"2026-01-01T00:20:00\",\"duration_s\":4800,"
-            "\"distance_km\":" + ShortestNumber(stats_.distance_km()) +
-                ",\"dose_max_usvh\":0.6,\"dose_mean_usvh\":0.2625,\"dose_total_usv\":" +
-                ShortestNumber(stats_.dose_total_usv()) + "}");
+  EXPECT_EQ(
+      stats_.Json(),
+      "{\"read\":5,\"kept\":4,\"rejected\":{\"number\":1},\"privacy\":0,\"per_class\":[1,1,0,1,1],"
+      "\"first_time\":\"2025-12-31T23:00:00\",\"last_time\":\"2026-01-01T00:20:00\",\"duration_s\":"
+      "4800,"
+      "\"distance_km\":" +
+          ShortestNumber(stats_.distance_km()) +
+          ",\"dose_max_usvh\":0.6,\"dose_mean_usvh\":0.2625,\"dose_total_usv\":" +
+          ShortestNumber(stats_.dose_total_usv()) + "}");
   EXPECT_EQ(sink_.kept[3].first.log, 1);
   EXPECT_EQ(sink_.kept[2].first.line, 5);
 }
@@ -346,7 +374,8 @@ TEST_F(SurveyRunTest, NothingKeptGivesNullFiguresAndUnknownLogsStopBeforeReading
   dir_.Write("empty.csv", "h,h,h,h,h,h,h\n2026/01/01 00:00:00,A,1,0.1,0,0,1\n");
   Run({"empty.csv"});
   EXPECT_EQ(stats_.Json(),
-            "{\"read\":1,\"kept\":0,\"rejected\":{\"zero_position\":1},\"privacy\":0,\"per_class\":[0,0,0,0,0],"
+            "{\"read\":1,\"kept\":0,\"rejected\":{\"zero_position\":1},\"privacy\":0,\"per_class\":"
+            "[0,0,0,0,0],"
             "\"first_time\":null,\"last_time\":null,\"duration_s\":null,\"distance_km\":0,"
             "\"dose_max_usvh\":null,\"dose_mean_usvh\":null,\"dose_total_usv\":0}");
   dir_.Write("photo.png", "\x89PNG\r\n\x1a\n");
@@ -354,7 +383,8 @@ TEST_F(SurveyRunTest, NothingKeptGivesNullFiguresAndUnknownLogsStopBeforeReading
     Run({"empty.csv", "photo.png"});
     FAIL() << "an unknown format was read";
   } catch (const SurveyError& error) {
-    EXPECT_NE(std::string(error.what()).find("photo.png: not a survey log of a known format"), std::string::npos);
+    EXPECT_NE(std::string(error.what()).find("photo.png: not a survey log of a known format"),
+              std::string::npos);
   }
   EXPECT_THROW(Run({"missing.LOG"}), SurveyError);
 }

@@ -1,0 +1,64 @@
+#ifndef DOSEMAP_MAPS_MAP_TEXT_H_
+#define DOSEMAP_MAPS_MAP_TEXT_H_
+
+// Pieces of map text that the map writers share. Internal to maps/.
+#include <charconv>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "maps/staged_file.h"
+#include "maps/survey_maps.h"
+#include "survey/measurement.h"
+
+namespace dosemap {
+
+// The shortest text that reads back as the same double, appended.
+inline void AppendNumber(std::string& out, double x) {
+  char text[32];
+  out.append(text, std::to_chars(text, text + sizeof text, x).ptr);
+}
+
+inline void AppendInteger(std::string& out, long long x) {
+  char text[24];
+  out.append(text, std::to_chars(text, text + sizeof text, x).ptr);
+}
+
+// The extent of the kept points, for the opening view.
+struct Extent {
+  bool any = false;
+  double south = 0, west = 0, north = 0, east = 0;
+  void Add(double lat, double lon) {
+    if (!any) {
+      south = north = lat, west = east = lon, any = true;
+      return;
+    }
+    south = std::min(south, lat), north = std::max(north, lat);
+    west = std::min(west, lon), east = std::max(east, lon);
+  }
+};
+
+// The five classes as shared styles "dose1".."dose5", their icon at href.
+std::string KmlStyles(const std::string& icon);
+
+// A placemark: the dose as its label, its time (for time sliders), its class's style, its figures
+// as extended data. source: KmlSource of its log.
+void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::string_view source);
+
+// A log's name as a placemark's source says it, with the colon before the line.
+std::string KmlSource(const std::string& log_name);
+
+inline constexpr const char* kKmlStart =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n";
+
+// The .kml and .kmz writers.
+std::unique_ptr<SurveyMap> MakeKmlMap(const std::filesystem::path& out, const MapOptions& options);
+std::unique_ptr<SurveyMap> MakeKmzMap(const std::filesystem::path& out);
+// The .html report.
+std::unique_ptr<SurveyMap> MakeHtmlReport(const std::filesystem::path& out,
+                                          const MapOptions& options);
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_MAPS_MAP_TEXT_H_

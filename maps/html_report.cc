@@ -140,7 +140,7 @@ class HtmlMap : public SurveyMap {
     p += ',';
     p += static_cast<char>('0' + dose_class);
     p += ",\"";
-    p += IsoTime(m.time, m.utc);
+    AppendIsoTime(p, m.time, m.utc);
     p += "\"]";
     file_ << p;
   }

@@ -50,7 +50,7 @@ void AppendPlacemark(std::string& p, const Measurement& m, int dose_class,
       label,
       std::to_chars(label, label + sizeof label, m.dose_usvh, std::chars_format::general, 3).ptr);
   p += "</name><TimeStamp><when>";
-  p += IsoTime(m.time, m.utc);
+  AppendIsoTime(p, m.time, m.utc);
   p += "</when></TimeStamp><styleUrl>#dose";
   p += static_cast<char>('0' + dose_class);
   p += "</styleUrl><ExtendedData><Data name=\"dose_usvh\"><value>";
@@ -356,8 +356,9 @@ class KmzMap : public SurveyMap {
     std::sort(begin, placed_end);  // the placed ones in the order of the logs and lines
 
     StagedFile file(folder_ / name);
-    file << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(out_.stem().string()))
-         << (depth == 0 ? "" : " " + name.substr(0, name.size() - 4)) << "</name>\n";
+    file << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(out_.stem().string()));
+    if (depth > 0) file << " " << std::string_view(name).substr(0, name.size() - 4);
+    file << "</name>\n";
     if (depth > 0) file << RegionOf(box, kMinLodPixels) << "\n";
     file << KmlStyles(kKmzIconPath);
     std::string text;

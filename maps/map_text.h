@@ -17,6 +17,11 @@ namespace dosemap {
 // The shortest text that reads back as the same double, appended.
 inline void AppendNumber(std::string& out, double x) {
   char text[32];
+  // Whole numbers (counts, many altitudes) take the much cheaper integer path: same text.
+  if (x > -1e15 && x < 1e15 && x != 0 && x == static_cast<double>(static_cast<long long>(x))) {
+    out.append(text, std::to_chars(text, text + sizeof text, static_cast<long long>(x)).ptr);
+    return;
+  }
   out.append(text, std::to_chars(text, text + sizeof text, x).ptr);
 }
 

@@ -44,7 +44,7 @@ class GeoJsonMap : public SurveyMap {
       AppendNumber(f, m.altitude);
     }
     f += "]},\"properties\":{\"time\":\"";
-    f += IsoTime(m.time, m.utc);
+    AppendIsoTime(f, m.time, m.utc);
     f += "\",\"dose_usvh\":";
     AppendNumber(f, m.dose_usvh);
     f += ",\"cpm\":";
@@ -103,7 +103,7 @@ class GpxMap : public SurveyMap {
       p += "</ele>";
     }
     p += "<time>";
-    p += IsoTime(m.time, m.utc);
+    AppendIsoTime(p, m.time, m.utc);
     p += "</time><extensions><dosemap:dose_usvh>";
     AppendNumber(p, m.dose_usvh);
     p += "</dosemap:dose_usvh>";
@@ -148,7 +148,8 @@ class CsvMap : public SurveyMap {
   }
   void Add(const Measurement& m, int dose_class) override {
     std::string& r = row_;
-    r.assign(IsoTime(m.time, m.utc));
+    r.clear();
+    AppendIsoTime(r, m.time, m.utc);
     r += ',';
     AppendNumber(r, m.latitude);
     r += ',';

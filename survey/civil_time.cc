@@ -98,6 +98,12 @@ std::optional<std::int64_t> ParseDateAndTime(std::string_view date, std::string_
 }
 
 std::string IsoTime(std::int64_t seconds, bool utc) {
+  std::string text;
+  AppendIsoTime(text, seconds, utc);
+  return text;
+}
+
+void AppendIsoTime(std::string& out, std::int64_t seconds, bool utc) {
   std::int64_t days = seconds / 86400;
   std::int64_t of_day = seconds % 86400;
   if (of_day < 0) of_day += 86400, --days;
@@ -120,7 +126,7 @@ std::string IsoTime(std::int64_t seconds, bool utc) {
   *end++ = ':', two(end, static_cast<int>(of_day / 60 % 60)), end += 2;
   *end++ = ':', two(end, static_cast<int>(of_day % 60)), end += 2;
   if (utc) *end++ = 'Z';
-  return std::string(text, end);
+  out.append(text, end);
 }
 
 }  // namespace dosemap

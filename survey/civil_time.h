@@ -19,6 +19,8 @@ std::optional<std::int64_t> ParseDateAndTime(std::string_view date, std::string_
 
 // "2026-11-14T09:00:00", with "Z" appended when utc.
 std::string IsoTime(std::int64_t seconds, bool utc);
+// The same appended to out, for writers that format a time per line.
+void AppendIsoTime(std::string& out, std::int64_t seconds, bool utc);
 
 // Reads "+09:00", "-05:30", "+0900" or "Z" as seconds east of UTC.
 std::optional<std::int64_t> ParseUtcOffset(std::string_view text);

@@ -3,6 +3,7 @@
 # the npm registry, bundled with esbuild here) reads the KML. Each must draw every measurement.
 # Usage: browser_test.sh report|openlayers DOSEMAP_CONVERT EXAMPLES BROWSER_TEST_SOURCES CACHE [SCREENSHOT_DIR]
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 part=$1
 convert=$2
 examples=$3
@@ -15,13 +16,6 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-failures=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" != "$3" ]; then
-    echo "FAIL: $1: expected [$2], got [$3]"
-    failures=$((failures + 1))
-  fi
-}
 # The flags keep Chromium off the network it has no use for here.
 browser() {
   timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
@@ -29,7 +23,6 @@ browser() {
     --allow-file-access-from-files --virtual-time-budget=10000 --window-size=1200,900 "$@" 2>/dev/null
 }
 attribute() { sed -n "s/.*<body[^>]* data-$1=\"\\([^\"]*\\)\".*/\\1/p" "$2" | head -n 1; }
-json_field() { sed -n "s/.*\"$1\":\\([^,}]*\\).*/\\1/p" "$2" | tail -n 1; }
 
 if [ "$part" = report ]; then
 # The HTML report: everything inside it, and every measurement drawn, with no script error.
@@ -51,8 +44,9 @@ fi
 if [ "$part" = openlayers ]; then
 # OpenLayers reading the .kml with its icon beside it.
 mkdir -p "$cache"
-cp "$sources/package.json" "$sources/package-lock.json" "$sources/ol_kml.js" "$cache/"
-if [ ! -d "$cache/node_modules/ol" ] && ! (cd "$cache" && npm ci --no-audit --no-fund >npm.log 2>&1); then
+cp "$sources/package.json" "$sources/ol_kml.js" "$cache/"
+if [ ! -d "$cache/node_modules/ol" ] &&
+   ! (cd "$cache" && npm install --no-audit --no-fund --no-package-lock >npm.log 2>&1); then
   # A registry out of reach (no network, or a TLS proxy whose certificate this machine lacks) is
   # no fault of ours: say so. Any other failure is one.
   if grep -q -E 'ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|CERT|certificate' "$cache/npm.log"; then
@@ -85,5 +79,4 @@ check "OpenLayers: class colours" "$kept" "$(json_field coloured result.json)"
 [ -n "$shots" ] && browser --screenshot="$shots/openlayers.png" "file://$work/ol.html" >/dev/null
 fi
 
-[ "$failures" -eq 0 ] && echo "browser_test: all checks passed"
-exit "$failures"
+checks_done browser_test

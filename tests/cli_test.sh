@@ -2,18 +2,12 @@
 # Checks dosemap-convert as a user runs it: exit statuses, messages, and (when GDAL's ogrinfo is
 # installed) that a real KML reader finds every placemark of the sample log at its coordinates.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 convert=$1
 sample=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-failures=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" != "$3" ]; then
-    echo "FAIL: $1: expected [$2], got [$3]"
-    failures=$((failures + 1))
-  fi
-}
 
 "$convert" >/dev/null 2>err; check "no arguments exits 2" 2 $?
 grep -q '^usage: dosemap-convert' err; check "usage line on stderr" 0 $?
@@ -157,5 +151,4 @@ else
   echo "ogrinfo not installed: the reader check is skipped"
 fi
 
-[ "$failures" -eq 0 ] && echo "cli_test: all checks passed"
-exit "$failures"
+checks_done cli_test

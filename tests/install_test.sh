@@ -3,17 +3,11 @@
 # desktop entry and MIME types, manual pages that man reads without a warning, and installed
 # programs that run and tell their version.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 build=$1
 version=$2
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-failures=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" != "$3" ]; then
-    echo "FAIL: $1: expected [$2], got [$3]"
-    failures=$((failures + 1))
-  fi
-}
 DESTDIR=$stage cmake --install "$build" --prefix /usr >"$stage.log" 2>&1; check "cmake --install" 0 $?
 root=$stage/usr
 for file in bin/dosemap bin/dosemap-convert share/applications/dosemap.desktop \
@@ -43,5 +37,4 @@ if command -v man >/dev/null; then
     check "man $page shows the version" 0 $?
   done
 fi
-[ "$failures" -eq 0 ] && echo "install_test: all checks passed"
-exit "$failures"
+checks_done install_test

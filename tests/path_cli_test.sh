@@ -2,19 +2,12 @@
 # dosemap-convert -o OUT LOG... as a user runs it: every sample log in every map form, read back
 # by real readers (GDAL's drivers and xmllint when installed), exit statuses, privacy, rejects.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 convert=$1
 examples=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-failures=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" != "$3" ]; then
-    echo "FAIL: $1: expected [$2], got [$3]"
-    failures=$((failures + 1))
-  fi
-}
-json_field() { sed -n "s/.*\"$1\":\\([^,}]*\\).*/\\1/p" "$2" | tail -n 1; }
 
 # Every sample, every form: the kept count is what each reader finds.
 for sample in DATA_0.csv drive.LOG drive.rctrk drive-ios.rctrk drive-database.csv drive.ers; do
@@ -146,5 +139,4 @@ check "no kept point in the zone" 0 "$near"
 check "six points fewer than without zones" 111 "$(grep -c '"type":"Feature"' private.geojson)"
 grep -q ',37\.44[4-6]' rejects.csv; check "the rejects file holds nothing of the zone" 1 $?
 
-[ "$failures" -eq 0 ] && echo "path_cli_test: all checks passed"
-exit "$failures"
+checks_done path_cli_test

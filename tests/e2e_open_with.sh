@@ -7,26 +7,9 @@ dosemap=$1
 convert=$2
 examples=$3
 shot=${4:-}
-for tool in Xvfb xdotool unzip; do
-  command -v "$tool" >/dev/null || { echo "e2e: $tool is not installed"; exit 1; }
-done
-work=$(mktemp -d)
-app=""
-xvfb=""
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1000x500x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "SKIP: Xvfb could not start: $(cat "$work/xvfb.log")"; exit 0; }
-export DISPLAY=:$(cat "$work/display")
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
+need_tools Xvfb xdotool unzip
+start_xvfb 1000x500
 
 mkdir "$work/app" "$work/reference"
 cp "$examples/drive.LOG" "$work/app/"

@@ -6,33 +6,9 @@ set -u
 dosemap=$1
 convert=$2
 sample=$3
-for tool in Xvfb xdotool; do
-  command -v "$tool" >/dev/null || { echo "e2e: $tool is not installed"; exit 1; }
-done
-work=$(mktemp -d)
-app=""
-xvfb=""
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-# Waits up to 20 s for a command to succeed.
-wait_for() {
-  for _ in $(seq 200); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 800x300x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-if ! wait_for test -s "$work/display"; then
-  echo "SKIP: Xvfb could not start: $(cat "$work/xvfb.log")"
-  exit 0
-fi
-export DISPLAY=:$(cat "$work/display")
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
+need_tools Xvfb xdotool
+start_xvfb 800x300
 
 mkdir "$work/app" "$work/reference"
 cp "$sample" "$work/app/DATA_0.csv"

@@ -75,8 +75,10 @@ SaveResult ThresholdField(const std::string& box_text, std::string& field) {
   const double hundredths = 100 * threshold.value;
   if (!std::isfinite(hundredths)) return SaveResult::kKeptThresholdOutOfRange;
   field = NumberText(hundredths);
-  const double loaded = std::nearbyint(ParseNumber(field).value);
-  if (!(loaded >= -2147483648.0 && loaded <= 2147483647.0)) {
+  // The top few doubles round up to a 15-digit text beyond the double range.
+  const ParsedNumber written = ParseNumber(field);
+  const double loaded = std::nearbyint(written.value);
+  if (written.status != NumberStatus::kNumber || !(loaded >= -2147483648.0 && loaded <= 2147483647.0)) {
     return SaveResult::kKeptThresholdOutOfRange;
   }
   return SaveResult::kSaved;

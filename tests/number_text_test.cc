@@ -71,10 +71,35 @@ TEST(NumberText, ReadsBackAsTheFifteenDigitNumberForRandomDoubles) {
     }
     const std::string text = NumberText(x);
     const ParsedNumber back = ParseNumber(text);
+    if (std::isinf(testing::RoundedTo15(x))) {
+      ASSERT_EQ(back.status, NumberStatus::kOverflow) << text;
+      continue;
+    }
     ASSERT_EQ(back.status, NumberStatus::kNumber) << text;
     ASSERT_EQ(back.value, testing::RoundedTo15(x)) << text;
     ASSERT_EQ(NumberText(back.value), text);
   }
+}
+
+TEST(NumberText, TheTopDoublesReadBackAsOutOfRange) {
+  // The largest doubles round up to 1.79769313486232E+308, which no double holds; the next
+  // 15-digit number down reads back.
+  int out_of_range = 0;
+  for (double x = std::numeric_limits<double>::max();; x = std::nextafter(x, 0.0)) {
+    for (const double signed_x : {x, -x}) {
+      const ParsedNumber back = ParseNumber(NumberText(signed_x));
+      if (std::isinf(testing::RoundedTo15(signed_x))) {
+        EXPECT_EQ(back.status, NumberStatus::kOverflow) << NumberText(signed_x);
+      } else {
+        EXPECT_EQ(back.status, NumberStatus::kNumber) << NumberText(signed_x);
+        EXPECT_EQ(NumberText(back.value), NumberText(signed_x));
+      }
+    }
+    if (!std::isinf(testing::RoundedTo15(x))) break;
+    ++out_of_range;
+  }
+  EXPECT_GT(out_of_range, 0);
+  EXPECT_EQ(NumberText(ParseNumber("1.79769313486231E+308").value), " 1.79769313486231E+308");
 }
 
 TEST(ParseNumber, GivesTheDoubleOfTheFullConversionForRandomDecimals) {

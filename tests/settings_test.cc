@@ -101,6 +101,8 @@ TEST_F(SettingsTest, TypingSavesEveryChangeThatLoadsBack) {
       {Box::kText3, "-", nullptr, SaveResult::kKeptThresholdNotNumber},
       {Box::kText3, "30000000", nullptr, SaveResult::kKeptThresholdOutOfRange},
       {Box::kText3, "1e307", nullptr, SaveResult::kKeptThresholdOutOfRange},
+      // Its hundredths are a double whose 15-digit text is beyond the double range.
+      {Box::kText3, "1.7976931348623157e306", nullptr, SaveResult::kKeptThresholdOutOfRange},
       {Box::kText3, "0.07", " 7", SaveResult::kSaved},
       {Box::kText3, "0.29", " 29", SaveResult::kSaved},
       {Box::kText3, "0.115", " 11.5", SaveResult::kSaved},

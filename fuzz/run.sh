@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang-14 (ASan + UBSan) in build-fuzz/ and runs each for the
 # given seconds (default 60), starting from the seed corpus. Exits non-zero on any finding.
-# Usage: fuzz/run.sh [SECONDS]
+# FUZZ_SEED fixes libFuzzer's random seed, so that a run is repeatable (the test command sets it);
+# without it every run explores afresh.
+# Usage: [FUZZ_SEED=N] fuzz/run.sh [SECONDS]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
@@ -15,10 +17,10 @@ for target in input_fields conversion_run load_settings survey_bgeigie survey_ra
   corpus=$root/build-fuzz/corpus/$target
   mkdir -p "$corpus"
   log=$root/build-fuzz/$target.log
-  if ! "$root/build-fuzz/bin/${target}_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
+  if ! "$root/build-fuzz/bin/${target}_fuzz" -max_total_time="$seconds" -print_final_stats=1 -seed="${FUZZ_SEED:-0}" \
       -timeout=10 -rss_limit_mb=1024 "$corpus" "$root/fuzz/corpus/$target" >"$log" 2>&1; then
     tail -n 40 "$log"
-    echo "fuzz: $target found a failure (input saved in the current folder; log $log)"
+    echo "fuzz: $target found a failure with seed ${FUZZ_SEED:-0 (random)} (input saved in the current folder; log $log)"
     exit 1
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")

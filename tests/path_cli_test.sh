@@ -144,14 +144,14 @@ grep -q ',37\.44[4-6]' rejects.csv; check "the rejects file holds nothing of the
 # when the 65,536th line is read.
 awk 'BEGIN { print "Date Time,Status,CPM,uSv/h,Latitude,Longitude,Altitude"
   for (i = 0; i < 70000; i++) printf "2026/01/01 00:00:00,A,28,0.080,37.%06d,140.1,10\n", i }' >progress.csv
-slow_log() { head -n 1000 progress.csv; sleep 1.5; tail -n +1001 progress.csv; }
+# script(1) runs its command with the user's shell, which may be dash: the slow writer is a file.
+printf '%s\n' 'head -n 1000 progress.csv; sleep 1.5; tail -n +1001 progress.csv' >slow_log.sh
 if command -v script >/dev/null; then
-  export -f slow_log
-  script -qec "bash -c slow_log | '$convert' -o progress.geojson -" typescript </dev/null >/dev/null
+  script -qec "bash slow_log.sh | '$convert' -o progress.geojson -" typescript </dev/null >/dev/null
   check "progress on a terminal: exit" 0 $?
   check "progress on a terminal" 1 "$(grep -c $'\r65535 records\e\[K\r70000 records\e\[K\r\e\[K' typescript)"
 fi
-slow_log | "$convert" -o progress.geojson - 2>err; check "progress in a pipe: exit" 0 $?
+bash slow_log.sh | "$convert" -o progress.geojson - 2>err; check "progress in a pipe: exit" 0 $?
 check "no progress in a pipe" "" "$(cat err)"
 check "progress run's features" 70000 "$(grep -c '"type":"Feature"' progress.geojson)"
 

@@ -14,7 +14,6 @@
 
 namespace {
 
-
 // The text reads back as x rounded to 15 digits; where that rounding leaves the double range
 // (the top few doubles), it reads back as out of range, as any such number does.
 void CheckNumberText(double x) {

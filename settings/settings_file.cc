@@ -78,7 +78,8 @@ SaveResult ThresholdField(const std::string& box_text, std::string& field) {
   // The top few doubles round up to a 15-digit text beyond the double range.
   const ParsedNumber written = ParseNumber(field);
   const double loaded = std::nearbyint(written.value);
-  if (written.status != NumberStatus::kNumber || !(loaded >= -2147483648.0 && loaded <= 2147483647.0)) {
+  if (written.status != NumberStatus::kNumber ||
+      !(loaded >= -2147483648.0 && loaded <= 2147483647.0)) {
     return SaveResult::kKeptThresholdOutOfRange;
   }
   return SaveResult::kSaved;

@@ -71,12 +71,13 @@ TEST(NumberText, ReadsBackAsTheFifteenDigitNumberForRandomDoubles) {
     }
     const std::string text = NumberText(x);
     const ParsedNumber back = ParseNumber(text);
-    if (std::isinf(testing::RoundedTo15(x))) {
+    const double rounded = testing::RoundedTo15(x);
+    if (std::isinf(rounded)) {
       ASSERT_EQ(back.status, NumberStatus::kOverflow) << text;
       continue;
     }
     ASSERT_EQ(back.status, NumberStatus::kNumber) << text;
-    ASSERT_EQ(back.value, testing::RoundedTo15(x)) << text;
+    ASSERT_EQ(back.value, rounded) << text;
     ASSERT_EQ(NumberText(back.value), text);
   }
 }

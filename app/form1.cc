@@ -1,5 +1,7 @@
 #include "app/form1.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
@@ -11,6 +13,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QUrl>
+#include <cerrno>
 #include <filesystem>
 
 #include "maps/drive_conversion.h"
@@ -207,7 +210,11 @@ void Form1::ShowRunFailure(const dosemap::RunOutcome& outcome) {
       what = QStringLiteral("ＫＭＬファイル %1 に書き込めませんでした。").arg(file);
       break;
   }
-  QMessageBox::warning(this, windowTitle(), what + QStringLiteral("\n\n") + Utf8(outcome.message));
+  // A file name is shown as its characters, never as rich text.
+  QMessageBox box(QMessageBox::Warning, windowTitle(), what + QStringLiteral("\n\n") + Utf8(outcome.message),
+                  QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
 }
 
 namespace {
@@ -272,12 +279,16 @@ void Form1::ConvertLogs(const std::vector<std::string>& logs) {
   if (red.status != dosemap::NumberStatus::kNumber) {
     return ShowWarning(QStringLiteral("赤のしきい値が数値ではありません。地図を作成しませんでした。"));
   }
+  if (!(yellow.value < red.value)) {
+    return ShowWarning(QStringLiteral("黄色のしきい値は赤のしきい値より小さくしてください。地図を作成しませんでした。"));
+  }
   options.yellow = yellow.value;
   options.red = red.value;
-  // The user's zones: never skipped silently. No file means no zones of the user's own.
+  // The user's zones: never skipped silently. Only a file that is not there at all means no zones
+  // of the user's own; a link to nothing, a folder or a file that can't be read stops the maps.
   const std::filesystem::path privacy = files_.PathOf(kPrivacyFileName);
-  std::error_code error;
-  if (std::filesystem::exists(privacy, error) || error) {
+  struct stat info;
+  if (::lstat(privacy.c_str(), &info) == 0 || errno != ENOENT) {
     std::string why;
     if (!dosemap::ReadPrivacyFile(privacy.string(), options.zones, &why)) {
       return ShowWarning(QStringLiteral("プライバシー区域のファイルを読めませんでした。地図を作成しませんでした。\n\n") + Utf8(why));
@@ -309,6 +320,7 @@ void Form1::ConvertLogs(const std::vector<std::string>& logs) {
 
 void Form1::ShowWarning(const QString& text) {
   auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+  box->setTextFormat(Qt::PlainText);
   box->setObjectName(QStringLiteral("ConversionWarning"));
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
@@ -316,6 +328,7 @@ void Form1::ShowWarning(const QString& text) {
 
 void Form1::ShowDriveSummary(const QString& text, const std::vector<std::string>& reports) {
   auto* box = new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::NoButton, this);
+  box->setTextFormat(Qt::PlainText);
   box->setObjectName(QStringLiteral("DriveSummary"));
   box->setAttribute(Qt::WA_DeleteOnClose);
   QPushButton* open = box->addButton(QStringLiteral("レポートを開く"), QMessageBox::ActionRole);

@@ -25,6 +25,10 @@ bool IsOption(const std::string& arg);
 // as usual. The paths are copied; an empty list disarms it.
 void RemoveOnInterrupt(const std::vector<std::string>& paths);
 
+// Removes every staging file and folder of the path form if the process is interrupted or
+// terminated (SIGINT, SIGTERM, SIGHUP), then dies of the signal as usual. Call once, first.
+void RemoveStagingOnInterrupt();
+
 }  // namespace dosemap::cli
 
 #endif  // DOSEMAP_CLI_COMMANDS_H_

@@ -1,3 +1,4 @@
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -5,7 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include <thread>
+
 #include "cli/commands.h"
+#include "maps/staged_file.h"
 #include "textfile/message_text.h"
 
 namespace dosemap::cli {
@@ -51,6 +55,23 @@ void RemoveOnInterrupt(const std::vector<std::string>& paths) {
   removed_count = count;
   if (count == 0) return;
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal_number, RemoveAndDie);
+}
+
+void RemoveStagingOnInterrupt() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal_number);
+  // Blocked here, before any other thread exists, so every thread inherits it and only the
+  // waiting thread takes these signals: it may then lock, list folders and remove at leisure.
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals]() {
+    int signal_number = 0;
+    if (::sigwait(&signals, &signal_number) != 0) return;
+    RemoveAllStaging();
+    ::signal(signal_number, SIG_DFL);
+    ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    ::raise(signal_number);
+  }).detach();
 }
 
 }  // namespace dosemap::cli

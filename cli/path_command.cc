@@ -91,6 +91,9 @@ int Parse(const std::vector<std::string>& args, PathOptions& options) {
       options.summary_json = true;
       continue;
     }
+    if (arg.rfind("--summary=", 0) == 0) {
+      return UsageError("--summary takes no form but json, not " + arg.substr(10));
+    }
     std::string value;
     bool has_value = false;
     if (const std::size_t equals = arg.find('=');
@@ -153,6 +156,21 @@ int Parse(const std::vector<std::string>& args, PathOptions& options) {
                       ": the map's extension must be .kml, .kmz, .geojson, .gpx, .csv or .html");
   }
   if (options.logs.empty()) return UsageError("no survey log named");
+  if (!(options.survey.yellow < options.survey.red))
+    return UsageError("--yellow must be below --red");
+  if (!options.rejects.empty()) {
+    // The rejects file is a new output: it may not be the map, a log or a zone file.
+    const auto same = [&](const std::string& other) {
+      return SamePlace(options.rejects, other);
+    };
+    if (same(options.out)) return UsageError("--rejects names the map itself");
+    for (const std::string& log : options.logs) {
+      if (log != "-" && same(log)) return UsageError("--rejects names a survey log");
+    }
+    for (const std::string& file : options.privacy_files) {
+      if (same(file)) return UsageError("--rejects names a privacy file");
+    }
+  }
   if (std::count(options.logs.begin(), options.logs.end(), "-") > 1)
     return UsageError("standard input can be read once");
   return -1;
@@ -187,6 +205,7 @@ class Progress {
 int PathCommand(const std::vector<std::string>& args) {
   PathOptions options;
   if (const int status = Parse(args, options); status >= 0) return status;
+  RemoveStagingOnInterrupt();
   for (const std::string& file : options.privacy_files) {
     std::string error;
     if (!ReadPrivacyFile(file, options.survey.zones, &error)) {

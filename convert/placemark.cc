@@ -1,6 +1,8 @@
 #include "convert/placemark.h"
 
+#include <algorithm>
 #include <array>
+#include <limits>
 
 #include "textfile/number_text.h"
 
@@ -55,6 +57,16 @@ DoseClass DoseClassOf(double dose_rate, double yellow, double red) {
   if (dose_rate < yellow) return DoseClass::k2;
   if (dose_rate < red) return DoseClass::k3;
   return dose_rate < kLargeRedFrom ? DoseClass::k4 : DoseClass::k5;
+}
+
+bool DoseClassBounds(DoseClass dose_class, double yellow, double red, double* lower,
+                     double* upper) {
+  const double infinity = std::numeric_limits<double>::infinity();
+  const double steps[6] = {-infinity, kGreenBelow, yellow, red, kLargeRedFrom, infinity};
+  const int c = static_cast<int>(dose_class);
+  *lower = *std::max_element(steps, steps + c);
+  *upper = steps[c];
+  return *lower < *upper;
 }
 
 std::string_view DoseClassLine(DoseClass dose_class) {

@@ -56,6 +56,10 @@ bool InExclusionBox(double latitude, double longitude);
 // and the rest.
 DoseClass DoseClassOf(double dose_rate, double yellow, double red);
 
+// The doses DoseClassOf puts in a class: [*lower, *upper), with -infinity and +infinity for the
+// open ends. False when no dose falls in it (a threshold at or below an earlier one).
+bool DoseClassBounds(DoseClass dose_class, double yellow, double red, double* lower, double* upper);
+
 // The first class whose condition holds, converting a threshold text only when its step is
 // reached. Throws ThresholdError for a text that is not a number at that moment.
 DoseClass SelectDoseClass(double dose_rate, const ThresholdSource& thresholds);

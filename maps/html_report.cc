@@ -5,6 +5,7 @@
 
 #include "convert/kml_frame.h"
 #include "convert/map_writer.h"
+#include "convert/placemark.h"
 #include "maps/map_text.h"
 #include "maps/report_assets.h"
 #include "maps/survey_maps.h"
@@ -71,9 +72,16 @@ constexpr const char* kScript = R"(
     attribution: '&copy; OpenStreetMap contributors'}).addTo(map);
   var renderer = L.canvas({padding: 0.5});
   var group = L.featureGroup();
+  // A drive across the antimeridian is drawn the narrower way round: west longitudes past 180.
+  var span = [Infinity, -Infinity, Infinity, -Infinity];
+  points.forEach(function (p) {
+    var east = p[1] < 0 ? p[1] + 360 : p[1];
+    span = [Math.min(span[0], p[1]), Math.max(span[1], p[1]), Math.min(span[2], east), Math.max(span[3], east)];
+  });
+  var across = span[3] - span[2] < span[1] - span[0] - 1e-9;
   points.forEach(function (p, i) {
     var c = classes[p[4] - 1];
-    L.circleMarker([p[0], p[1]], {renderer: renderer, radius: c.radius, color: '#333', weight: 0.5,
+    L.circleMarker([p[0], across && p[1] < 0 ? p[1] + 360 : p[1]], {renderer: renderer, radius: c.radius, color: '#333', weight: 0.5,
       fillColor: c.colour, fillOpacity: 0.85, index: i}).addTo(group);
   });
   group.bindPopup(function (layer) {
@@ -156,23 +164,31 @@ class HtmlMap : public SurveyMap {
     file_ << "]</script>\n"
           << Figures() << "<script>\n"
           << kScript << "</script>\n</body>\n</html>\n";
-    file_.Commit();
+    file_.Close();
   }
+  void Commit() override { file_.Commit(); }
 
  private:
   static constexpr double kRadius[5] = {3.2, 4, 4.8, 6, 8};  // the icon scales, 4 pixels to 1
 
+  // Each class with exactly the doses the classifier puts in it.
   std::string Legend() const {
-    const std::string yellow = StrictNumber(options_.yellow), red = StrictNumber(options_.red);
-    const std::string bounds[5][2] = {
-        {"", "0.07"}, {"0.07", yellow}, {yellow, red}, {red, "0.5"}, {"0.5", ""}};
     std::string legend = "<table class=\"legend\"><tr><th colspan=\"2\">µSv/h</th></tr>\n";
-    for (int c = 0; c < 5; ++c) {
-      std::string range = bounds[c][0].empty()   ? "below " + bounds[c][1]
-                          : bounds[c][1].empty() ? bounds[c][0] + " and above"
-                                                 : bounds[c][0] + " to below " + bounds[c][1];
-      legend += "<tr><td><i style=\"background:" + HtmlColourOf(c + 1) + "\"></i>class " +
-                std::to_string(c + 1) + "</td><td>" + range + "</td></tr>\n";
+    for (int c = 1; c <= 5; ++c) {
+      double lower, upper;
+      std::string range;
+      if (!DoseClassBounds(static_cast<DoseClass>(c), options_.yellow, options_.red, &lower,
+                           &upper)) {
+        range = "none";
+      } else if (std::isinf(lower)) {
+        range = "below " + StrictNumber(upper);
+      } else if (std::isinf(upper)) {
+        range = StrictNumber(lower) + " and above";
+      } else {
+        range = StrictNumber(lower) + " to below " + StrictNumber(upper);
+      }
+      legend += "<tr><td><i style=\"background:" + HtmlColourOf(c) + "\"></i>class " +
+                std::to_string(c) + "</td><td>" + range + "</td></tr>\n";
     }
     return legend + "</table>\n";
   }

@@ -110,10 +110,13 @@ class KmlDocument {
     file_ << "</Document>\n</kml>\n";
     double longitude = 0, latitude = 0, range = 20000000;  // nothing kept: the whole Earth
     if (extent_.any) {
-      longitude = (extent_.west + extent_.east) / 2;
+      const bool crosses = extent_.Crosses();
+      const double west = crosses ? extent_.west360 : extent_.west;
+      const double east = crosses ? extent_.east360 : extent_.east;
+      longitude = (west + east) / 2;
+      if (longitude > 180) longitude -= 360;
       latitude = (extent_.south + extent_.north) / 2;
-      const double diagonal =
-          GreatCircleMetres(extent_.south, extent_.west, extent_.north, extent_.east);
+      const double diagonal = GreatCircleMetres(extent_.south, west, extent_.north, east);
       range = std::max(500.0, std::round(diagonal * 1.5));
     }
     Fill(longitude_at_, longitude);
@@ -144,47 +147,71 @@ std::string IconFolderName(const std::filesystem::path& out) {
   return out.stem().string() + "_files";
 }
 
+// Refuses a path that is a symbolic link: nothing is written through one.
+void RefuseLink(const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::is_symlink(path, error))
+    throw FileError(FileErrorKind::kCannotOpen,
+                    path.string() + ": is a symbolic link; nothing is written through one");
+}
+
 class KmlMap : public SurveyMap {
  public:
   KmlMap(const std::filesystem::path& out, const MapOptions& options)
       : out_(out),
         own_icon_(options.icon_url.empty()),
-        file_(out),
+        folder_(out.parent_path() / IconFolderName(out)),
+        file_(CheckedTarget(out, folder_, own_icon_)),
         document_(file_, out.stem().string(),
                   own_icon_ ? IconFolderName(out) + "/square.png" : options.icon_url) {}
   void BeginLog(int, const std::string& name) override { document_.BeginLog(name); }
   void Add(const Measurement& m, int dose_class) override { document_.Add(m, dose_class); }
   void Finish() override {
     document_.End();
-    if (own_icon_) WriteIcon();
+    if (own_icon_) StageIcon();
+    file_.Close();
+  }
+  void Commit() override {
+    if (icon_) icon_->Commit();
     file_.Commit();
   }
 
  private:
-  void WriteIcon() {
-    const std::filesystem::path folder = out_.parent_path() / IconFolderName(out_);
+  // The icon's folder and the icon in it are checked before anything is written.
+  static const std::filesystem::path& CheckedTarget(const std::filesystem::path& out,
+                                                    const std::filesystem::path& folder,
+                                                    bool own_icon) {
+    if (own_icon) {
+      RefuseLink(folder);
+      RefuseLink(folder / "square.png");
+    }
+    return out;
+  }
+
+  void StageIcon() {
     std::error_code error;
-    std::filesystem::create_directory(folder, error);
+    std::filesystem::create_directory(folder_, error);
     if (error)
       throw FileError(FileErrorKind::kWriteFailed,
-                      folder.string() + ": cannot create: " + error.message());
-    StagedFile icon(folder / "square.png");
-    icon << SquareIconPng();
-    icon.Commit();
+                      folder_.string() + ": cannot create: " + error.message());
+    RefuseLink(folder_);
+    icon_ = std::make_unique<StagedFile>(folder_ / "square.png");
+    *icon_ << SquareIconPng();
+    icon_->Close();
   }
 
   std::filesystem::path out_;
   bool own_icon_;
+  std::filesystem::path folder_;
   StagedFile file_;
   KmlDocument document_;
+  std::unique_ptr<StagedFile> icon_;
 };
 
-// A measurement as the KMZ keeps it until the end: 48 bytes, with 4 more for its place in the
-// order of the quadtree. Altitude and cpm are kept to a float's 7 digits, more than any logger
-// writes.
+// A measurement as the KMZ keeps it until the end: 56 bytes, with 4 more for its place in the
+// order of the quadtree. Every number is kept exactly, as the other forms write it.
 struct StoredMeasurement {
-  double latitude, longitude, dose_usvh;
-  float altitude, cpm;
+  double latitude, longitude, dose_usvh, altitude, cpm;
   std::int64_t time;
   std::uint32_t line;
   std::uint16_t log;
@@ -192,16 +219,7 @@ struct StoredMeasurement {
   std::uint8_t dose_class;
   static constexpr std::uint8_t kUtc = 1, kHasAltitude = 2, kHasCpm = 4;
 };
-static_assert(sizeof(StoredMeasurement) == 48);
-
-// The double whose shortest text is the float's: 734.9f comes back as 734.9, not 734.900024.
-double Widened(float x) {
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, x).ptr;
-  double wide = x;
-  std::from_chars(text, end, wide);
-  return wide;
-}
+static_assert(sizeof(StoredMeasurement) == 56);
 
 // Measurements in blocks, so that a long drive never needs one huge block or a copy to grow.
 class MeasurementStore {
@@ -212,8 +230,8 @@ class MeasurementStore {
     s = {m.latitude,
          m.longitude,
          m.dose_usvh,
-         static_cast<float>(m.altitude),
-         static_cast<float>(m.cpm),
+         m.altitude,
+         m.cpm,
          m.time,
          static_cast<std::uint32_t>(m.line),
          static_cast<std::uint16_t>(m.log),
@@ -231,7 +249,7 @@ class MeasurementStore {
     const StoredMeasurement& s = (*this)[i];
     Measurement m;
     m.latitude = s.latitude, m.longitude = s.longitude, m.dose_usvh = s.dose_usvh;
-    m.altitude = Widened(s.altitude), m.cpm = Widened(s.cpm), m.time = s.time, m.line = s.line,
+    m.altitude = s.altitude, m.cpm = s.cpm, m.time = s.time, m.line = s.line,
     m.log = s.log;
     m.utc = s.flags & StoredMeasurement::kUtc;
     m.has_altitude = s.flags & StoredMeasurement::kHasAltitude;
@@ -253,19 +271,36 @@ struct Box {
 // Above that a regionated archive: doc.kml leads into a quadtree of documents linked by
 // NetworkLinks with Regions, each holding at most kPerDocument placemarks. A measurement is placed
 // once, in the coarsest document whose selection takes it; the selection ranks by dose, so the
-// highest doses show from the top down and no hotspot is thinned away.
+// highest doses show from the top down and no hotspot is thinned away. A quarter smaller than
+// about a metre is not divided further: what it still holds goes to documents of its own region,
+// by rank.
 class KmzMap : public SurveyMap {
  public:
   static constexpr std::size_t kSingleDocumentLimit = 5000;
   static constexpr std::size_t kPerDocument = 2000;
 
-  explicit KmzMap(const std::filesystem::path& out) : out_(out) {}
+  explicit KmzMap(const std::filesystem::path& out) : out_(out), archive_(out) {}
   void BeginLog(int, const std::string& name) override { logs_.push_back(name); }
   void Add(const Measurement& m, int dose_class) override { store_.Add(m, dose_class); }
   void Finish() override {
-    if (store_.size() <= kSingleDocumentLimit) return WriteSingle();
-    WriteRegionated();
+    archive_.Seal();  // the packer writes the staging archive by its path
+    try {
+      if (store_.size() <= kSingleDocumentLimit) {
+        WriteSingle();
+      } else {
+        WriteRegionated();
+      }
+      archive_.Close();
+    } catch (const FileError& error) {
+      // The user knows the map by its own name, not by its staging file's.
+      std::string message = error.what();
+      const std::string staging = archive_.staging().string();
+      for (std::size_t at; (at = message.find(staging)) != std::string::npos;)
+        message.replace(at, staging.size(), out_.string());
+      throw FileError(error.kind(), message);
+    }
   }
+  void Commit() override { archive_.Commit(); }
 
  private:
   void WriteSingle() {
@@ -280,7 +315,8 @@ class KmzMap : public SurveyMap {
     while (log + 1 < static_cast<int>(logs_.size())) document.BeginLog(logs_[++log]);
     document.End();
     file.Flush();
-    WriteKmz(out_, {{"doc.kml", file.staging(), {}}, {kKmzIconPath, {}, SquareIconPng()}});
+    WriteKmz(archive_.staging(),
+             {{"doc.kml", file.staging(), {}}, {kKmzIconPath, {}, SquareIconPng()}});
   }
 
   void WriteRegionated() {
@@ -291,6 +327,7 @@ class KmzMap : public SurveyMap {
                       out_.string() + ": cannot create: " + std::strerror(errno));
     }
     folder_ = pattern;
+    const StagingFolder interrupt_removes(folder_);
     try {
       std::vector<std::uint32_t> order(store_.size());
       for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
@@ -304,7 +341,7 @@ class KmzMap : public SurveyMap {
       std::vector<KmzEntry> entries;
       for (const std::string& name : documents_) entries.push_back({name, folder_ / name, {}});
       entries.push_back({kKmzIconPath, {}, SquareIconPng()});
-      WriteKmz(out_, entries, /*level=*/1);
+      WriteKmz(archive_.staging(), entries, /*level=*/1);
     } catch (...) {
       RemoveFolder();
       throw;
@@ -319,9 +356,8 @@ class KmzMap : public SurveyMap {
 
   // A box of some size, so that a Region around a single point is still a Region.
   static Box Pad(Box b) {
-    constexpr double kMin = 1e-5;
-    if (b.north - b.south < kMin) b.south -= kMin / 2, b.north += kMin / 2;
-    if (b.east - b.west < kMin) b.west -= kMin / 2, b.east += kMin / 2;
+    if (b.north - b.south < kSmallestQuarter) b.south -= kSmallestQuarter / 2, b.north += kSmallestQuarter / 2;
+    if (b.east - b.west < kSmallestQuarter) b.west -= kSmallestQuarter / 2, b.east += kSmallestQuarter / 2;
     return b;
   }
 
@@ -340,21 +376,70 @@ class KmzMap : public SurveyMap {
     return r;
   }
 
-  // Writes the document of the measurements [begin, end) within box, and its children's.
-  void WriteNode(std::uint32_t* begin, std::uint32_t* end, const Box& box, int depth,
-                 const std::string& name) {
-    documents_.push_back(name);
-    const auto higher = [this](std::uint32_t a, std::uint32_t b) {
+  // Ranks [begin, end) so that its first kPerDocument (or fewer) are its highest doses, and
+  // returns where they end.
+  std::uint32_t* TakeHighest(std::uint32_t* begin, std::uint32_t* end) const {
+    if (static_cast<std::size_t>(end - begin) <= kPerDocument) return end;
+    std::uint32_t* const placed_end = begin + kPerDocument;
+    std::nth_element(begin, placed_end, end, [this](std::uint32_t a, std::uint32_t b) {
       const double da = store_[a].dose_usvh, db = store_[b].dose_usvh;
       return da != db ? da > db : a < b;
-    };
-    std::uint32_t* placed_end = end;
-    if (static_cast<std::size_t>(end - begin) > kPerDocument) {
-      placed_end = begin + kPerDocument;
-      std::nth_element(begin, placed_end, end, higher);
-    }
-    std::sort(begin, placed_end);  // the placed ones in the order of the logs and lines
+    });
+    return placed_end;
+  }
 
+  struct Link {
+    std::uint32_t *from, *to;
+    Box box;
+    std::string name;
+    bool divides;  // a quarter with children of its own; else a leaf of one rank
+  };
+
+  // Writes the document of the measurements [begin, end) within box, and its children's.
+  void WriteNode(std::uint32_t* begin, std::uint32_t* end, const Box& box, int depth,
+                 const std::string& name, bool divides = true) {
+    std::uint32_t* const placed_end = divides ? TakeHighest(begin, end) : end;
+    std::sort(begin, placed_end);  // the placed ones in the order of the logs and lines
+    const std::string prefix = depth == 0 ? "r" : name.substr(0, name.size() - 4);
+    std::vector<Link> links;
+    std::uint32_t* const rest = placed_end;
+    if (!divides || rest == end) {
+      // nothing left to place
+    } else if (box.north - box.south < kSmallestQuarter && box.east - box.west < kSmallestQuarter) {
+      // So small a quarter is not divided: what is left goes to leaves of its region, by rank.
+      int rank = 0;
+      for (std::uint32_t* from = rest; from < end; ++rank) {
+        std::uint32_t* const to = TakeHighest(from, end);
+        links.push_back({from, to, box, prefix + "_" + std::to_string(rank) + ".kml", false});
+        from = to;
+      }
+    } else {
+      // The rest goes to the four quarters of the box.
+      const double middle_lat = (box.south + box.north) / 2, middle_lon = (box.west + box.east) / 2;
+      std::uint32_t* const north_end = std::partition(
+          rest, end, [&](std::uint32_t i) { return store_[i].latitude >= middle_lat; });
+      std::uint32_t* const ne_end = std::partition(
+          rest, north_end, [&](std::uint32_t i) { return store_[i].longitude >= middle_lon; });
+      std::uint32_t* const se_end = std::partition(
+          north_end, end, [&](std::uint32_t i) { return store_[i].longitude >= middle_lon; });
+      const Link quarters[] = {
+          {rest, ne_end, {middle_lat, middle_lon, box.north, box.east}, prefix + "0.kml", true},
+          {ne_end, north_end, {middle_lat, box.west, box.north, middle_lon}, prefix + "1.kml", true},
+          {north_end, se_end, {box.south, middle_lon, middle_lat, box.east}, prefix + "2.kml", true},
+          {se_end, end, {box.south, box.west, middle_lat, middle_lon}, prefix + "3.kml", true}};
+      for (const Link& quarter : quarters) {
+        if (quarter.from != quarter.to) links.push_back(quarter);
+      }
+    }
+    WriteDocument(begin, placed_end, box, depth, name, links);
+    for (const Link& link : links)
+      WriteNode(link.from, link.to, link.box, depth + 1, link.name, link.divides);
+  }
+
+  // One document, closed before its children are written: one buffer at a time, at any depth.
+  void WriteDocument(const std::uint32_t* begin, const std::uint32_t* end, const Box& box,
+                     int depth, const std::string& name, const std::vector<Link>& links) {
+    documents_.push_back(name);
     StagedFile file(folder_ / name);
     file << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(out_.stem().string()));
     if (depth > 0) file << " " << std::string_view(name).substr(0, name.size() - 4);
@@ -364,49 +449,28 @@ class KmzMap : public SurveyMap {
     std::string text;
     int log = -1;
     std::string source;
-    for (std::uint32_t* i = begin; i < placed_end; ++i) {
+    for (const std::uint32_t* i = begin; i < end; ++i) {
       const Measurement m = store_.At(*i);
       if (m.log != log) log = m.log, source = KmlSource(logs_[log]);
       text.clear();
       AppendPlacemark(text, m, store_[*i].dose_class, source);
       file << text;
     }
-    // The rest goes to the four quarters of the box.
-    const double middle_lat = (box.south + box.north) / 2, middle_lon = (box.west + box.east) / 2;
-    std::uint32_t* const rest = placed_end;
-    std::uint32_t* const north_end = std::partition(
-        rest, end, [&](std::uint32_t i) { return store_[i].latitude >= middle_lat; });
-    std::uint32_t* const ne_end = std::partition(
-        rest, north_end, [&](std::uint32_t i) { return store_[i].longitude >= middle_lon; });
-    std::uint32_t* const se_end = std::partition(
-        north_end, end, [&](std::uint32_t i) { return store_[i].longitude >= middle_lon; });
-    const struct {
-      std::uint32_t *from, *to;
-      Box box;
-      const char* quarter;
-    } children[] = {{rest, ne_end, {middle_lat, middle_lon, box.north, box.east}, "0"},
-                    {ne_end, north_end, {middle_lat, box.west, box.north, middle_lon}, "1"},
-                    {north_end, se_end, {box.south, middle_lon, middle_lat, box.east}, "2"},
-                    {se_end, end, {box.south, box.west, middle_lat, middle_lon}, "3"}};
-    const std::string prefix = depth == 0 ? "r" : name.substr(0, name.size() - 4);
-    for (const auto& child : children) {
-      if (child.from == child.to) continue;
-      const std::string child_name = prefix + child.quarter + ".kml";
-      file << "<NetworkLink><name>" << child_name << "</name>" << RegionOf(child.box, kMinLodPixels)
-           << "<Link><href>" << child_name
+    for (const Link& link : links) {
+      file << "<NetworkLink><name>" << link.name << "</name>" << RegionOf(link.box, kMinLodPixels)
+           << "<Link><href>" << link.name
            << "</href><viewRefreshMode>onRegion</viewRefreshMode></Link></NetworkLink>\n";
     }
     file << "</Document>\n</kml>\n";
-    file.Commit();  // before the children, so only one document is open at a time
-    for (const auto& child : children) {
-      if (child.from != child.to)
-        WriteNode(child.from, child.to, child.box, depth + 1, prefix + child.quarter + ".kml");
-    }
+    file.Commit();
   }
 
   static constexpr int kMinLodPixels = 256;
+  // About a metre of latitude: quarters smaller than this are not divided.
+  static constexpr double kSmallestQuarter = 1e-5;
 
   std::filesystem::path out_;
+  StagedFile archive_;
   std::vector<std::string> logs_;
   MeasurementStore store_;
   std::filesystem::path folder_;

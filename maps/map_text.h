@@ -30,18 +30,25 @@ inline void AppendInteger(std::string& out, long long x) {
   out.append(text, std::to_chars(text, text + sizeof text, x).ptr);
 }
 
-// The extent of the kept points, for the opening view.
+// The extent of the kept points, for the opening view. Longitudes are also kept from 0 to 360, so
+// that a drive across the antimeridian (Fiji) is seen the narrower way round.
 struct Extent {
   bool any = false;
   double south = 0, west = 0, north = 0, east = 0;
+  double west360 = 0, east360 = 0;
   void Add(double lat, double lon) {
+    const double lon360 = lon < 0 ? lon + 360 : lon;
     if (!any) {
-      south = north = lat, west = east = lon, any = true;
+      south = north = lat, west = east = lon, west360 = east360 = lon360, any = true;
       return;
     }
     south = std::min(south, lat), north = std::max(north, lat);
     west = std::min(west, lon), east = std::max(east, lon);
+    west360 = std::min(west360, lon360), east360 = std::max(east360, lon360);
   }
+  // True when the points lie closer together across the antimeridian: west360..east360 is then
+  // the narrower span.
+  bool Crosses() const { return east360 - west360 < east - west - 1e-9; }
 };
 
 // The five classes as shared styles "dose1".."dose5", their icon at href.

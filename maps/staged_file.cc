@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include "textfile/file_error.h"
 
@@ -28,12 +30,86 @@ mode_t CurrentUmask() {
   return static_cast<mode_t>(mask);
 }
 
+// The staging files and folders that exist now, for RemoveAllStaging.
+struct Registry {
+  std::mutex mutex;
+  std::set<std::string> files;
+  std::set<std::string> folders;
+};
+
+Registry& Staging() {
+  static Registry* registry = new Registry;  // never destroyed: an interrupt may come at exit
+  return *registry;
+}
+
+void Unregister(const std::filesystem::path& path) {
+  std::lock_guard<std::mutex> lock(Staging().mutex);
+  Staging().files.erase(path.string());
+}
+
+std::filesystem::path TemporaryFolder() {
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  return error ? std::filesystem::path("/tmp") : folder;
+}
+
+// Copies the file at source into the open descriptor out, from its start.
+bool CopyInto(const std::filesystem::path& source, int out) {
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  char block[1 << 16];
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(in, block, sizeof block);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out, block + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        if (w == 0) errno = EIO;
+        ok = false;
+        break;
+      }
+      done += w;
+    }
+    if (!ok) break;
+  }
+  const int saved = errno;
+  ::close(in);
+  errno = saved;
+  return ok;
+}
+
 }  // namespace
 
 StagedFile::StagedFile(std::filesystem::path target)
     : target_(std::move(target)), buffer_(new char[kBufferBytes]) {
-  std::string pattern = target_.string() + ".XXXXXX";
-  fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+  struct stat info;
+  std::filesystem::path beside = target_;
+  if (::stat(target_.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode))
+      throw FileError(FileErrorKind::kCannotOpen, target_.string() + ": is a folder");
+    if (!S_ISREG(info.st_mode)) {
+      beside.clear();  // a FIFO, a terminal, a device: written into, never replaced
+    } else {
+      std::error_code error;
+      const std::filesystem::path real = std::filesystem::canonical(target_, error);
+      if (!error) beside = real;  // through a link: the file it leads to is replaced
+    }
+  }
+  renamed_over_ = beside;
+  std::string pattern = (beside.empty() ? TemporaryFolder() / "dosemap" : beside).string() + ".XXXXXX";
+  {
+    // Registered under the lock, so an interrupt never finds the file created but unknown.
+    std::lock_guard<std::mutex> lock(Staging().mutex);
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ >= 0) Staging().files.insert(pattern);
+  }
   if (fd_ < 0) {
     throw FileError(FileErrorKind::kCannotOpen,
                     target_.string() + ": cannot create: " + std::strerror(errno));
@@ -44,9 +120,10 @@ StagedFile::StagedFile(std::filesystem::path target)
 }
 
 StagedFile::~StagedFile() {
-  if (fd_ >= 0) {
-    ::close(fd_);
+  if (fd_ >= 0) ::close(fd_);
+  if (!staging_.empty()) {
     ::unlink(staging_.c_str());
+    Unregister(staging_);
   }
 }
 
@@ -92,28 +169,78 @@ void StagedFile::Patch(std::int64_t at, std::string_view bytes) {
     Fail("cannot write");
 }
 
-void StagedFile::Commit() {
+void StagedFile::Seal() {
+  if (fd_ < 0) return;
   Flush();
-  if (::fsync(fd_) != 0) Fail("cannot write");
-  if (::close(fd_) != 0) {
-    fd_ = -1;
-    ::unlink(staging_.c_str());
-    Fail("cannot write");
-  }
+  if (::fsync(fd_) != 0 && !renamed_over_.empty()) Fail("cannot write");
+  const int fd = fd_;
   fd_ = -1;
-  if (::rename(staging_.c_str(), target_.c_str()) != 0) {
+  if (::close(fd) != 0) Fail("cannot write");
+}
+
+void StagedFile::Close() {
+  if (closed_) return;
+  Seal();
+  closed_ = true;
+  if (renamed_over_.empty()) {
+    // A pipe or a terminal keeps being what it is: the bytes are written into it now, before any
+    // other output of the run is put in place, so its failure replaces nothing.
+    const int out = ::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (out < 0) Fail("cannot open");
+    const bool copied = CopyInto(staging_, out);
     const int saved = errno;
-    ::unlink(staging_.c_str());
+    ::close(out);
     errno = saved;
-    Fail("cannot replace");
+    if (!copied) Fail("cannot write");
+    ::unlink(staging_.c_str());
+    Unregister(staging_);
+    staging_.clear();
   }
-  std::filesystem::path folder = target_.parent_path();
+}
+
+void StagedFile::Commit() {
+  Close();
+  if (renamed_over_.empty()) return;  // written in place by Close
+  if (::rename(staging_.c_str(), renamed_over_.c_str()) != 0) Fail("cannot replace");
+  Unregister(staging_);
+  staging_.clear();
+  std::filesystem::path folder = renamed_over_.parent_path();
   if (folder.empty()) folder = ".";
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);
   }
+}
+
+StagingFolder::StagingFolder(std::filesystem::path folder) : folder_(std::move(folder)) {
+  std::lock_guard<std::mutex> lock(Staging().mutex);
+  Staging().folders.insert(folder_.string());
+}
+
+StagingFolder::~StagingFolder() {
+  std::lock_guard<std::mutex> lock(Staging().mutex);
+  Staging().folders.erase(folder_.string());
+}
+
+void RemoveAllStaging() {
+  Registry& registry = Staging();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  std::error_code ignored;
+  for (const std::string& file : registry.files) {
+    ::unlink(file.c_str());
+    // A packer that writes over a staging file by path stages its own "<staging>.XXXXXX".
+    const std::filesystem::path path(file);
+    const std::string prefix = path.filename().string() + ".";
+    std::filesystem::path folder = path.parent_path();
+    if (folder.empty()) folder = ".";
+    for (std::filesystem::directory_iterator it(folder, ignored), end; !ignored && it != end;
+         it.increment(ignored)) {
+      if (it->path().filename().string().rfind(prefix, 0) == 0)
+        std::filesystem::remove(it->path(), ignored);
+    }
+  }
+  for (const std::string& folder : registry.folders) std::filesystem::remove_all(folder, ignored);
 }
 
 }  // namespace dosemap

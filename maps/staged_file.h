@@ -10,10 +10,15 @@
 
 namespace dosemap {
 
-// A new file written beside its target under a unique name ("<target>.XXXXXX") and renamed over
-// the target by Commit, so an interrupted or failed run, or a concurrent one, never leaves half a
-// file. Dropped without Commit, the staging file is removed. Every failure throws FileError
-// (kCannotOpen, kWriteFailed) naming the target.
+// A new file written beside its target under a unique name ("<target>.XXXXXX") and put in place
+// by Commit, so an interrupted or failed run, or a concurrent one, never leaves half a file.
+// Dropped without Commit, the staging file is removed.
+// - A target that is a symbolic link to a file is staged beside the file it leads to and renamed
+//   over that file: the link stays.
+// - A target that exists and is no regular file (a FIFO, a terminal, /dev/stdout) is never
+//   replaced: the bytes are staged in the temporary folder and copied into it by Close.
+// - A target that is a folder fails at once.
+// Every failure throws FileError (kCannotOpen, kWriteFailed) naming the target.
 class StagedFile {
  public:
   explicit StagedFile(std::filesystem::path target);
@@ -37,7 +42,13 @@ class StagedFile {
   void Patch(std::int64_t offset, std::string_view bytes);
   // Hands everything written so far to the staging file (for a file that is read, not renamed).
   void Flush();
-  // Flushes, syncs and renames over the target. Throws on failure, leaving the target as it was.
+  // Flushes, syncs and closes the staging file. After it, another writer may replace the staging
+  // file by its path (the KMZ packer does).
+  void Seal();
+  // Seals, and writes a target that is no regular file: all is ready for Commit.
+  void Close();
+  // Closes if need be, then puts the staging file in place. Throws on failure, leaving the
+  // target as it was.
   void Commit();
 
   const std::filesystem::path& target() const { return target_; }
@@ -48,12 +59,32 @@ class StagedFile {
   [[noreturn]] void Fail(const char* what);
 
   std::filesystem::path target_;
+  std::filesystem::path renamed_over_;  // the file Commit renames over; empty: copy into target_
   std::filesystem::path staging_;
   int fd_ = -1;
+  bool closed_ = false;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
   std::int64_t flushed_ = 0;
 };
+
+// Removes a folder of staging files (with all in it) when the run is interrupted; unregistered
+// when the object goes.
+class StagingFolder {
+ public:
+  explicit StagingFolder(std::filesystem::path folder);
+  ~StagingFolder();
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+
+ private:
+  std::filesystem::path folder_;
+};
+
+// Removes every staging file and folder that exists now, and anything named "<staging>.*" beside
+// one (a packer's own temporary file). Called on SIGINT, SIGTERM or SIGHUP from a thread that
+// waits for them: never from a signal handler.
+void RemoveAllStaging();
 
 }  // namespace dosemap
 

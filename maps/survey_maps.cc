@@ -65,8 +65,9 @@ class GeoJsonMap : public SurveyMap {
   }
   void Finish() override {
     file_ << "\n]}\n";
-    file_.Commit();
+    file_.Close();
   }
+  void Commit() override { file_.Commit(); }
 
  private:
   StagedFile file_;
@@ -120,8 +121,9 @@ class GpxMap : public SurveyMap {
   void Finish() override {
     EndTrack();
     file_ << "</gpx>\n";
-    file_.Commit();
+    file_.Close();
   }
+  void Commit() override { file_.Commit(); }
 
  private:
   void EndTrack() {
@@ -169,7 +171,8 @@ class CsvMap : public SurveyMap {
     r += "\r\n";
     file_ << r;
   }
-  void Finish() override { file_.Commit(); }
+  void Finish() override { file_.Close(); }
+  void Commit() override { file_.Commit(); }
 
  private:
   StagedFile file_;
@@ -183,18 +186,20 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// RFC 4180: a field with a comma, a quote or a line end goes in quotes, its quotes doubled.
+// A text cell (never a number) as RFC 4180 writes it: with a comma, a quote or a line end it goes
+// in quotes, its quotes doubled. One that a spreadsheet would take for a formula (=, +, -, @, a
+// tab or a CR first) gets a leading ', the common guard.
 void AppendCsvField(std::string& row, std::string_view field) {
-  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-    row.append(field);
-    return;
-  }
-  row += '"';
+  const bool formula = !field.empty() && std::string_view("=+-@\t\r").find(field.front()) !=
+                                             std::string_view::npos;
+  const bool quoted = field.find_first_of(",\"\r\n") != std::string_view::npos;
+  if (quoted) row += '"';
+  if (formula) row += '\'';
   for (const char c : field) {
     if (c == '"') row += '"';
     row += c;
   }
-  row += '"';
+  if (quoted) row += '"';
 }
 
 }  // namespace

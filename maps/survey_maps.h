@@ -19,11 +19,13 @@ enum class MapForm { kGeoJson, kKml, kKmz, kGpx, kCsv, kHtml };
 // any case), or nothing.
 std::optional<MapForm> MapFormOf(const std::filesystem::path& out);
 
-// A map the survey run writes as it goes. Finish completes it and puts it in place; a writer
-// dropped without Finish leaves any old file at its path as it was.
+// A map the survey run writes as it goes. Finish completes it in its staging files, replacing
+// nothing; Commit then puts it in place. A writer dropped before Commit leaves any old file at
+// its path as it was, and no staging file.
 class SurveyMap : public MeasurementSink {
  public:
   virtual void Finish() = 0;
+  virtual void Commit() = 0;
 };
 
 struct MapOptions {
@@ -44,13 +46,14 @@ inline constexpr const char* kGpxNamespace = "urn:dosemap:gpx:1";
 std::string HtmlColourOf(int dose_class);
 
 // The rejects file: "file,line,reason,text", the text escaped and cut at 200 bytes. Written
-// beside its path and put in place by Finish.
+// beside its path, completed by Finish and put in place by Commit.
 class RejectsFile : public RejectSink {
  public:
   explicit RejectsFile(const std::filesystem::path& path);
   void Reject(const std::string& log_name, long line, RejectReason reason,
               std::string_view text) override;
-  void Finish() { file_.Commit(); }
+  void Finish() { file_.Close(); }
+  void Commit() { file_.Commit(); }
 
  private:
   StagedFile file_;

@@ -67,18 +67,23 @@ class BgeigieParser : public LineParser {
 
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
     const std::size_t first = line.find_first_not_of(" \t");
-    if (first == std::string_view::npos || line[first] == '#') return;
+    if (first == std::string_view::npos) return;
     std::size_t dollar = line.find('$');
     if (dollar == std::string_view::npos) {
-      // Not a sentence at all: a record that can't be read.
-      results.emplace_back().reason = RejectReason::kFields;
+      // A comment, or not a sentence at all: a record that can't be read.
+      if (line[first] != '#') results.emplace_back().reason = RejectReason::kFields;
       return;
     }
+    // A line that lost its line end holds several sentences (after a comment, too): each is a
+    // record of its own, with its own text.
+    const bool several = line.find('$', dollar + 1) != std::string_view::npos || dollar > first;
     while (dollar != std::string_view::npos) {
       const std::size_t next = line.find('$', dollar + 1);
-      ParseSentence(
-          line.substr(dollar + 1, next == std::string_view::npos ? next : next - dollar - 1),
-          results.emplace_back());
+      const std::string_view sentence =
+          line.substr(dollar, next == std::string_view::npos ? next : next - dollar);
+      RecordResult& result = results.emplace_back();
+      ParseSentence(sentence.substr(1), result);
+      if (several) result.text = sentence;
       dollar = next;
     }
   }

@@ -39,7 +39,7 @@ std::optional<std::int64_t> ParseClock(std::string_view text, std::string_view* 
   int hour, minute, second;
   if (!Digits(text, 0, 2, &hour) || text.size() < 8 || text[2] != ':' ||
       !Digits(text, 3, 2, &minute) || text[5] != ':' || !Digits(text, 6, 2, &second) || hour > 23 ||
-      minute > 59 || second > 60) {
+      minute > 59 || second > 60 || (second == 60 && (hour != 23 || minute != 59))) {
     return std::nullopt;
   }
   std::size_t at = 8;

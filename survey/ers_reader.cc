@@ -1,5 +1,4 @@
 // ERS, the European radiometric and spectrometry exchange format.
-#include <algorithm>
 #include <string>
 
 #include "survey/civil_time.h"
@@ -41,19 +40,17 @@ class ErsParser : public LineParser {
       else if (key == "DHSR")
         dose_text = value;
     }
-    ReadDecimalPosition(north, east, result);
+    ReadDecimalPosition(north, east, result, /*decimal_comma=*/true);
     if (north.empty() || east.empty() || dose_text.empty() ||
         (date_time.empty() && (date.empty() || clock.empty()))) {
       result.reason = RejectReason::kFields;
       return;
     }
-    // Some files write the dose rate with a decimal comma.
-    std::string dose_number(dose_text);
-    std::replace(dose_number.begin(), dose_number.end(), ',', '.');
-    const std::optional<double> dose = NumberIn(dose_number);
+    // Files made under a comma locale write every number with a decimal comma.
+    const std::optional<double> dose = CommaNumberIn(dose_text);
     const std::string_view height = altitude_text.empty() ? height_text : altitude_text;
     std::optional<double> altitude;
-    if (!height.empty()) altitude = NumberIn(height);
+    if (!height.empty()) altitude = CommaNumberIn(height);
     if (!result.position_read || !dose || (!height.empty() && !altitude)) {
       result.reason = RejectReason::kNumber;
       return;

@@ -76,7 +76,27 @@ std::string_view LineReader::Peek() {
 bool LineReader::NextLine(std::string_view* line, bool* too_long) {
   *too_long = false;
   std::size_t scanned = pos_;
+  const bool continued = continues_line_;
+  continues_line_ = false;
   for (;;) {
+    if (split_mark_ >= 0) {
+      // A line longer than the limit: hand out what ends before its last mark within the limit.
+      const void* lf = std::memchr(buffer_.get() + scanned, '\n', end_ - scanned);
+      const std::size_t line_end = lf != nullptr ? static_cast<const char*>(lf) - buffer_.get() : end_;
+      if (line_end - pos_ > kMaxLineBytes) {
+        const void* mark =
+            ::memrchr(buffer_.get() + pos_ + 1, split_mark_, kMaxLineBytes - 1);
+        const std::size_t cut =
+            mark != nullptr ? static_cast<const char*>(mark) - buffer_.get() : pos_ + kMaxLineBytes;
+        *too_long = mark == nullptr;
+        *line = std::string_view(buffer_.get() + pos_, cut - pos_);
+        consumed_ += static_cast<std::int64_t>(cut - pos_);
+        pos_ = cut;
+        continues_line_ = true;
+        if (!continued) ++line_number_;
+        return true;
+      }
+    }
     const void* lf = std::memchr(buffer_.get() + scanned, '\n', end_ - scanned);
     if (lf != nullptr) {
       const std::size_t at = static_cast<const char*>(lf) - buffer_.get();
@@ -120,9 +140,20 @@ bool LineReader::NextLine(std::string_view* line, bool* too_long) {
     }
     scanned -= before - pos_;  // the buffer may have moved to its front
   }
-  ++line_number_;
+  if (!continued) ++line_number_;
   if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
   return true;
+}
+
+std::string_view LineReader::NextBytes() {
+  if (pos_ == end_) {
+    pos_ = end_ = 0;
+    if (!Fill()) return {};
+  }
+  const std::string_view bytes(buffer_.get() + pos_, end_ - pos_);
+  consumed_ += static_cast<std::int64_t>(bytes.size());
+  pos_ = end_;
+  return bytes;
 }
 
 std::string LineReader::ReadRest(std::size_t max_bytes) {

@@ -27,6 +27,12 @@ class LineReader {
   // The next line and its number (from 1); false at the end. *too_long is set for a line longer
   // than kMaxLineBytes, whose first kMaxLineBytes bytes are handed out and the rest skipped.
   bool NextLine(std::string_view* line, bool* too_long);
+  // From now on a line longer than kMaxLineBytes is handed out in pieces that each end before a
+  // `mark` byte (for sentences that each start with one), all with the line's number; a piece
+  // of kMaxLineBytes with no mark in it is flagged too long.
+  void SplitLongLinesBefore(char mark) { split_mark_ = mark; }
+  // The next bytes of the log as they come, lines or not (for the JSON track); empty at the end.
+  std::string_view NextBytes();
   // Everything not read yet, at most max_bytes (throws FileError kFieldTooLong beyond).
   std::string ReadRest(std::size_t max_bytes);
 
@@ -51,6 +57,8 @@ class LineReader {
   long line_number_ = 0;
   std::string overflow_;  // the kept start of a line too long for the buffer
   std::int64_t consumed_ = 0;
+  int split_mark_ = -1;
+  bool continues_line_ = false;  // the last piece handed out ended before a mark, not at LF
 };
 
 }  // namespace dosemap

@@ -1,6 +1,7 @@
 #include "survey/privacy.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -42,7 +43,10 @@ double GreatCircleMetres(double latitude1, double longitude1, double latitude2, 
 bool PrivacyZone::Contains(double lat, double lon) const {
   if (circle) return GreatCircleMetres(latitude, longitude, lat, lon) <= radius_m;
   if (lat < south || lat > north) return false;
-  return west <= east ? (lon >= west && lon <= east) : (lon >= west || lon <= east);
+  const auto within = [this](double x) {
+    return west <= east ? (x >= west && x <= east) : (x >= west || x <= east);
+  };
+  return within(lon) || (lon == 180 && within(-180)) || (lon == -180 && within(180));
 }
 
 std::optional<PrivacyZone> ParseCircleZone(std::string_view text, std::string* error) {
@@ -51,8 +55,8 @@ std::optional<PrivacyZone> ParseCircleZone(std::string_view text, std::string* e
     *error = "a circle is LAT,LON,RADIUS_M";
   } else if (!ValidLatitude(v[0]) || !ValidLongitude(v[1])) {
     *error = "a circle's centre must lie within ±90 and ±180";
-  } else if (!(v[2] >= 0)) {
-    *error = "a circle's radius must not be negative";
+  } else if (!(v[2] > 0)) {
+    *error = "a circle's radius must be above 0";
   } else {
     PrivacyZone zone;
     zone.latitude = v[0], zone.longitude = v[1], zone.radius_m = v[2];
@@ -70,6 +74,10 @@ std::optional<PrivacyZone> ParseBoxZone(std::string_view text, std::string* erro
     *error = "a box's edges must lie within ±90 and ±180";
   } else if (v[0] > v[2]) {
     *error = "a box's south edge must not lie north of its north edge";
+  } else if (v[1] > v[3] && v[3] - v[1] + 360 >= 180) {
+    // W > E crosses the antimeridian; so wide a box is most likely W and E swapped.
+    *error = "a box whose west edge lies east of its east edge crosses the antimeridian, and "
+             "must then span less than 180 degrees of longitude";
   } else {
     PrivacyZone zone;
     zone.circle = false;
@@ -91,6 +99,7 @@ bool ReadPrivacyFile(const std::string& path, std::vector<PrivacyZone>& zones, s
   while (std::getline(in, line)) {
     ++number;
     std::string_view text = line;
+    if (number == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     text = text.substr(0, text.find('#'));
     const std::size_t first = text.find_first_not_of(" \t\r");
     if (first == std::string_view::npos) continue;
@@ -116,6 +125,111 @@ bool ReadPrivacyFile(const std::string& path, std::vector<PrivacyZone>& zones, s
 bool InAnyZone(const std::vector<PrivacyZone>& zones, double latitude, double longitude) {
   for (const PrivacyZone& zone : zones) {
     if (zone.Contains(latitude, longitude)) return true;
+  }
+  return false;
+}
+
+namespace {
+
+// One reading of one number of a text; readings of the same number share `number`.
+struct Reading {
+  double value;
+  int number;
+};
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+void AddReadings(std::string_view digits, int number, std::vector<Reading>& readings) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error != std::errc() || !std::isfinite(value)) return;
+  for (const double sign : {1.0, -1.0}) readings.push_back({sign * value, number});
+  // DDMM.MMMM: what stands before the two minute digits is degrees.
+  const double degrees = std::floor(value / 100), minutes = value - degrees * 100;
+  if (minutes < 60) {
+    for (const double sign : {1.0, -1.0})
+      readings.push_back({sign * (degrees + minutes / 60), number});
+  }
+}
+
+// Every reading of the numbers of text: digit runs with an optional fraction after a point, and
+// two digit runs joined by one comma read as one number with a decimal comma.
+std::vector<Reading> ReadingsOf(std::string_view text) {
+  struct Run {
+    std::size_t begin, end;
+    bool fraction;
+  };
+  std::vector<Run> runs;
+  for (std::size_t i = 0; i < text.size();) {
+    if (!IsDigit(text[i])) {
+      ++i;
+      continue;
+    }
+    const std::size_t begin = i;
+    while (i < text.size() && IsDigit(text[i])) ++i;
+    bool fraction = false;
+    if (i + 1 < text.size() && text[i] == '.' && IsDigit(text[i + 1])) {
+      fraction = true;
+      for (++i; i < text.size() && IsDigit(text[i]);) ++i;
+    }
+    runs.push_back({begin, i, fraction});
+  }
+  std::vector<Reading> readings;
+  int number = 0;
+  for (const Run& run : runs) AddReadings(text.substr(run.begin, run.end - run.begin), number++, readings);
+  std::string joined;
+  for (std::size_t k = 0; k + 1 < runs.size(); ++k) {
+    const Run &a = runs[k], &b = runs[k + 1];
+    if (a.fraction || b.begin != a.end + 1 || text[a.end] != ',') continue;
+    joined.assign(text.substr(a.begin, a.end - a.begin)).append(".");
+    const std::size_t fraction_end = b.fraction ? text.find('.', b.begin) : b.end;
+    joined.append(text.substr(b.begin, fraction_end - b.begin));
+    AddReadings(joined, number++, readings);
+  }
+  return readings;
+}
+
+// Above this many pairs near one zone, the record is taken as private without looking further.
+constexpr std::size_t kMaxPairsChecked = 1 << 20;
+
+}  // namespace
+
+bool MayLieInAnyZone(const std::vector<PrivacyZone>& zones, std::string_view text) {
+  if (zones.empty()) return false;
+  const std::vector<Reading> readings = ReadingsOf(text);
+  std::vector<Reading> latitudes, longitudes;
+  for (const PrivacyZone& zone : zones) {
+    // A band of latitudes and one of longitudes that hold the whole zone, a little widened.
+    double south = zone.south, north = zone.north, half_width = 180, centre = 0;
+    if (zone.circle) {
+      const double radians = zone.radius_m / kEarthRadiusMetres;
+      const double degrees = radians / kRadiansPerDegree * (1 + 1e-9) + 1e-9;
+      south = zone.latitude - degrees, north = zone.latitude + degrees;
+      const double spread = std::sin(radians) / std::cos(zone.latitude * kRadiansPerDegree);
+      centre = zone.longitude;
+      if (north < 90 && south > -90 && radians < 1.5 && spread < 1)
+        half_width = std::asin(spread) / kRadiansPerDegree * (1 + 1e-9) + 1e-9;
+    } else if (zone.west <= zone.east) {
+      centre = (zone.west + zone.east) / 2, half_width = (zone.east - zone.west) / 2 + 1e-9;
+    } else {
+      centre = (zone.west + zone.east + 360) / 2, half_width = (zone.east - zone.west + 360) / 2 + 1e-9;
+    }
+    latitudes.clear(), longitudes.clear();
+    for (const Reading& r : readings) {
+      if (r.value >= south && r.value <= north && r.value >= -90 && r.value <= 90)
+        latitudes.push_back(r);
+      if (r.value >= -180 && r.value <= 180 &&
+          (half_width >= 180 || std::abs(std::remainder(r.value - centre, 360.0)) <= half_width))
+        longitudes.push_back(r);
+    }
+    if (latitudes.empty() || longitudes.empty()) continue;
+    if (latitudes.size() * longitudes.size() > kMaxPairsChecked) return true;
+    for (const Reading& latitude : latitudes) {
+      for (const Reading& longitude : longitudes) {
+        if (latitude.number != longitude.number && zone.Contains(latitude.value, longitude.value))
+          return true;
+      }
+    }
   }
   return false;
 }

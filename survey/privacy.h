@@ -17,21 +17,30 @@ struct PrivacyZone {
   double latitude = 0, longitude = 0, radius_m = 0;  // a circle
   double south = 0, west = 0, north = 0, east = 0;   // a box; west > east crosses the antimeridian
 
+  // 180 and -180 are one meridian: an edge on either covers points written with the other.
   bool Contains(double lat, double lon) const;
 };
 
-// "LAT,LON,RADIUS_M" as a circle, or nothing (with *error saying why).
+// "LAT,LON,RADIUS_M" as a circle, or nothing (with *error saying why). The radius is finite and
+// above 0.
 std::optional<PrivacyZone> ParseCircleZone(std::string_view text, std::string* error);
-// "S,W,N,E" as a box, or nothing (with *error saying why).
+// "S,W,N,E" as a box, or nothing (with *error saying why). W > E crosses the antimeridian; such a
+// box may not span 180 degrees of longitude or more (it is more likely W and E swapped).
 std::optional<PrivacyZone> ParseBoxZone(std::string_view text, std::string* error);
 
 // Reads a zone file: one zone a line, a circle (three numbers) or a box (four); "#" starts a
-// comment; blank lines are skipped. Appends to zones; false with *error ("FILE: line N: ...")
+// comment; blank lines and a UTF-8 byte order mark are skipped. Appends to zones; false with *error ("FILE: line N: ...")
 // for a file that can't be read or a line that is no zone. Zone values are never quoted.
 bool ReadPrivacyFile(const std::string& path, std::vector<PrivacyZone>& zones, std::string* error);
 
 // True when the point lies in any zone.
 bool InAnyZone(const std::vector<PrivacyZone>& zones, double latitude, double longitude);
+
+// True when some reading of the numbers in text could place it in a zone: any two of its numbers
+// (a decimal comma joining two digit runs makes one more), each read as decimal degrees or as
+// DDMM.MMMM, in either order and with either sign. For records that could not be read cleanly:
+// when in doubt, a record is private. Cost grows with the numbers near a zone, not with all pairs.
+bool MayLieInAnyZone(const std::vector<PrivacyZone>& zones, std::string_view text);
 
 }  // namespace dosemap
 

@@ -1,6 +1,9 @@
 // RadiaCode-type tracks: the Android tab-separated export and the iOS JSON export (.rctrk).
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <deque>
+#include <istream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -28,16 +31,17 @@ class RadiacodeParser : public LineParser {
     Measurement& m = result.measurement;
     const auto field = [&](int column) { return columns_.Field(fields_, column); };
     const auto latitude_text = field(kLatitude), longitude_text = field(kLongitude);
-    ReadDecimalPosition(latitude_text, longitude_text, result);
+    // An export made under a comma locale writes its numbers with a decimal comma.
+    ReadDecimalPosition(latitude_text, longitude_text, result, /*decimal_comma=*/true);
     const auto time_text = field(kTime), dose_text = field(kDoseRate),
                count_text = field(kCountRate);
     if (!latitude_text || !longitude_text || !time_text || !dose_text) {
       result.reason = RejectReason::kFields;
       return;
     }
-    const std::optional<double> dose = NumberIn(*dose_text);
+    const std::optional<double> dose = CommaNumberIn(*dose_text);
     std::optional<double> count_rate;
-    if (count_text && !count_text->empty()) count_rate = NumberIn(*count_text);
+    if (count_text && !count_text->empty()) count_rate = CommaNumberIn(*count_text);
     if (!result.position_read || !dose || (count_text && !count_text->empty() && !count_rate)) {
       result.reason = RejectReason::kNumber;
       return;
@@ -62,75 +66,238 @@ class RadiacodeParser : public LineParser {
   std::vector<std::string_view> fields_;
 };
 
-std::optional<double> JsonNumber(const nlohmann::json& marker, const char* key, bool* missing) {
-  const auto at = marker.find(key);
-  if (at == marker.end() || at->is_null()) {
-    *missing = true;
-    return std::nullopt;
-  }
-  if (!at->is_number()) return std::nullopt;
-  const double value = at->get<double>();
-  if (!std::isfinite(value)) return std::nullopt;
-  return value;
-}
-
 }  // namespace
 
 std::unique_ptr<LineParser> MakeRadiacodeParser(const ReaderOptions&) {
   return std::make_unique<RadiacodeParser>();
 }
 
-std::vector<RecordResult> ParseRadiacodeJson(std::string_view text, const ReaderOptions&) {
-  const nlohmann::json track = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
-  if (track.is_discarded()) throw std::runtime_error("not valid JSON");
-  const auto markers = track.is_object() ? track.find("markers") : track.end();
-  if (markers == track.end() || !markers->is_array())
-    throw std::runtime_error("no \"markers\" array");
-  std::vector<RecordResult> results;
-  results.reserve(markers->size());
-  long index = 0;
-  for (const nlohmann::json& marker : *markers) {
-    RecordResult& result = results.emplace_back();
-    Measurement& m = result.measurement;
-    m.line = ++index;
-    if (!marker.is_object()) {
-      result.reason = RejectReason::kFields;
-      continue;
+namespace {
+
+// The seconds of 0001-01-01 and of 9999-12-31T23:59:59: times beyond are no times.
+constexpr double kEarliestTime = -62135596800.0, kLatestTime = 253402300799.0;
+// How much of a marker's values the privacy check reads.
+constexpr std::size_t kMaxEvidenceBytes = 1024;
+
+// A marker kept for sorting: 48 bytes.
+struct StoredMarker {
+  std::int64_t time;
+  double latitude, longitude, dose_usvh, cpm;
+  std::uint32_t index;
+  bool has_cpm;
+};
+
+// A byte source as a stream buffer, so that the JSON parser reads the log as it comes.
+class SourceBuffer : public std::streambuf {
+ public:
+  explicit SourceBuffer(const ByteSource& source) : source_(source) {}
+
+ protected:
+  int_type underflow() override {
+    const std::string_view bytes = source_();
+    if (bytes.empty()) return traits_type::eof();
+    char* begin = const_cast<char*>(bytes.data());
+    setg(begin, begin, begin + bytes.size());
+    return traits_type::to_int_type(*begin);
+  }
+
+ private:
+  const ByteSource& source_;
+};
+
+// Reads the track's events: the markers array of the top-level object, each marker's numbers.
+class TrackReader : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  TrackReader(const MarkerHandler& handle, std::deque<StoredMarker>& kept)
+      : handle_(handle), kept_(kept) {}
+
+  bool saw_markers() const { return saw_markers_; }
+  const std::string& error() const { return error_; }
+
+  bool null() override { return Scalar(Value::kNull, 0, {}); }
+  bool boolean(bool) override { return Scalar(Value::kOther, 0, {}); }
+  bool number_integer(number_integer_t x) override {
+    return Scalar(Value::kNumber, static_cast<double>(x), {});
+  }
+  bool number_unsigned(number_unsigned_t x) override {
+    return Scalar(Value::kNumber, static_cast<double>(x), {});
+  }
+  bool number_float(number_float_t x, const string_t&) override {
+    return Scalar(Value::kNumber, x, {});
+  }
+  bool string(string_t& text) override { return Scalar(Value::kOther, 0, text); }
+  bool binary(binary_t&) override { return Scalar(Value::kOther, 0, {}); }
+  bool start_object(std::size_t) override { return Open(true); }
+  bool start_array(std::size_t) override { return Open(false); }
+  bool end_object() override { return Close(); }
+  bool end_array() override { return Close(); }
+  bool key(string_t& name) override {
+    key_ = name;
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
+    error_ = e.what();
+    return false;
+  }
+
+ private:
+  enum class Value { kNull, kNumber, kOther };
+  enum Field { kLat, kLon, kDate, kDose, kCount, kFieldCount };
+
+  // depth_: 1 inside the top-level object, 2 inside markers, 3 inside a marker, more below.
+  bool Open(bool object) {
+    ++depth_;
+    if (depth_ == 1) {
+      if (!object) error_ = "no \"markers\" array";
+      return object;
     }
-    bool missing = false;
-    const std::optional<double> latitude = JsonNumber(marker, "lat", &missing);
-    const std::optional<double> longitude = JsonNumber(marker, "lon", &missing);
-    if (latitude && longitude) {
-      result.position_read = true;
-      m.latitude = *latitude;
-      m.longitude = *longitude;
+    if (depth_ == 2) {
+      in_markers_ = !object && key_ == "markers";
+      saw_markers_ = saw_markers_ || in_markers_;
+    } else if (depth_ == 3 && in_markers_) {
+      BeginMarker();
+      marker_is_object_ = object;
+    } else if (depth_ == 4 && in_markers_ && marker_is_object_) {
+      Note(Value::kOther, 0, {});  // a nested value where a number belongs
     }
-    const std::optional<double> date = JsonNumber(marker, "date", &missing);
-    const std::optional<double> dose = JsonNumber(marker, "doseRate", &missing);
-    bool no_count = false;
-    const std::optional<double> count_rate = JsonNumber(marker, "countRate", &no_count);
-    if (missing) {
-      result.reason = RejectReason::kFields;
-    } else if (!latitude || !longitude || !dose || (!no_count && !count_rate)) {
-      result.reason = RejectReason::kNumber;
-    } else if (!date || std::abs(*date) > 1e12) {
-      result.reason = RejectReason::kTime;
-    } else {
-      m.time = static_cast<std::int64_t>(std::floor(*date));
-      m.dose_usvh = *dose / kMicroRoentgenPerMicroSievert;
-      m.has_cpm = count_rate.has_value();
-      m.cpm = count_rate.value_or(0) * kSecondsPerMinute;
-      CheckPosition(result);
+    return true;
+  }
+
+  bool Close() {
+    if (depth_ == 3 && in_markers_) EndMarker();
+    if (depth_ == 2) in_markers_ = false;
+    --depth_;
+    return true;
+  }
+
+  bool Scalar(Value value, double x, std::string_view text) {
+    if (depth_ == 2 && in_markers_) {  // a marker that is no object
+      BeginMarker();
+      marker_is_object_ = false;
+      EndMarker();
+    } else if (depth_ == 3 && in_markers_ && marker_is_object_) {
+      Note(value, x, text);
+    }
+    return true;
+  }
+
+  void BeginMarker() {
+    ++index_;
+    for (State& state : fields_) state = State::kMissing;
+    evidence_.clear();
+  }
+
+  void Note(Value value, double x, std::string_view text) {
+    static constexpr std::string_view kNames[kFieldCount] = {"lat", "lon", "date", "doseRate",
+                                                             "countRate"};
+    if (value == Value::kNumber) {
+      char digits[32];
+      text = std::string_view(digits, std::to_chars(digits, digits + sizeof digits, x).ptr - digits);
+      Evidence(text);
+    } else if (value == Value::kOther) {
+      Evidence(text);
+    }
+    for (int f = 0; f < kFieldCount; ++f) {
+      if (key_ != kNames[f]) continue;
+      if (value == Value::kNull) {
+        fields_[f] = State::kMissing;
+      } else if (value == Value::kNumber && std::isfinite(x)) {
+        fields_[f] = State::kNumber;
+        numbers_[f] = x;
+      } else {
+        fields_[f] = State::kBad;
+      }
     }
   }
-  // The app writes markers out of order: the track is its markers in time order (ties by
-  // index). Markers without a usable time follow, by index.
-  const auto timed_end =
-      std::stable_partition(results.begin(), results.end(),
-                            [](const RecordResult& r) { return r.reason == RejectReason::kNone; });
-  std::stable_sort(results.begin(), timed_end, [](const RecordResult& a, const RecordResult& b) {
-    return a.measurement.time < b.measurement.time;
+
+  void Evidence(std::string_view text) {
+    if (evidence_.size() + text.size() + 1 > kMaxEvidenceBytes) return;
+    evidence_.append(text).push_back(';');
+  }
+
+  void EndMarker() {
+    RecordResult result;
+    Measurement& m = result.measurement;
+    m.line = index_;
+    const auto number = [this](Field f) { return fields_[f] == State::kNumber; };
+    if (number(kLat) && number(kLon)) {
+      result.position_read = true;
+      m.latitude = numbers_[kLat];
+      m.longitude = numbers_[kLon];
+    }
+    if (!marker_is_object_ || fields_[kLat] == State::kMissing ||
+        fields_[kLon] == State::kMissing || fields_[kDate] == State::kMissing ||
+        fields_[kDose] == State::kMissing) {
+      result.reason = RejectReason::kFields;
+    } else if (!number(kLat) || !number(kLon) || !number(kDose) || fields_[kCount] == State::kBad) {
+      result.reason = RejectReason::kNumber;
+    } else if (!number(kDate) || !(numbers_[kDate] >= kEarliestTime) ||
+               !(numbers_[kDate] <= kLatestTime)) {
+      result.reason = RejectReason::kTime;
+    } else {
+      m.time = static_cast<std::int64_t>(std::floor(numbers_[kDate]));
+      m.dose_usvh = numbers_[kDose] / kMicroRoentgenPerMicroSievert;
+      m.has_cpm = number(kCount);
+      m.cpm = m.has_cpm ? numbers_[kCount] * kSecondsPerMinute : 0;
+      CheckPosition(result);
+    }
+    if (result.reason != RejectReason::kNone) {
+      handle_(result, evidence_);  // rejected markers go at once: only kept ones wait
+      return;
+    }
+    kept_.push_back({m.time, m.latitude, m.longitude, m.dose_usvh, m.cpm,
+                     static_cast<std::uint32_t>(index_), m.has_cpm});
+  }
+
+  enum class State { kMissing, kNumber, kBad };
+  const MarkerHandler& handle_;
+  std::deque<StoredMarker>& kept_;
+  int depth_ = 0;
+  bool in_markers_ = false, saw_markers_ = false, marker_is_object_ = false;
+  long index_ = 0;
+  std::string key_;
+  State fields_[kFieldCount] = {};
+  double numbers_[kFieldCount] = {};
+  std::string evidence_;
+  std::string error_;
+};
+
+}  // namespace
+
+void ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions&,
+                       const MarkerHandler& handle) {
+  std::deque<StoredMarker> kept;  // grows in small blocks: no copy of the whole to grow
+  TrackReader reader(handle, kept);
+  SourceBuffer buffer(next_bytes);
+  std::istream in(&buffer);
+  if (!nlohmann::json::sax_parse(in, &reader)) {
+    throw std::runtime_error(reader.error().empty() ? "not valid JSON" : reader.error());
+  }
+  if (!reader.saw_markers()) throw std::runtime_error("no \"markers\" array");
+  // The app writes markers out of order: the track is its markers in time order, ties by index.
+  std::sort(kept.begin(), kept.end(), [](const StoredMarker& a, const StoredMarker& b) {
+    return a.time != b.time ? a.time < b.time : a.index < b.index;
   });
+  for (const StoredMarker& s : kept) {
+    RecordResult result;
+    Measurement& m = result.measurement;
+    result.position_read = true;
+    m.time = s.time, m.latitude = s.latitude, m.longitude = s.longitude;
+    m.dose_usvh = s.dose_usvh, m.cpm = s.cpm, m.has_cpm = s.has_cpm, m.line = s.index;
+    handle(result, {});
+  }
+}
+
+std::vector<RecordResult> ParseRadiacodeJson(std::string_view text, const ReaderOptions& options) {
+  std::vector<RecordResult> results;
+  bool given = false;
+  ReadRadiacodeJson(
+      [&]() {
+        const std::string_view all = given ? std::string_view() : text;
+        given = true;
+        return all;
+      },
+      options, [&](RecordResult& result, std::string_view) { results.push_back(result); });
   return results;
 }
 

@@ -79,6 +79,18 @@ std::optional<double> NumberIn(std::string_view text) {
   return parsed.value;
 }
 
+std::optional<double> CommaNumberIn(std::string_view text) {
+  const std::size_t comma = text.find(',');
+  if (comma == std::string_view::npos) return NumberIn(text);
+  if (text.find_first_of(",.", comma + 1) != std::string_view::npos ||
+      text.find('.') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::string point(text);
+  point[comma] = '.';
+  return NumberIn(point);
+}
+
 void NamedColumns::ReadHeader(const std::vector<std::string_view>& header) {
   for (Column& column : columns_) {
     const auto at = std::find(header.begin(), header.end(), column.name);
@@ -94,10 +106,12 @@ std::optional<std::string_view> NamedColumns::Field(const std::vector<std::strin
 }
 
 void ReadDecimalPosition(std::optional<std::string_view> latitude_text,
-                         std::optional<std::string_view> longitude_text, RecordResult& result) {
+                         std::optional<std::string_view> longitude_text, RecordResult& result,
+                         bool decimal_comma) {
   if (!latitude_text || !longitude_text) return;
-  const std::optional<double> latitude = NumberIn(*latitude_text),
-                              longitude = NumberIn(*longitude_text);
+  const auto number = decimal_comma ? CommaNumberIn : NumberIn;
+  const std::optional<double> latitude = number(*latitude_text),
+                              longitude = number(*longitude_text);
   if (!latitude || !longitude) return;
   result.position_read = true;
   result.measurement.latitude = *latitude;

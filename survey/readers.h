@@ -2,6 +2,7 @@
 #define DOSEMAP_SURVEY_READERS_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,8 +40,19 @@ class LineParser {
 // A parser for the line formats (not kRadiacodeJson).
 std::unique_ptr<LineParser> MakeLineParser(LogFormat format, const ReaderOptions& options);
 
-// The records of a RadiaCode JSON track in time order, each with its marker's index (from 1) as
-// its line. Throws std::runtime_error when the text is not such a track.
+// The next bytes of a log, however many come; empty at its end.
+using ByteSource = std::function<std::string_view()>;
+// Takes one marker of a JSON track and the text of its values (what the privacy check reads when
+// the marker is rejected).
+using MarkerHandler = std::function<void(RecordResult&, std::string_view evidence)>;
+
+// Reads a RadiaCode JSON track as a stream and hands each marker to handle, with its index (from
+// 1) as its line: a rejected marker at once, in file order; the kept ones at the end, in time
+// order (ties by index). Memory grows with the kept markers only, 48 bytes each. Throws
+// std::runtime_error when the bytes are not such a track (after the rejected markers read so far).
+void ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions& options,
+                       const MarkerHandler& handle);
+// The same over a text in memory: the records in the order handle would take them.
 std::vector<RecordResult> ParseRadiacodeJson(std::string_view text, const ReaderOptions& options);
 
 // Shared by the readers: splits text at separator into fields (empty ones kept), trimmed of
@@ -51,6 +63,9 @@ void SplitFields(std::string_view text, char separator, bool quotes,
 
 // A number by the number syntax, or nothing.
 std::optional<double> NumberIn(std::string_view text);
+// The same, also with one decimal comma in place of the point ("37,421"), as exports made under a
+// comma locale write numbers.
+std::optional<double> CommaNumberIn(std::string_view text);
 
 // The columns of an export that names them in a header line, for formats whose newer versions
 // add columns. Until a header is read, each column is where the oldest export has it.
@@ -74,7 +89,8 @@ class NamedColumns {
 // Reads decimal degrees into result's position when both texts are there and parse, so that
 // privacy zones apply whatever else is wrong with the record.
 void ReadDecimalPosition(std::optional<std::string_view> latitude,
-                         std::optional<std::string_view> longitude, RecordResult& result);
+                         std::optional<std::string_view> longitude, RecordResult& result,
+                         bool decimal_comma = false);
 
 // Rejects a kept record at exactly 0,0 or out of range, in that order.
 void CheckPosition(RecordResult& result);

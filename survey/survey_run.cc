@@ -1,5 +1,6 @@
 #include "survey/survey_run.h"
 
+#include <cmath>
 #include <filesystem>
 
 #include "convert/placemark.h"
@@ -8,20 +9,33 @@
 namespace dosemap {
 namespace {
 
-// The JSON track is loaded whole, since its markers must be sorted; this bounds its memory.
-constexpr std::size_t kMaxJsonTrackBytes = std::size_t{1} << 30;
+// The own log's fixed rectangle, kept off its maps like a zone of the user's.
+PrivacyZone OwnLogRectangle() {
+  PrivacyZone zone;
+  zone.circle = false;
+  zone.south = 35.346, zone.west = 139.4875, zone.north = 35.3465, zone.east = 139.488;
+  return zone;
+}
 
-bool Private(const RecordResult& result, LogFormat format, const std::vector<PrivacyZone>& zones) {
-  if (!result.position_read) return false;
-  const double lat = result.measurement.latitude, lon = result.measurement.longitude;
-  // With a bad hemisphere letter any of the four signs may be the true place.
-  const int signs = result.sign_unknown ? 4 : 1;
-  for (int s = 0; s < signs; ++s) {
-    const double la = (s & 1) ? -lat : lat, lo = (s & 2) ? -lon : lon;
-    if (format == LogFormat::kOwn && InExclusionBox(la, lo)) return true;
-    if (InAnyZone(zones, la, lo)) return true;
+bool Finite(const Measurement& m) {
+  return std::isfinite(m.latitude) && std::isfinite(m.longitude) && std::isfinite(m.dose_usvh) &&
+         (!m.has_cpm || std::isfinite(m.cpm)) && (!m.has_altitude || std::isfinite(m.altitude));
+}
+
+// A record is private when its position lies in a zone; a rejected one also when any reading of
+// the numbers of its text could put it in one.
+bool Private(const RecordResult& result, const std::vector<PrivacyZone>& zones,
+             std::string_view evidence) {
+  if (zones.empty()) return false;
+  if (result.position_read) {
+    const double lat = result.measurement.latitude, lon = result.measurement.longitude;
+    // With a bad hemisphere letter any of the four signs may be the true place.
+    const int signs = result.sign_unknown ? 4 : 1;
+    for (int s = 0; s < signs; ++s) {
+      if (InAnyZone(zones, (s & 1) ? -lat : lat, (s & 2) ? -lon : lon)) return true;
+    }
   }
-  return false;
+  return result.reason != RejectReason::kNone && MayLieInAnyZone(zones, evidence);
 }
 
 class Dispatcher {
@@ -30,9 +44,18 @@ class Dispatcher {
              RejectSink* rejects, DriveStatistics& stats)
       : options_(options), sinks_(sinks), rejects_(rejects), stats_(stats) {}
 
+  void BeginLog(const OpenLog& log) {
+    zones_ = options_.zones;
+    if (log.format == LogFormat::kOwn) zones_.push_back(OwnLogRectangle());
+  }
+
+  // text: the record's text for the rejects file; evidence: what the doubt rule reads.
   void Handle(RecordResult& result, const OpenLog& log, int log_index, long line,
-              std::string_view text) {
-    if (Private(result, log.format, options_.zones)) {
+              std::string_view text, std::string_view evidence) {
+    // No map, figure or report ever holds a number that is not finite.
+    if (result.reason == RejectReason::kNone && !Finite(result.measurement))
+      result.reason = RejectReason::kNumber;
+    if (Private(result, zones_, evidence)) {
       stats_.Reject(RejectReason::kPrivacy);
       return;
     }
@@ -55,6 +78,7 @@ class Dispatcher {
   const std::vector<MeasurementSink*>& sinks_;
   RejectSink* rejects_;
   DriveStatistics& stats_;
+  std::vector<PrivacyZone> zones_;
 };
 
 }  // namespace
@@ -103,21 +127,25 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
     const int log_index = static_cast<int>(index);
     stats.StartLog();
     for (MeasurementSink* sink : sinks) sink->BeginLog(log_index, log.name);
+    dispatcher.BeginLog(log);
     try {
       if (log.format == LogFormat::kRadiacodeJson) {
-        const std::string text = log.reader->ReadRest(kMaxJsonTrackBytes);
         try {
-          results = ParseRadiacodeJson(text, options.reader);
+          ReadRadiacodeJson(
+              [&log]() { return log.reader->NextBytes(); }, options.reader,
+              [&](RecordResult& result, std::string_view evidence) {
+                const long line = result.measurement.line;
+                dispatcher.Handle(result, log, log_index, line,
+                                  "(marker " + std::to_string(line) + ")", evidence);
+                ++records;
+              });
         } catch (const std::runtime_error& error) {
+          if (dynamic_cast<const FileError*>(&error) != nullptr) throw;
           throw SurveyError(log.reader->path() + ": not a RadiaCode track: " + error.what());
         }
-        for (RecordResult& result : results) {
-          const long line = result.measurement.line;
-          dispatcher.Handle(result, log, log_index, line, "(marker " + std::to_string(line) + ")");
-        }
-        records += static_cast<std::int64_t>(results.size());
       } else {
         const std::unique_ptr<LineParser> parser = MakeLineParser(log.format, options.reader);
+        if (log.format == LogFormat::kBgeigie) log.reader->SplitLongLinesBefore('$');
         std::string_view line;
         bool too_long = false;
         while (log.reader->NextLine(&line, &too_long)) {
@@ -127,8 +155,10 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
           } else {
             parser->ParseLine(line, results);
           }
-          for (RecordResult& result : results)
-            dispatcher.Handle(result, log, log_index, log.reader->line_number(), line);
+          for (RecordResult& result : results) {
+            const std::string_view text = result.text.empty() ? line : result.text;
+            dispatcher.Handle(result, log, log_index, log.reader->line_number(), text, text);
+          }
           records += static_cast<std::int64_t>(results.size());
           if (progress && (log.reader->line_number() & 0xFFFF) == 0) {
             const std::int64_t bytes = done_bytes + log.reader->bytes_consumed();

@@ -71,6 +71,10 @@ enum class LineEnd { kEndLine, kContinue };
 // spellings). Never throws.
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
+// True when a and b name one file, whether it exists yet or not: the same file, or the same path
+// once links (dangling ones too) and "." and ".." are resolved. Never throws.
+bool SamePlace(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // Where OpenForReplace stages the new text of path: "<path>.<process id>.tmp".
 std::filesystem::path ReplacementTempPath(const std::filesystem::path& path);
 

@@ -21,9 +21,11 @@ bool PrintOut(const std::string& text);
 // such as "-0.5".
 bool IsOption(const std::string& arg);
 
-// Removes the given files if the process is interrupted or terminated, then dies of the signal
-// as usual. The paths are copied; an empty list disarms it.
-void RemoveOnInterrupt(const std::vector<std::string>& paths);
+// Removes the given files if the process is interrupted or terminated, and the temporary file
+// libzip makes beside packed_archive while it writes it, then dies of the signal as usual. The
+// paths are copied; an empty list disarms it.
+void RemoveOnInterrupt(const std::vector<std::string>& paths,
+                       const std::string& packed_archive = "");
 
 // Removes every staging file and folder of the path form if the process is interrupted or
 // terminated (SIGINT, SIGTERM, SIGHUP), then dies of the signal as usual. Call once, first.

@@ -5,7 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "cli/commands.h"
@@ -15,16 +16,24 @@
 namespace dosemap::cli {
 namespace {
 
-// Fixed storage the signal handler can read without allocating.
-constexpr int kMaxRemoved = 4;
-constexpr std::size_t kMaxPath = 4096;
-char removed_paths[kMaxRemoved][kMaxPath];
-volatile sig_atomic_t removed_count = 0;
+// The legacy forms' staging paths, registered until the next call.
+std::vector<std::unique_ptr<StagingPath>> legacy_staging;
 
-extern "C" void RemoveAndDie(int signal_number) {
-  for (int i = 0; i < removed_count; ++i) ::unlink(removed_paths[i]);
-  ::signal(signal_number, SIG_DFL);
-  ::raise(signal_number);
+void StartInterruptWatch() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal_number);
+  // Blocked here, before any other thread exists, so every thread inherits it and only the
+  // waiting thread takes these signals: it may then lock, list folders and remove at leisure.
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals]() {
+    int signal_number = 0;
+    if (::sigwait(&signals, &signal_number) != 0) return;
+    RemoveAllStaging();
+    ::signal(signal_number, SIG_DFL);
+    ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    ::raise(signal_number);
+  }).detach();
 }
 
 }  // namespace
@@ -44,34 +53,20 @@ bool IsOption(const std::string& arg) {
   return !(arg[1] == '.' || (arg[1] >= '0' && arg[1] <= '9'));
 }
 
-void RemoveOnInterrupt(const std::vector<std::string>& paths) {
-  removed_count = 0;
-  int count = 0;
-  for (const std::string& path : paths) {
-    if (count == kMaxRemoved || path.size() >= kMaxPath) continue;
-    std::memcpy(removed_paths[count], path.c_str(), path.size() + 1);
-    ++count;
+void RemoveOnInterrupt(const std::vector<std::string>& paths, const std::string& packed_archive) {
+  legacy_staging.clear();
+  for (const std::string& path : paths)
+    legacy_staging.push_back(std::make_unique<StagingPath>(path, StagingKind::kFile));
+  if (!packed_archive.empty()) {
+    legacy_staging.push_back(
+        std::make_unique<StagingPath>(packed_archive, StagingKind::kPackerTempOnly));
   }
-  removed_count = count;
-  if (count == 0) return;
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal_number, RemoveAndDie);
+  RemoveStagingOnInterrupt();
 }
 
 void RemoveStagingOnInterrupt() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal_number);
-  // Blocked here, before any other thread exists, so every thread inherits it and only the
-  // waiting thread takes these signals: it may then lock, list folders and remove at leisure.
-  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::thread([signals]() {
-    int signal_number = 0;
-    if (::sigwait(&signals, &signal_number) != 0) return;
-    RemoveAllStaging();
-    ::signal(signal_number, SIG_DFL);
-    ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
-    ::raise(signal_number);
-  }).detach();
+  static std::once_flag started;
+  std::call_once(started, StartInterruptWatch);
 }
 
 }  // namespace dosemap::cli

@@ -117,7 +117,7 @@ int LegacyCommand(const std::vector<std::string>& args) {
       return 1;
     }
     const std::string document = document_base + ".kml";
-    RemoveOnInterrupt({document});
+    RemoveOnInterrupt({document}, kmz);
     StrictMap map(kKmzIconPath, kml_base, /*staged=*/false);
     outcome = ConversionRun(files, csv_base, document_base, thresholds, beeper, map);
     if (outcome.output_opened) {

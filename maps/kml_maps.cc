@@ -327,7 +327,7 @@ class KmzMap : public SurveyMap {
                       out_.string() + ": cannot create: " + std::strerror(errno));
     }
     folder_ = pattern;
-    const StagingFolder interrupt_removes(folder_);
+    const StagingPath interrupt_removes(folder_, StagingKind::kFolder);
     try {
       std::vector<std::uint32_t> order(store_.size());
       for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);

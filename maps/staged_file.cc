@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <cctype>
+#include <map>
 #include <mutex>
-#include <set>
 
 #include "textfile/file_error.h"
 
@@ -30,11 +32,10 @@ mode_t CurrentUmask() {
   return static_cast<mode_t>(mask);
 }
 
-// The staging files and folders that exist now, for RemoveAllStaging.
+// The staging paths that exist now, for RemoveAllStaging.
 struct Registry {
   std::mutex mutex;
-  std::set<std::string> files;
-  std::set<std::string> folders;
+  std::map<std::string, StagingKind> paths;
 };
 
 Registry& Staging() {
@@ -44,7 +45,29 @@ Registry& Staging() {
 
 void Unregister(const std::filesystem::path& path) {
   std::lock_guard<std::mutex> lock(Staging().mutex);
-  Staging().files.erase(path.string());
+  Staging().paths.erase(path.string());
+}
+
+// "<name>.XXXXXX": the temporary file a packer (libzip) makes beside the archive it writes.
+bool IsPackerTemp(const std::string& candidate, const std::string& name) {
+  if (candidate.size() != name.size() + 7 || candidate.compare(0, name.size(), name) != 0 ||
+      candidate[name.size()] != '.') {
+    return false;
+  }
+  return std::all_of(candidate.begin() + static_cast<std::ptrdiff_t>(name.size()) + 1, candidate.end(),
+                     [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
+void RemovePackerTemps(const std::filesystem::path& path) {
+  std::error_code ignored;
+  const std::string name = path.filename().string();
+  std::filesystem::path folder = path.parent_path();
+  if (folder.empty()) folder = ".";
+  for (std::filesystem::directory_iterator it(folder, ignored), end; !ignored && it != end;
+       it.increment(ignored)) {
+    if (IsPackerTemp(it->path().filename().string(), name))
+      std::filesystem::remove(it->path(), ignored);
+  }
 }
 
 std::filesystem::path TemporaryFolder() {
@@ -108,7 +131,7 @@ StagedFile::StagedFile(std::filesystem::path target)
     // Registered under the lock, so an interrupt never finds the file created but unknown.
     std::lock_guard<std::mutex> lock(Staging().mutex);
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ >= 0) Staging().files.insert(pattern);
+    if (fd_ >= 0) Staging().paths[pattern] = StagingKind::kFileAndPackerTemp;
   }
   if (fd_ < 0) {
     throw FileError(FileErrorKind::kCannotOpen,
@@ -213,34 +236,25 @@ void StagedFile::Commit() {
   }
 }
 
-StagingFolder::StagingFolder(std::filesystem::path folder) : folder_(std::move(folder)) {
+StagingPath::StagingPath(std::filesystem::path path, StagingKind kind) : path_(std::move(path)) {
   std::lock_guard<std::mutex> lock(Staging().mutex);
-  Staging().folders.insert(folder_.string());
+  Staging().paths[path_.string()] = kind;
 }
 
-StagingFolder::~StagingFolder() {
-  std::lock_guard<std::mutex> lock(Staging().mutex);
-  Staging().folders.erase(folder_.string());
-}
+StagingPath::~StagingPath() { Unregister(path_); }
 
 void RemoveAllStaging() {
   Registry& registry = Staging();
   std::lock_guard<std::mutex> lock(registry.mutex);
   std::error_code ignored;
-  for (const std::string& file : registry.files) {
-    ::unlink(file.c_str());
-    // A packer that writes over a staging file by path stages its own "<staging>.XXXXXX".
-    const std::filesystem::path path(file);
-    const std::string prefix = path.filename().string() + ".";
-    std::filesystem::path folder = path.parent_path();
-    if (folder.empty()) folder = ".";
-    for (std::filesystem::directory_iterator it(folder, ignored), end; !ignored && it != end;
-         it.increment(ignored)) {
-      if (it->path().filename().string().rfind(prefix, 0) == 0)
-        std::filesystem::remove(it->path(), ignored);
+  for (const auto& [path, kind] : registry.paths) {
+    if (kind == StagingKind::kFolder) {
+      std::filesystem::remove_all(path, ignored);
+      continue;
     }
+    if (kind != StagingKind::kPackerTempOnly) ::unlink(path.c_str());
+    if (kind != StagingKind::kFile) RemovePackerTemps(path);
   }
-  for (const std::string& folder : registry.folders) std::filesystem::remove_all(folder, ignored);
 }
 
 }  // namespace dosemap

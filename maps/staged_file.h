@@ -68,22 +68,25 @@ class StagedFile {
   std::int64_t flushed_ = 0;
 };
 
-// Removes a folder of staging files (with all in it) when the run is interrupted; unregistered
-// when the object goes.
-class StagingFolder {
+// What an interrupt removes for a registered path: the file; the file and any "<path>.XXXXXX"
+// beside it (the temporary file of a packer that writes the path); only such packer files (for
+// an archive that libzip writes in place); or a whole folder.
+enum class StagingKind { kFile, kFileAndPackerTemp, kPackerTempOnly, kFolder };
+
+// Registers path for RemoveAllStaging until Unregister or the object's end.
+class StagingPath {
  public:
-  explicit StagingFolder(std::filesystem::path folder);
-  ~StagingFolder();
-  StagingFolder(const StagingFolder&) = delete;
-  StagingFolder& operator=(const StagingFolder&) = delete;
+  StagingPath(std::filesystem::path path, StagingKind kind);
+  ~StagingPath();
+  StagingPath(const StagingPath&) = delete;
+  StagingPath& operator=(const StagingPath&) = delete;
 
  private:
-  std::filesystem::path folder_;
+  std::filesystem::path path_;
 };
 
-// Removes every staging file and folder that exists now, and anything named "<staging>.*" beside
-// one (a packer's own temporary file). Called on SIGINT, SIGTERM or SIGHUP from a thread that
-// waits for them: never from a signal handler.
+// Removes what every registered path stands for. Called on SIGINT, SIGTERM or SIGHUP from a
+// thread that waits for them: never from a signal handler.
 void RemoveAllStaging();
 
 }  // namespace dosemap

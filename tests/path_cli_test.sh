@@ -140,12 +140,18 @@ check "six points fewer than without zones" 111 "$(grep -c '"type":"Feature"' pr
 grep -q ',37\.44[4-6]' rejects.csv; check "the rejects file holds nothing of the zone" 1 $?
 
 # Progress: on a terminal, one line rewritten in place once the run has taken a second, erased at
-# the end; in a pipe, nothing. The log arrives slowly through a pipe, so the second has passed
-# when the 65,536th line is read.
+# the end; in a pipe, nothing. The log arrives through a pipe that stops once the run has begun
+# its map (its staging file is there, so its clock runs) and goes on 1.1 s later: the second has
+# passed when the 65,536th line is read, however busy the machine is.
 awk 'BEGIN { print "Date Time,Status,CPM,uSv/h,Latitude,Longitude,Altitude"
   for (i = 0; i < 70000; i++) printf "2026/01/01 00:00:00,A,28,0.080,37.%06d,140.1,10\n", i }' >progress.csv
 # script(1) runs its command with the user's shell, which may be dash: the slow writer is a file.
-printf '%s\n' 'head -n 1000 progress.csv; sleep 1.5; tail -n +1001 progress.csv' >slow_log.sh
+cat >slow_log.sh <<'SH'
+head -n 2000 progress.csv
+until ls progress.geojson.?????? >/dev/null 2>&1; do sleep 0.01; done
+sleep 1.1
+tail -n +2001 progress.csv
+SH
 if command -v script >/dev/null; then
   script -qec "bash slow_log.sh | '$convert' -o progress.geojson -" typescript </dev/null >/dev/null
   check "progress on a terminal: exit" 0 $?

@@ -155,14 +155,15 @@ TEST(RadiacodeReader, SortsJsonMarkersByTimeKeepingTheirIndex) {
       {"date": 1756286774, "lat": "x", "lon": 1, "doseRate": 1, "countRate": 1},
       {"lat": 1, "lon": 1, "doseRate": 1}]})";
   const std::vector<RecordResult> results = ParseRadiacodeJson(track, {});
+  // Rejected markers come at once, in file order; the kept ones wait to be sorted.
   ExpectRecords(results,
-                {{RejectReason::kNone, 41.2, -1.1, 0.0652, 7.47 * 60, "2025-08-27T09:26:11Z"},
-                 {RejectReason::kNone, 41.5, -1.5, 0.1, 120, "2025-08-27T09:26:12Z"},
-                 {RejectReason::kZeroPosition},
+                {{RejectReason::kZeroPosition},
                  {RejectReason::kNumber},
-                 {RejectReason::kFields}});
-  EXPECT_EQ(results[0].measurement.line, 2);
-  EXPECT_EQ(results[1].measurement.line, 1);
+                 {RejectReason::kFields},
+                 {RejectReason::kNone, 41.2, -1.1, 0.0652, 7.47 * 60, "2025-08-27T09:26:11Z"},
+                 {RejectReason::kNone, 41.5, -1.5, 0.1, 120, "2025-08-27T09:26:12Z"}});
+  EXPECT_EQ(results[3].measurement.line, 2);
+  EXPECT_EQ(results[4].measurement.line, 1);
   EXPECT_THROW(ParseRadiacodeJson("{\"markers\": 3}", {}), std::runtime_error);
   EXPECT_THROW(ParseRadiacodeJson("{\"markers\": [", {}), std::runtime_error);
 }
@@ -295,6 +296,103 @@ TEST(PrivacyZones, CirclesAndBoxesIncludeTheirEdgesAndBoxesCrossTheAntimeridian)
   EXPECT_FALSE(ReadPrivacyFile((dir.path() / "none.txt").string(), zones, &why));
 }
 
+TEST(PrivacyZones, BoxesMayNotTurnInsideOutAndTreat180AsOneMeridian) {
+  std::string why;
+  EXPECT_TRUE(ParseBoxZone("-18,179,-17,-179", &why));  // 2 degrees across the antimeridian
+  EXPECT_FALSE(ParseBoxZone("10,10,20,-10", &why));     // 340 degrees: W and E swapped
+  EXPECT_FALSE(ParseBoxZone("10,90,20,-90", &why));     // exactly 180
+  EXPECT_FALSE(ParseCircleZone("10,10,0", &why));
+  const PrivacyZone east_edge = *ParseBoxZone("10,170,20,180", &why);
+  const PrivacyZone west_edge = *ParseBoxZone("10,-180,20,-170", &why);
+  EXPECT_TRUE(east_edge.Contains(15, -180));
+  EXPECT_TRUE(west_edge.Contains(15, 180));
+  EXPECT_FALSE(east_edge.Contains(15, -179.999));
+  testing::TempDir dir;
+  dir.Write("bom.txt", "\xEF\xBB\xBF# home\n35.1,139.1,100\n");
+  std::vector<PrivacyZone> zones;
+  EXPECT_TRUE(ReadPrivacyFile((dir.path() / "bom.txt").string(), zones, &why)) << why;
+  EXPECT_EQ(zones.size(), 1u);
+}
+
+TEST(PrivacyDoubt, AnyReadingOfTwoNumbersInAZoneMakesARecordPrivate) {
+  const std::vector<PrivacyZone> home = {*ParseCircleZone("35.6812,139.7671,100", nullptr)};
+  const std::vector<PrivacyZone> box = {*ParseBoxZone("-18,179,-17,-179", nullptr)};
+  struct Case {
+    const char* text;
+    const std::vector<PrivacyZone>* zones;
+    bool is_private;
+  } cases[] = {
+      // A bGeigie sentence cut off before its E/W letter: DDMM.MMMM readings.
+      {"$BNRDD,2601,2026-11-21T01:30:00Z,28,2,2,A,3540.8720,N,13946.02", &home, true},
+      // An own-log line with a field too many, and one with decimal commas.
+      {"2026/01/01 00:00:05,A,10,0.1,35.6812,139.7671,1,extra", &home, true},
+      {"2026/01/01 00:00:10,A,10,0.1,35,6812,139,7671,1", &home, true},
+      // Either order and either sign.
+      {"lon 139.7671 lat 35.6812", &home, true},
+      {"x;-17.5;y;179.5", &box, true},
+      {"x;17.5;y;-179.5", &box, true},
+      // Far away, or a single number.
+      {"2026/01/01 00:00:15,A,10,0.1,37.2,140.2,1,extra", &home, false},
+      {"35.6812", &home, false},
+      {"", &home, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MayLieInAnyZone(*c.zones, c.text), c.is_private) << c.text;
+  }
+  EXPECT_FALSE(MayLieInAnyZone({}, cases[0].text));
+  // A megabyte of numbers near the zone is read in a bounded time.
+  std::string many;
+  for (int i = 0; many.size() < (1 << 20); ++i)
+    many += "35.68" + std::to_string(i % 100) + ",139.76" + std::to_string(i % 100) + ";";
+  EXPECT_TRUE(MayLieInAnyZone(home, many));
+}
+
+TEST(DecimalCommas, ErsAndTsvExportsReadLikeTheirDecimalPointTwins) {
+  const auto kept_of = [](LogFormat format, const std::vector<std::string>& lines) {
+    const std::vector<RecordResult> results = Parse(format, lines);
+    EXPECT_EQ(results.size(), 1u);
+    return results.empty() ? RecordResult{} : results[0];
+  };
+  const RecordResult point = kept_of(
+      LogFormat::kErs, {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37.421;PE 140.471;PZ 210.5;DHSR 0.0838"});
+  const RecordResult comma = kept_of(
+      LogFormat::kErs, {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37,421;PE 140,471;PZ 210,5;DHSR 0,0838"});
+  ASSERT_EQ(comma.reason, RejectReason::kNone);
+  EXPECT_EQ(comma.measurement.latitude, point.measurement.latitude);
+  EXPECT_EQ(comma.measurement.longitude, point.measurement.longitude);
+  EXPECT_EQ(comma.measurement.altitude, point.measurement.altitude);
+  EXPECT_EQ(comma.measurement.dose_usvh, point.measurement.dose_usvh);
+  const std::string header = "Timestamp\tTime\tLatitude\tLongitude\tAccuracy\tDoseRate\tCountRate";
+  const RecordResult tsv_point =
+      kept_of(LogFormat::kRadiacode, {header, "1\t2024-02-03 18:10:04\t37.5\t140.25\t4\t15.5\t9.25"});
+  const RecordResult tsv_comma =
+      kept_of(LogFormat::kRadiacode, {header, "1\t2024-02-03 18:10:04\t37,5\t140,25\t4\t15,5\t9,25"});
+  ASSERT_EQ(tsv_comma.reason, RejectReason::kNone);
+  EXPECT_EQ(tsv_comma.measurement.latitude, tsv_point.measurement.latitude);
+  EXPECT_EQ(tsv_comma.measurement.dose_usvh, tsv_point.measurement.dose_usvh);
+  EXPECT_EQ(tsv_comma.measurement.cpm, tsv_point.measurement.cpm);
+  EXPECT_EQ(kept_of(LogFormat::kErs, {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37,4,2;PE 140;DHSR 1"}).reason,
+            RejectReason::kNumber);
+}
+
+TEST(CivilTime, ALeapSecondOnlyEndsADay) {
+  EXPECT_TRUE(ParseCivilTime("2016-12-31T23:59:60Z"));
+  EXPECT_FALSE(ParseCivilTime("2016-12-31T23:58:60Z"));
+  EXPECT_FALSE(ParseCivilTime("2016-12-31T12:59:60Z"));
+}
+
+TEST(RadiacodeReader, RejectsNonFiniteNumbersAndTimesPastTheYear9999) {
+  const std::vector<RecordResult> results = ParseRadiacodeJson(R"({"markers": [
+      {"date": 253402300800, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 2},
+      {"date": 1756286772, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 1e307},
+      {"date": 1756286773, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 2}]})", {});
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0].reason, RejectReason::kTime);
+  // 1e307 cps is finite; its cpm is not: the run rejects it (see the run's test).
+  EXPECT_FALSE(std::isfinite(results[1].measurement.cpm));
+  EXPECT_EQ(results[2].reason, RejectReason::kNone);
+}
+
 // A whole run over logs written to a temporary folder.
 class SurveyRunTest : public ::testing::Test {
  protected:
@@ -387,6 +485,55 @@ TEST_F(SurveyRunTest, NothingKeptGivesNullFiguresAndUnknownLogsStopBeforeReading
               std::string::npos);
   }
   EXPECT_THROW(Run({"missing.LOG"}), SurveyError);
+}
+
+TEST_F(SurveyRunTest, EachSentenceOfAJoinedLineIsARecordWithItsOwnText) {
+  const std::string good = Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7");
+  const std::string bad = "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7*00";
+  dir_.Write("a.LOG", good + bad + "\n# a comment, then a sentence " + good + "\n");
+  Run({"a.LOG"});
+  EXPECT_EQ(stats_.kept(), 2);
+  ASSERT_EQ(sink_.rejected.size(), 1u);
+  EXPECT_EQ(sink_.rejected[0], "1 checksum " + bad);
+}
+
+TEST_F(SurveyRunTest, AnEndlessLineOfSentencesIsReadSentenceBySentence) {
+  std::string line;
+  int count = 0;
+  for (; line.size() < 3 * kMaxLineBytes; ++count) {
+    line += Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7");
+  }
+  dir_.Write("endless.LOG", line + "\n" + line);
+  Run({"endless.LOG"});
+  EXPECT_EQ(stats_.kept(), 2 * count);
+  EXPECT_EQ(stats_.read(), 2 * count);
+  EXPECT_EQ(sink_.kept.back().first.line, 2);
+}
+
+TEST_F(SurveyRunTest, DoubtfulRecordsInAZoneAreCountedAsPrivateAndListedNowhere) {
+  dir_.Write("a.LOG",
+             Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7") + "\n" +
+                 // cut off before its E/W letter, at home
+                 "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,A,3530.0000,N,13930.00\n" +
+                 // far away, cut off: listed
+                 "$BNRDD,1,2020-01-01T00:00:10Z,334,1,1,A,3730.0000,N,14130.00\n");
+  options_.zones.push_back(*ParseCircleZone("35.5,139.5,1000", nullptr));
+  Run({"a.LOG"});
+  EXPECT_EQ(stats_.kept(), 1);
+  EXPECT_EQ(stats_.privacy(), 1);
+  ASSERT_EQ(sink_.rejected.size(), 1u);
+  EXPECT_EQ(sink_.rejected[0].substr(0, 10), "3 checksum");
+}
+
+TEST_F(SurveyRunTest, NumbersThatAreNotFiniteAfterConversionAreRejected) {
+  dir_.Write("a.LOG",
+             Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7") + "\n");
+  dir_.Write("t.rctrk", R"({"markers": [
+      {"date": 1756286772, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 1e307}]})");
+  options_.reader.cpm_factor = 1e-307;  // 334 cpm is then beyond the largest double
+  Run({"a.LOG", "t.rctrk"});
+  EXPECT_EQ(stats_.kept(), 0);
+  EXPECT_EQ(stats_.rejected(RejectReason::kNumber), 2);
 }
 
 }  // namespace

@@ -253,6 +253,44 @@ class Form1Test : public QObject {
     QVERIFY2(warning->text().contains(QStringLiteral("privacy.txt: line 2")), qPrintable(warning->text()));
     QVERIFY(!dir.Exists("drive.kmz"));
     QVERIFY(OpenBox(form, "DriveSummary") == nullptr);
+    warning->close();
+    QTRY_VERIFY(OpenBox(form, "ConversionWarning") == nullptr);
+
+    // A link to nothing or a folder is not "no file": it stops the maps too.
+    for (const bool folder : {false, true}) {
+      std::filesystem::remove(dir.path() / "privacy.txt");
+      if (folder) {
+        std::filesystem::create_directory(dir.path() / "privacy.txt");
+      } else {
+        std::filesystem::create_symlink(dir.path() / "moved.txt", dir.path() / "privacy.txt");
+      }
+      form.ConvertLogs({log.toStdString()});
+      auto* refused = OpenBox(form, "ConversionWarning");
+      QVERIFY(refused != nullptr);
+      QVERIFY2(refused->text().contains(QStringLiteral("privacy.txt")), qPrintable(refused->text()));
+      QVERIFY(!dir.Exists("drive.kmz"));
+      refused->close();
+      QTRY_VERIFY(OpenBox(form, "ConversionWarning") == nullptr);
+    }
+  }
+
+  void AFileNameIsShownAsItsCharactersNeverAsRichText() {
+    Started started(false);
+    Form1& form = *started.form;
+    const TempDir& dir = started.dir;
+    const std::string name = "<h1 style=\"color:red\">ALL CLEAR.LOG";
+    std::filesystem::copy_file(DOSEMAP_EXAMPLES "/drive.LOG", dir.path() / name);
+    form.ConvertLogs({(dir.path() / name).string()});
+    auto* summary = OpenBox(form, "DriveSummary");
+    QVERIFY(summary != nullptr);
+    QCOMPARE(summary->textFormat(), Qt::PlainText);
+    QVERIFY2(summary->text().contains(QString::fromStdString(name)), qPrintable(summary->text()));
+    summary->close();
+    dir.Write("<b>not a log.txt", "nothing\n");
+    form.ConvertLogs({(dir.path() / "<b>not a log.txt").string()});
+    auto* warning = OpenBox(form, "ConversionWarning");
+    QVERIFY(warning != nullptr);
+    QCOMPARE(warning->textFormat(), Qt::PlainText);
   }
 
   void AFailedRunBeepsOnceThenWarnsOnce() {

@@ -71,7 +71,7 @@ def radiacode_json():
     markers = []
     for t, lat, lon, alt, cpm in drive():
         markers.append({"date": t.timestamp(), "lat": round(lat, 7), "lon": round(lon, 7), "acc": 3.1,
-                        "doseRate": round(cpm / 334 * 100, 2), "countRate": round(cpm / 60, 2)})
+                        "doseRate": round(cpm / 334, 4), "countRate": round(cpm / 60, 2)})  # µSv/h, cps
     markers = markers[1::2] + markers[0::2]  # the app writes them out of order
     return json.dumps({"id": "sample", "name": "Drive 2026-11-21", "markers": markers}, indent=1) + "\n"
 

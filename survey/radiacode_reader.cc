@@ -13,7 +13,7 @@
 namespace dosemap {
 namespace {
 
-// DoseRate is in µR/h, CountRate in counts per second.
+// The TSV export's DoseRate is in µR/h; CountRate is in counts per second.
 constexpr double kMicroRoentgenPerMicroSievert = 100;
 constexpr double kSecondsPerMinute = 60;
 
@@ -114,8 +114,15 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
   bool saw_markers() const { return saw_markers_; }
   const std::string& error() const { return error_; }
 
+  // The iOS app writes doseRate in µSv/h, unless the track says "sv": false (or "isSievert":
+  // false): µR/h. The key may stand after the markers, so the unit applies when they are handed out.
+  double dose_divisor() const { return micro_roentgen_ ? kMicroRoentgenPerMicroSievert : 1; }
+
   bool null() override { return Scalar(Value::kNull, 0, {}); }
-  bool boolean(bool) override { return Scalar(Value::kOther, 0, {}); }
+  bool boolean(bool value) override {
+    if (depth_ == 1 && !value && (key_ == "sv" || key_ == "isSievert")) micro_roentgen_ = true;
+    return Scalar(Value::kOther, 0, {});
+  }
   bool number_integer(number_integer_t x) override {
     return Scalar(Value::kNumber, static_cast<double>(x), {});
   }
@@ -236,7 +243,7 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
       result.reason = RejectReason::kTime;
     } else {
       m.time = static_cast<std::int64_t>(std::floor(numbers_[kDate]));
-      m.dose_usvh = numbers_[kDose] / kMicroRoentgenPerMicroSievert;
+      m.dose_usvh = numbers_[kDose];  // the unit applies at the end
       m.has_cpm = number(kCount);
       m.cpm = m.has_cpm ? numbers_[kCount] * kSecondsPerMinute : 0;
       CheckPosition(result);
@@ -254,6 +261,7 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
   std::deque<StoredMarker>& kept_;
   int depth_ = 0;
   bool in_markers_ = false, saw_markers_ = false, marker_is_object_ = false;
+  bool micro_roentgen_ = false;
   long index_ = 0;
   std::string key_;
   State fields_[kFieldCount] = {};
@@ -278,12 +286,13 @@ void ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions&,
   std::sort(kept.begin(), kept.end(), [](const StoredMarker& a, const StoredMarker& b) {
     return a.time != b.time ? a.time < b.time : a.index < b.index;
   });
+  const double divisor = reader.dose_divisor();
   for (const StoredMarker& s : kept) {
     RecordResult result;
     Measurement& m = result.measurement;
     result.position_read = true;
     m.time = s.time, m.latitude = s.latitude, m.longitude = s.longitude;
-    m.dose_usvh = s.dose_usvh, m.cpm = s.cpm, m.has_cpm = s.has_cpm, m.line = s.index;
+    m.dose_usvh = s.dose_usvh / divisor, m.cpm = s.cpm, m.has_cpm = s.has_cpm, m.line = s.index;
     handle(result, {});
   }
 }

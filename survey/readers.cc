@@ -121,7 +121,10 @@ void ReadDecimalPosition(std::optional<std::string_view> latitude_text,
 void CheckPosition(RecordResult& result) {
   if (result.reason != RejectReason::kNone) return;
   const Measurement& m = result.measurement;
-  if (m.latitude == 0 && m.longitude == 0) {
+  if (!std::isfinite(m.dose_usvh) || (m.has_cpm && !std::isfinite(m.cpm)) ||
+      (m.has_altitude && !std::isfinite(m.altitude))) {
+    result.reason = RejectReason::kNumber;  // a count rate of 1e307 cps is no number once in cpm
+  } else if (m.latitude == 0 && m.longitude == 0) {
     result.reason = RejectReason::kZeroPosition;
   } else if (!(m.latitude >= -90 && m.latitude <= 90 && m.longitude >= -180 &&
                m.longitude <= 180)) {

@@ -92,7 +92,8 @@ void ReadDecimalPosition(std::optional<std::string_view> latitude,
                          std::optional<std::string_view> longitude, RecordResult& result,
                          bool decimal_comma = false);
 
-// Rejects a kept record at exactly 0,0 or out of range, in that order.
+// Rejects a kept record with a number that is not finite once converted (as kNumber), then one at
+// exactly 0,0 or out of range, in that order.
 void CheckPosition(RecordResult& result);
 
 }  // namespace dosemap

@@ -160,8 +160,8 @@ TEST(RadiacodeReader, SortsJsonMarkersByTimeKeepingTheirIndex) {
                 {{RejectReason::kZeroPosition},
                  {RejectReason::kNumber},
                  {RejectReason::kFields},
-                 {RejectReason::kNone, 41.2, -1.1, 0.0652, 7.47 * 60, "2025-08-27T09:26:11Z"},
-                 {RejectReason::kNone, 41.5, -1.5, 0.1, 120, "2025-08-27T09:26:12Z"}});
+                 {RejectReason::kNone, 41.2, -1.1, 6.52, 7.47 * 60, "2025-08-27T09:26:11Z"},
+                 {RejectReason::kNone, 41.5, -1.5, 10, 120, "2025-08-27T09:26:12Z"}});
   EXPECT_EQ(results[3].measurement.line, 2);
   EXPECT_EQ(results[4].measurement.line, 1);
   EXPECT_THROW(ParseRadiacodeJson("{\"markers\": 3}", {}), std::runtime_error);
@@ -381,6 +381,22 @@ TEST(CivilTime, ALeapSecondOnlyEndsADay) {
   EXPECT_FALSE(ParseCivilTime("2016-12-31T12:59:60Z"));
 }
 
+TEST(RadiacodeReader, JsonDoseRatesAreMicrosievertsUnlessTheTrackSaysRoentgen) {
+  // Real iOS tracks: "doseRate": 0.33 with "countRate": 31 cps, as the same model's TSV export
+  // reads about 0.2 µSv/h at 9 cps. "sv": false, before or after the markers, means µR/h.
+  const std::string marker = R"({"date": 1728127340, "lat": 44.085683, "lon": 43.031404, "countRate": 31, "doseRate": 0.33})";
+  for (const auto& [track, dose] : std::vector<std::pair<std::string, double>>{
+           {"{\"markers\": [" + marker + "]}", 0.33},
+           {"{\"sv\": true, \"markers\": [" + marker + "]}", 0.33},
+           {"{\"sv\": false, \"markers\": [" + marker + "]}", 0.0033},
+           {"{\"markers\": [" + marker + "], \"isSievert\": false}", 0.0033}}) {
+    const std::vector<RecordResult> results = ParseRadiacodeJson(track, {});
+    ASSERT_EQ(results.size(), 1u) << track;
+    EXPECT_DOUBLE_EQ(results[0].measurement.dose_usvh, dose) << track;
+    EXPECT_DOUBLE_EQ(results[0].measurement.cpm, 31 * 60);
+  }
+}
+
 TEST(RadiacodeReader, RejectsNonFiniteNumbersAndTimesPastTheYear9999) {
   const std::vector<RecordResult> results = ParseRadiacodeJson(R"({"markers": [
       {"date": 253402300800, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 2},
@@ -388,8 +404,7 @@ TEST(RadiacodeReader, RejectsNonFiniteNumbersAndTimesPastTheYear9999) {
       {"date": 1756286773, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 2}]})", {});
   ASSERT_EQ(results.size(), 3u);
   EXPECT_EQ(results[0].reason, RejectReason::kTime);
-  // 1e307 cps is finite; its cpm is not: the run rejects it (see the run's test).
-  EXPECT_FALSE(std::isfinite(results[1].measurement.cpm));
+  EXPECT_EQ(results[1].reason, RejectReason::kNumber);  // 1e307 cps is finite; its cpm is not
   EXPECT_EQ(results[2].reason, RejectReason::kNone);
 }
 

@@ -6,6 +6,7 @@
 
 #include "convert/survey_log.h"
 #include "textfile/text_files.h"
+#include "textfile/xml_text.h"
 
 namespace dosemap {
 
@@ -15,13 +16,6 @@ void WriteKmlHeader(TextFiles& files, const SurveyRecord& first, std::string_vie
 
 // Writes the three footer lines that close both folders and the kml element.
 void WriteKmlFooter(TextFiles& files);
-
-// text with "&", "<" and ">" written as entities, so that any file name makes a valid element.
-std::string XmlEscaped(std::string_view text);
-
-// text with every byte sequence that isn't UTF-8, and every character XML 1.0 does not allow
-// (control characters, U+FFFE, U+FFFF), replaced by U+FFFD. Valid UTF-8 passes unchanged.
-std::string XmlSafe(std::string_view text);
 
 }  // namespace dosemap
 

@@ -7,15 +7,10 @@ namespace dosemap {
 namespace {
 
 // The colour and scale of each class, as the classic lines have them.
-constexpr ClassStyle kClassStyles[] = {
-    {"a000ff00", "0.8"}, {"a000ff00", "1"}, {"a000ffff", "1.2"}, {"f0000fff", "1.5"}, {"f0000fff", "2"}};
-
 // The camera over the first point, from high enough to see the route around it.
 constexpr const char* kDocumentRange = "5000";
 
 }  // namespace
-
-const ClassStyle& ClassStyleOf(DoseClass dose_class) { return kClassStyles[static_cast<int>(dose_class) - 1]; }
 
 void MapWriter::OpenOutput(TextFiles& files, std::string_view kml_name) {
   files.OpenForOutput(kKmlFileNumber, kml_name);
@@ -32,18 +27,6 @@ std::optional<DoseClass> ClassicMap::WritePlacemark(TextFiles& files, const Surv
 }
 
 void ClassicMap::WriteFooter(TextFiles& files) { WriteKmlFooter(files); }
-
-std::string StrictNumber(double x) {
-  char number[kNumberTextMax];
-  const std::size_t size = FormatNumberText(x, number);
-  // The sign blank goes; a "0" comes before a leading point.
-  char text[kNumberTextMax + 1];
-  std::size_t length = 0;
-  if (number[0] == '-') text[length++] = '-';
-  if (number[1] == '.') text[length++] = '0';
-  for (std::size_t i = 1; i < size; ++i) text[length++] = number[i];
-  return std::string(text, length);
-}
 
 StrictMap::StrictMap(std::string icon_address, std::string folder_name, bool staged)
     : icon_address_(std::move(icon_address)), folder_name_(std::move(folder_name)), staged_(staged) {}
@@ -68,11 +51,11 @@ void StrictMap::WriteHeader(TextFiles& files, const SurveyRecord& first,
                        kDocumentRange, "</range></LookAt>"});
   const std::string icon = XmlEscaped(XmlSafe(icon_address_));
   for (int c = 0; c < 5; ++c) {
-    const ClassStyle& style = kClassStyles[c];
+    const ClassStyle& style = ClassStyleOf(c + 1);
     files.PrintItems(f, {"<Style id=\"dose", std::to_string(c + 1), "\"><IconStyle><color>",
-                         style.colour, "</color><scale>", style.scale, "</scale><Icon><href>", icon,
-                         "</href></Icon></IconStyle><LabelStyle><color>", style.colour,
-                         "</color><scale>", style.scale, "</scale></LabelStyle></Style>"});
+                         style.kml_colour, "</color><scale>", style.icon_scale, "</scale><Icon><href>", icon,
+                         "</href></Icon></IconStyle><LabelStyle><color>", style.kml_colour,
+                         "</color><scale>", style.icon_scale, "</scale></LabelStyle></Style>"});
   }
   files.PrintItems(f, {"<Folder>\r\n"
                        "<name>", name, "</name>\r\n"

@@ -7,6 +7,8 @@
 
 #include "convert/placemark.h"
 #include "convert/survey_log.h"
+#include "dose/dose_scale.h"
+#include "textfile/number_text.h"
 #include "textfile/text_files.h"
 
 namespace dosemap {
@@ -60,16 +62,6 @@ class StrictMap : public MapWriter {
   std::string folder_name_;
   bool staged_;
 };
-
-// The colour (KML's aabbggrr) and icon scale of a dose class, as every map form draws it.
-struct ClassStyle {
-  const char* colour;
-  const char* scale;
-};
-const ClassStyle& ClassStyleOf(DoseClass dose_class);
-
-// A number as XML Schema and every reader spell it: 0.15, -0.5, 139.5, 1.5E+15.
-std::string StrictNumber(double x);
 
 }  // namespace dosemap
 

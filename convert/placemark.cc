@@ -1,24 +1,12 @@
 #include "convert/placemark.h"
 
-#include <algorithm>
 #include <array>
-#include <limits>
 
 #include "textfile/number_text.h"
 
 namespace dosemap {
 namespace {
 
-constexpr std::string_view kDoseClassLines[] = {
-    " <color>a000ff00</color> <scale>0.8</scale>",
-    " <color>a000ff00</color> <scale>1</scale>",
-    " <color>a000ffff</color> <scale>1.2</scale>",
-    " <color>f0000fff</color> <scale>1.5</scale>",
-    " <color>f0000fff</color> <scale>2</scale>",
-};
-
-constexpr double kGreenBelow = 0.07;
-constexpr double kLargeRedFrom = 0.5;
 constexpr double kDescriptionFrom = 0.1;
 
 double ThresholdNumber(const std::string& text, bool red) {
@@ -41,8 +29,7 @@ std::string CdataSafe(std::string_view text) {
 }
 
 bool InExclusionBox(double latitude, double longitude) {
-  return latitude >= 35.346 && latitude <= 35.3465 && longitude >= 139.4875 &&
-         longitude <= 139.488;
+  return InOwnLogRectangle(latitude, longitude);
 }
 
 DoseClass SelectDoseClass(double dose_rate, const ThresholdSource& thresholds) {
@@ -53,24 +40,21 @@ DoseClass SelectDoseClass(double dose_rate, const ThresholdSource& thresholds) {
 }
 
 DoseClass DoseClassOf(double dose_rate, double yellow, double red) {
-  if (dose_rate < kGreenBelow) return DoseClass::k1;
-  if (dose_rate < yellow) return DoseClass::k2;
-  if (dose_rate < red) return DoseClass::k3;
-  return dose_rate < kLargeRedFrom ? DoseClass::k4 : DoseClass::k5;
-}
-
-bool DoseClassBounds(DoseClass dose_class, double yellow, double red, double* lower,
-                     double* upper) {
-  const double infinity = std::numeric_limits<double>::infinity();
-  const double steps[6] = {-infinity, kGreenBelow, yellow, red, kLargeRedFrom, infinity};
-  const int c = static_cast<int>(dose_class);
-  *lower = *std::max_element(steps, steps + c);
-  *upper = steps[c];
-  return *lower < *upper;
+  return DoseScale{yellow, red}.ClassOf(dose_rate);
 }
 
 std::string_view DoseClassLine(DoseClass dose_class) {
-  return kDoseClassLines[static_cast<int>(dose_class) - 1];
+  // Built once from the class styles every map shares, as maps made so far spell them.
+  static const std::array<std::string, kDoseClassCount> lines = [] {
+    std::array<std::string, kDoseClassCount> built;
+    for (int c = 1; c <= kDoseClassCount; ++c) {
+      const ClassStyle& style = ClassStyleOf(c);
+      built[c - 1] = std::string(" <color>") + style.kml_colour + "</color> <scale>" +
+                     style.icon_scale + "</scale>";
+    }
+    return built;
+  }();
+  return lines[static_cast<int>(dose_class) - 1];
 }
 
 void WriteDoseClassLine(TextFiles& files, double dose_rate, const ThresholdSource& thresholds) {
@@ -130,7 +114,7 @@ const PlacemarkText& PlacemarkTextOf(DoseClass dose_class) {
   static const auto texts = [] {
     std::array<PlacemarkText, 5> all;
     for (int c = 0; c < 5; ++c) {
-      const std::string line(kDoseClassLines[c]);
+      const std::string line(DoseClassLine(static_cast<DoseClass>(c + 1)));
       all[c].up_to_name = " <Placemark>\r\n" + line + "\r\n   <name>";
       all[c].up_to_longitude = "</name>\r\n" + line +
                                "\r\n <visibility>1</visibility>\r\n"

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "convert/survey_log.h"
+#include "dose/dose_scale.h"
 #include "textfile/file_error.h"
 #include "textfile/text_files.h"
 
@@ -46,9 +47,6 @@ class ThresholdError : public NumberError {
 inline constexpr const char* kIconAddress =
     "http://maps.google.com/mapfiles/kml/shapes/placemark_square.png";
 
-// 1 and 2 green, 3 yellow, 4 and 5 red; the higher, the larger the icon.
-enum class DoseClass { k1 = 1, k2, k3, k4, k5 };
-
 // True when the point lies in the fixed rectangle whose records get no placemark (edges included).
 bool InExclusionBox(double latitude, double longitude);
 
@@ -56,9 +54,6 @@ bool InExclusionBox(double latitude, double longitude);
 // and the rest.
 DoseClass DoseClassOf(double dose_rate, double yellow, double red);
 
-// The doses DoseClassOf puts in a class: [*lower, *upper), with -infinity and +infinity for the
-// open ends. False when no dose falls in it (a threshold at or below an earlier one).
-bool DoseClassBounds(DoseClass dose_class, double yellow, double red, double* lower, double* upper);
 
 // The first class whose condition holds, converting a threshold text only when its step is
 // reached. Throws ThresholdError for a text that is not a number at that moment.

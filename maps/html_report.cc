@@ -3,9 +3,9 @@
 #include <charconv>
 #include <cmath>
 
-#include "convert/kml_frame.h"
-#include "convert/map_writer.h"
-#include "convert/placemark.h"
+#include "dose/dose_scale.h"
+#include "textfile/number_text.h"
+#include "textfile/xml_text.h"
 #include "maps/map_text.h"
 #include "maps/report_assets.h"
 #include "maps/survey_maps.h"
@@ -157,7 +157,7 @@ class HtmlMap : public SurveyMap {
     for (int c = 1; c <= 5; ++c) {
       std::string entry = c > 1 ? "," : "";
       entry += "{\"colour\":\"" + HtmlColourOf(c) + "\",\"radius\":";
-      AppendNumber(entry, kRadius[c - 1]);
+      AppendNumber(entry, ClassStyleOf(c).report_radius);
       entry += "}";
       file_ << entry;
     }
@@ -169,16 +169,14 @@ class HtmlMap : public SurveyMap {
   void Commit() override { file_.Commit(); }
 
  private:
-  static constexpr double kRadius[5] = {3.2, 4, 4.8, 6, 8};  // the icon scales, 4 pixels to 1
-
   // Each class with exactly the doses the classifier puts in it.
   std::string Legend() const {
     std::string legend = "<table class=\"legend\"><tr><th colspan=\"2\">µSv/h</th></tr>\n";
     for (int c = 1; c <= 5; ++c) {
       double lower, upper;
       std::string range;
-      if (!DoseClassBounds(static_cast<DoseClass>(c), options_.yellow, options_.red, &lower,
-                           &upper)) {
+      if (!DoseScale{options_.yellow, options_.red}.Bounds(static_cast<DoseClass>(c), &lower,
+                                                            &upper)) {
         range = "none";
       } else if (std::isinf(lower)) {
         range = "below " + StrictNumber(upper);

@@ -7,8 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "convert/kml_frame.h"
-#include "convert/map_writer.h"
+#include "dose/dose_scale.h"
+#include "textfile/number_text.h"
+#include "textfile/xml_text.h"
 #include "maps/kmz.h"
 #include "maps/map_text.h"
 #include "survey/civil_time.h"
@@ -22,19 +23,19 @@ std::string KmlStyles(const std::string& icon) {
   const std::string href = XmlEscaped(XmlSafe(icon));
   std::string styles;
   for (int c = 1; c <= 5; ++c) {
-    const ClassStyle& style = ClassStyleOf(static_cast<DoseClass>(c));
+    const ClassStyle& style = ClassStyleOf(c);
     styles += "<Style id=\"dose";
     styles += static_cast<char>('0' + c);
     styles += "\"><IconStyle><color>";
-    styles += style.colour;
+    styles += style.kml_colour;
     styles += "</color><scale>";
-    styles += style.scale;
+    styles += style.icon_scale;
     styles += "</scale><Icon><href>";
     styles += href;
     styles += "</href></Icon></IconStyle><LabelStyle><color>";
-    styles += style.colour;
+    styles += style.kml_colour;
     styles += "</color><scale>";
-    styles += style.scale;
+    styles += style.icon_scale;
     styles += "</scale></LabelStyle></Style>\n";
   }
   return styles;

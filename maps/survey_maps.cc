@@ -4,8 +4,9 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "convert/kml_frame.h"
-#include "convert/map_writer.h"
+#include "dose/dose_scale.h"
+#include "textfile/number_text.h"
+#include "textfile/xml_text.h"
 #include "maps/map_text.h"
 #include "survey/civil_time.h"
 #include "textfile/message_text.h"
@@ -215,12 +216,7 @@ std::optional<MapForm> MapFormOf(const std::filesystem::path& out) {
   return std::nullopt;
 }
 
-std::string HtmlColourOf(int dose_class) {
-  const std::string_view kml = ClassStyleOf(static_cast<DoseClass>(dose_class)).colour;  // aabbggrr
-  std::string html = "#";
-  html.append(kml.substr(6, 2)).append(kml.substr(4, 2)).append(kml.substr(2, 2));
-  return html;
-}
+std::string HtmlColourOf(int dose_class) { return ClassStyleOf(dose_class).html_colour; }
 
 std::unique_ptr<SurveyMap> MakeSurveyMap(MapForm form, const std::filesystem::path& out,
                                          const MapOptions& options) {

@@ -11,8 +11,6 @@
 namespace dosemap {
 namespace {
 
-constexpr double kEarthRadiusMetres = 6371008.8;
-constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180;
 
 // The comma-separated numbers of text; false unless there are exactly count of them.
 bool Numbers(std::string_view text, std::size_t count, double* out) {
@@ -31,14 +29,6 @@ bool ValidLatitude(double x) { return x >= -90 && x <= 90; }
 bool ValidLongitude(double x) { return x >= -180 && x <= 180; }
 
 }  // namespace
-
-double GreatCircleMetres(double latitude1, double longitude1, double latitude2, double longitude2) {
-  const double phi1 = latitude1 * kRadiansPerDegree, phi2 = latitude2 * kRadiansPerDegree;
-  const double dphi = phi2 - phi1, dlambda = (longitude2 - longitude1) * kRadiansPerDegree;
-  const double a = std::sin(dphi / 2) * std::sin(dphi / 2) +
-                   std::cos(phi1) * std::cos(phi2) * std::sin(dlambda / 2) * std::sin(dlambda / 2);
-  return 2 * kEarthRadiusMetres * std::asin(std::min(1.0, std::sqrt(a)));
-}
 
 bool PrivacyZone::Contains(double lat, double lon) const {
   if (circle) return GreatCircleMetres(latitude, longitude, lat, lon) <= radius_m;

@@ -6,10 +6,9 @@
 #include <string_view>
 #include <vector>
 
-namespace dosemap {
+#include "dose/geodesy.h"
 
-// Great-circle distance in metres on a sphere of the Earth's mean radius (6371.0088 km).
-double GreatCircleMetres(double latitude1, double longitude1, double latitude2, double longitude2);
+namespace dosemap {
 
 // A place the user keeps off every map: a circle or a latitude/longitude box. Edges belong to it.
 struct PrivacyZone {

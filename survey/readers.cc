@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "convert/placemark.h"
 #include "survey/civil_time.h"
 #include "textfile/number_text.h"
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "convert/placemark.h"
+#include "dose/dose_scale.h"
 #include "textfile/file_error.h"
 
 namespace dosemap {
@@ -13,7 +13,8 @@ namespace {
 PrivacyZone OwnLogRectangle() {
   PrivacyZone zone;
   zone.circle = false;
-  zone.south = 35.346, zone.west = 139.4875, zone.north = 35.3465, zone.east = 139.488;
+  zone.south = kOwnLogRectangle.south, zone.west = kOwnLogRectangle.west;
+  zone.north = kOwnLogRectangle.north, zone.east = kOwnLogRectangle.east;
   return zone;
 }
 
@@ -67,8 +68,7 @@ class Dispatcher {
     Measurement& m = result.measurement;
     m.log = log_index;
     m.line = line;
-    const int dose_class =
-        static_cast<int>(DoseClassOf(m.dose_usvh, options_.yellow, options_.red));
+    const int dose_class = static_cast<int>(DoseScale{options_.yellow, options_.red}.ClassOf(m.dose_usvh));
     stats_.Keep(m, dose_class);
     for (MeasurementSink* sink : sinks_) sink->Add(m, dose_class);
   }

@@ -238,4 +238,16 @@ double NumberOf(std::string_view text) {
                                                               : "not a number"));
 }
 
+std::string StrictNumber(double x) {
+  char number[kNumberTextMax];
+  const std::size_t size = FormatNumberText(x, number);
+  // The sign blank goes; a "0" comes before a leading point.
+  char text[kNumberTextMax + 1];
+  std::size_t length = 0;
+  if (number[0] == '-') text[length++] = '-';
+  if (number[1] == '.') text[length++] = '0';
+  for (std::size_t i = 1; i < size; ++i) text[length++] = number[i];
+  return std::string(text, length);
+}
+
 }  // namespace dosemap

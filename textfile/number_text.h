@@ -50,6 +50,9 @@ ParsedNumber ParseNumber(std::string_view text);
 // beyond the double range.
 double NumberOf(std::string_view text);
 
+// A number as XML Schema and every reader spell it: 0.15, -0.5, 139.5, 1.5E+15.
+std::string StrictNumber(double x);
+
 }  // namespace dosemap
 
 #endif  // DOSEMAP_TEXTFILE_NUMBER_TEXT_H_

@@ -152,8 +152,7 @@ int Parse(const std::vector<std::string>& args, PathOptions& options) {
   }
   if (options.out.empty()) return UsageError("-o needs the map to write");
   if (!MapFormOf(options.out)) {
-    return UsageError(options.out +
-                      ": the map's extension must be .kml, .kmz, .geojson, .gpx, .csv or .html");
+    return UsageError(options.out + ": the map's extension must be one of " + MapFormExtensions());
   }
   if (options.logs.empty()) return UsageError("no survey log named");
   if (!(options.survey.yellow < options.survey.red))

@@ -24,23 +24,22 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   }
   DriveStatistics stats;
   std::vector<OpenLog> logs = OpenLogs(request.logs, request.options.format);
-  const MapOptions map_options{request.options.yellow, request.options.red, request.icon_url,
-                               &stats};
+  const MapOptions map_options{request.options.yellow, request.options.red, request.icon_url};
   std::vector<std::unique_ptr<SurveyMap>> maps;
   std::vector<MeasurementSink*> sinks;
   for (const std::filesystem::path& path : request.maps) {
-    const std::optional<MapForm> form = MapFormOf(path);
-    if (!form)
+    const MapFormRow* form = MapFormOf(path);
+    if (form == nullptr)
       throw FileError(FileErrorKind::kCannotOpen,
                       path.string() + ": not a map form dosemap writes");
-    maps.push_back(MakeSurveyMap(*form, path, map_options));
+    maps.push_back(form->make(path, map_options));
     sinks.push_back(maps.back().get());
   }
   std::unique_ptr<RejectsFile> rejects;
   if (!request.rejects.empty()) rejects = std::make_unique<RejectsFile>(request.rejects);
   RunSurvey(logs, request.options, sinks, rejects.get(), stats, progress);
   // Every output is staged whole before any is put in place: a failure until here replaces none.
-  for (const auto& map : maps) map->Finish();
+  for (const auto& map : maps) map->Finish(stats);
   if (rejects) rejects->Finish();
   std::string replaced;
   const auto commit = [&](const std::filesystem::path& path, const auto& put_in_place) {

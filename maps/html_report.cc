@@ -4,13 +4,11 @@
 #include <cmath>
 
 #include "dose/dose_scale.h"
-#include "textfile/number_text.h"
-#include "textfile/xml_text.h"
 #include "maps/map_text.h"
 #include "maps/report_assets.h"
-#include "maps/survey_maps.h"
 #include "survey/civil_time.h"
 #include "textfile/number_text.h"
+#include "textfile/xml_text.h"
 
 namespace dosemap {
 namespace {
@@ -113,11 +111,11 @@ constexpr const char* kScript = R"(
 })();
 )";
 
-class HtmlMap : public SurveyMap {
+class HtmlWriter : public FormWriter {
  public:
-  HtmlMap(const std::filesystem::path& out, const MapOptions& options)
-      : file_(out), options_(options) {
-    const std::string title = Html(out.stem().string());
+  HtmlWriter(ByteSink& sink, const std::string& name, const MapOptions& options)
+      : file_(sink), options_(options) {
+    const std::string title = Html(name);
     file_ << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
              "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
           << title << " \xE2\x80\x94 dosemap</title>\n<style>\n"
@@ -152,21 +150,19 @@ class HtmlMap : public SurveyMap {
     p += "\"]";
     file_ << p;
   }
-  void Finish() override {
+  void Finish(const DriveStatistics& statistics) override {
     file_ << "]</script>\n<script id=\"classes\" type=\"application/json\">[";
     for (int c = 1; c <= 5; ++c) {
       std::string entry = c > 1 ? "," : "";
-      entry += "{\"colour\":\"" + HtmlColourOf(c) + "\",\"radius\":";
+      entry += "{\"colour\":\"" + std::string(ClassStyleOf(c).html_colour) + "\",\"radius\":";
       AppendNumber(entry, ClassStyleOf(c).report_radius);
       entry += "}";
       file_ << entry;
     }
     file_ << "]</script>\n"
-          << Figures() << "<script>\n"
+          << Figures(statistics) << "<script>\n"
           << kScript << "</script>\n</body>\n</html>\n";
-    file_.Close();
   }
-  void Commit() override { file_.Commit(); }
 
  private:
   // Each class with exactly the doses the classifier puts in it.
@@ -185,15 +181,13 @@ class HtmlMap : public SurveyMap {
       } else {
         range = StrictNumber(lower) + " to below " + StrictNumber(upper);
       }
-      legend += "<tr><td><i style=\"background:" + HtmlColourOf(c) + "\"></i>class " +
+      legend += "<tr><td><i style=\"background:" + std::string(ClassStyleOf(c).html_colour) + "\"></i>class " +
                 std::to_string(c) + "</td><td>" + range + "</td></tr>\n";
     }
     return legend + "</table>\n";
   }
 
-  std::string Figures() const {
-    if (options_.statistics == nullptr) return "";
-    const DriveStatistics& s = *options_.statistics;
+  std::string Figures(const DriveStatistics& s) const {
     std::string rows;
     const auto row = [&](const std::string& name, const std::string& value) {
       rows += "<tr><th>" + name + "</th><td>" + value + "</td></tr>";
@@ -230,17 +224,26 @@ class HtmlMap : public SurveyMap {
            "document.getElementById('figures').appendChild(t);t.hidden=false;})();</script>\n";
   }
 
-  StagedFile file_;
+  ByteSink& file_;
   MapOptions options_;
   std::string point_;
   bool first_ = true;
 };
 
+std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string& title,
+                                  const MapOptions& options) {
+  return std::make_unique<HtmlWriter>(sink, title, options);
+}
+
+std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptions& options) {
+  return std::make_unique<StagedMap>(out, kHtmlForm, options);
+}
+
 }  // namespace
 
-std::unique_ptr<SurveyMap> MakeHtmlReport(const std::filesystem::path& out,
-                                          const MapOptions& options) {
-  return std::make_unique<HtmlMap>(out, options);
-}
+const MapFormRow kHtmlForm = {
+    "html", {".html", ".htm"},
+    "one self-contained report: the map, a legend, the dose over time and the figures", Write,
+    Make};
 
 }  // namespace dosemap

@@ -1,14 +1,13 @@
 #ifndef DOSEMAP_MAPS_MAP_TEXT_H_
 #define DOSEMAP_MAPS_MAP_TEXT_H_
 
-// Pieces of map text that the map writers share. Internal to maps/.
+// What the map forms share. Internal to maps/.
 #include <charconv>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
 
-#include "maps/staged_file.h"
 #include "maps/survey_maps.h"
 #include "survey/measurement.h"
 
@@ -29,6 +28,9 @@ inline void AppendInteger(std::string& out, long long x) {
   char text[24];
   out.append(text, std::to_chars(text, text + sizeof text, x).ptr);
 }
+
+// A text cell (never a number) as RFC 4180 writes it, guarded against spreadsheet formulas.
+void AppendCsvField(std::string& row, std::string_view field);
 
 // The extent of the kept points, for the opening view. Longitudes are also kept from 0 to 360, so
 // that a drive across the antimeridian (Fiji) is seen the narrower way round.
@@ -51,25 +53,27 @@ struct Extent {
   bool Crosses() const { return east360 - west360 < east - west - 1e-9; }
 };
 
-// The five classes as shared styles "dose1".."dose5", their icon at href.
-std::string KmlStyles(const std::string& icon);
+// A map whose one file is a form's bytes: written to a staging file beside out, renamed over it
+// by Commit.
+class StagedMap : public SurveyMap {
+ public:
+  StagedMap(const std::filesystem::path& out, const MapFormRow& row, const MapOptions& options)
+      : file_(out), writer_(row.write(file_, out.stem().string(), options)) {}
+  void BeginLog(int log, const std::string& name) override { writer_->BeginLog(log, name); }
+  void Add(const Measurement& m, int dose_class) override { writer_->Add(m, dose_class); }
+  void Finish(const DriveStatistics& statistics) override {
+    writer_->Finish(statistics);
+    file_.Close();
+  }
+  void Commit() override { file_.Commit(); }
 
-// A placemark: the dose as its label, its time (for time sliders), its class's style, its figures
-// as extended data. source: KmlSource of its log.
-void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::string_view source);
+ private:
+  StagedFile file_;
+  std::unique_ptr<FormWriter> writer_;
+};
 
-// A log's name as a placemark's source says it, with the colon before the line.
-std::string KmlSource(const std::string& log_name);
-
-inline constexpr const char* kKmlStart =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n";
-
-// The .kml and .kmz writers.
-std::unique_ptr<SurveyMap> MakeKmlMap(const std::filesystem::path& out, const MapOptions& options);
-std::unique_ptr<SurveyMap> MakeKmzMap(const std::filesystem::path& out);
-// The .html report.
-std::unique_ptr<SurveyMap> MakeHtmlReport(const std::filesystem::path& out,
-                                          const MapOptions& options);
+// The rows, each beside its form's writer.
+extern const MapFormRow kKmlForm, kKmzForm, kGeoJsonForm, kGpxForm, kCsvForm, kHtmlForm;
 
 }  // namespace dosemap
 

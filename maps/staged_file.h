@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "maps/byte_sink.h"
+
 namespace dosemap {
 
 // A new file written beside its target under a unique name ("<target>.XXXXXX") and put in place
@@ -19,14 +21,14 @@ namespace dosemap {
 //   replaced: the bytes are staged in the temporary folder and copied into it by Close.
 // - A target that is a folder fails at once.
 // Every failure throws FileError (kCannotOpen, kWriteFailed) naming the target.
-class StagedFile {
+class StagedFile : public ByteSink {
  public:
   explicit StagedFile(std::filesystem::path target);
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
-  void Write(std::string_view bytes);
+  void Write(std::string_view bytes) override;
   StagedFile& operator<<(std::string_view bytes) {
     if (bytes.size() <= kBufferBytes - used_) {
       std::copy(bytes.begin(), bytes.end(), buffer_.get() + used_);
@@ -37,9 +39,9 @@ class StagedFile {
     return *this;
   }
   // Where the next byte goes.
-  std::int64_t offset() const { return flushed_ + static_cast<std::int64_t>(used_); }
+  std::int64_t offset() const override { return flushed_ + static_cast<std::int64_t>(used_); }
   // Overwrites bytes written earlier at offset (a placeholder of the same length).
-  void Patch(std::int64_t offset, std::string_view bytes);
+  void Patch(std::int64_t offset, std::string_view bytes) override;
   // Hands everything written so far to the staging file (for a file that is read, not renamed).
   void Flush();
   // Flushes, syncs and closes the staging file. After it, another writer may replace the staging

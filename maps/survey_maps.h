@@ -1,63 +1,90 @@
 #ifndef DOSEMAP_MAPS_SURVEY_MAPS_H_
 #define DOSEMAP_MAPS_SURVEY_MAPS_H_
 
-#include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
-#include <vector>
+#include <string_view>
 
+#include "maps/byte_sink.h"
 #include "maps/staged_file.h"
 #include "survey/survey_run.h"
 
 namespace dosemap {
 
-// The map forms of the path form, by the output's extension.
-enum class MapForm { kGeoJson, kKml, kKmz, kGpx, kCsv, kHtml };
+struct MapOptions {
+  double yellow = 0.11;  // for the legend
+  double red = 0.19;
+  std::string icon_url;  // a web icon instead of our own file beside the map (KML)
+};
 
-// The form for an output path's extension (".geojson", ".kml", ".kmz", ".gpx", ".csv", ".html",
-// any case), or nothing.
-std::optional<MapForm> MapFormOf(const std::filesystem::path& out);
+// A map form's bytes written to a sink as the run goes: each log begun before its measurements,
+// then Finish with the drive's figures.
+class FormWriter : public MeasurementSink {
+ public:
+  virtual void Finish(const DriveStatistics& statistics) = 0;
+};
 
 // A map the survey run writes as it goes. Finish completes it in its staging files, replacing
-// nothing; Commit then puts it in place. A writer dropped before Commit leaves any old file at
-// its path as it was, and no staging file.
+// nothing; Commit then puts it in place. A map dropped before Commit leaves any old file at its
+// path as it was, and no staging file.
 class SurveyMap : public MeasurementSink {
  public:
-  virtual void Finish() = 0;
+  virtual void Finish(const DriveStatistics& statistics) = 0;
   virtual void Commit() = 0;
 };
 
-struct MapOptions {
-  double yellow = 0.11;  // for the legend and the class names
-  double red = 0.19;
-  std::string icon_url;  // a web icon instead of our own file beside the map (KML)
-  const DriveStatistics* statistics = nullptr;  // the figures the HTML report shows at its end
+// A map form: what --help and the error messages say of it, and how to write it.
+struct MapFormRow {
+  std::string_view name;           // "geojson"
+  std::string_view extensions[2];  // ".geojson"; the second may be empty
+  std::string_view description;    // one line for --help
+  // The form's bytes over a sink (a KMZ's: its single document); title names the map.
+  std::unique_ptr<FormWriter> (*write)(ByteSink& sink, const std::string& title,
+                                       const MapOptions& options);
+  // The map at out, staged beside it. Throws FileError when it can't be staged.
+  std::unique_ptr<SurveyMap> (*make)(const std::filesystem::path& out, const MapOptions& options);
 };
 
-// Creates the map for out; throws FileError when its staging file can't be created.
-std::unique_ptr<SurveyMap> MakeSurveyMap(MapForm form, const std::filesystem::path& out,
-                                         const MapOptions& options);
+// Every map form, in the order --help lists them.
+std::span<const MapFormRow* const> MapForms();
+
+// The form of an output path by its extension (any case), or null.
+const MapFormRow* MapFormOf(const std::filesystem::path& out);
+
+// "a.kml, .kmz, ..." of every form, for messages.
+std::string MapFormExtensions();
 
 // The namespace of our GPX extensions (dose_usvh, cpm, class).
 inline constexpr const char* kGpxNamespace = "urn:dosemap:gpx:1";
 
-// "#rrggbb" of a dose class.
-std::string HtmlColourOf(int dose_class);
-
-// The rejects file: "file,line,reason,text", the text escaped and cut at 200 bytes. Written
-// beside its path, completed by Finish and put in place by Commit.
-class RejectsFile : public RejectSink {
+// The rejects file's bytes: "file,line,reason,text", the text escaped and cut at 200 bytes.
+class RejectsWriter : public RejectSink {
  public:
-  explicit RejectsFile(const std::filesystem::path& path);
+  explicit RejectsWriter(ByteSink& sink);
   void Reject(const std::string& log_name, long line, RejectReason reason,
               std::string_view text) override;
+
+ private:
+  ByteSink& sink_;
+  std::string row_;
+};
+
+// The rejects file, staged beside its path, completed by Finish and put in place by Commit.
+class RejectsFile : public RejectSink {
+ public:
+  explicit RejectsFile(const std::filesystem::path& path) : file_(path), writer_(file_) {}
+  void Reject(const std::string& log_name, long line, RejectReason reason,
+              std::string_view text) override {
+    writer_.Reject(log_name, line, reason, text);
+  }
   void Finish() { file_.Close(); }
   void Commit() { file_.Commit(); }
 
  private:
   StagedFile file_;
-  std::string row_;
+  RejectsWriter writer_;
 };
 
 }  // namespace dosemap

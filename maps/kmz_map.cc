@@ -1,213 +1,18 @@
-// The KML forms of the path form: .kml, and .kmz with its regionated archive for long drives.
+// The KMZ form: one document up to 5,000 measurements, a regionated archive above that.
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
-#include "dose/dose_scale.h"
-#include "textfile/number_text.h"
-#include "textfile/xml_text.h"
+#include "maps/kml_document.h"
 #include "maps/kmz.h"
-#include "maps/map_text.h"
-#include "survey/civil_time.h"
-#include "survey/privacy.h"
 #include "textfile/file_error.h"
 
 namespace dosemap {
-
-// The five classes as shared styles "dose1".."dose5", their icon at href.
-std::string KmlStyles(const std::string& icon) {
-  const std::string href = XmlEscaped(XmlSafe(icon));
-  std::string styles;
-  for (int c = 1; c <= 5; ++c) {
-    const ClassStyle& style = ClassStyleOf(c);
-    styles += "<Style id=\"dose";
-    styles += static_cast<char>('0' + c);
-    styles += "\"><IconStyle><color>";
-    styles += style.kml_colour;
-    styles += "</color><scale>";
-    styles += style.icon_scale;
-    styles += "</scale><Icon><href>";
-    styles += href;
-    styles += "</href></Icon></IconStyle><LabelStyle><color>";
-    styles += style.kml_colour;
-    styles += "</color><scale>";
-    styles += style.icon_scale;
-    styles += "</scale></LabelStyle></Style>\n";
-  }
-  return styles;
-}
-
-// A placemark: the dose as its name, its time (for time sliders), its class's style, its figures
-// as extended data. source: the log's escaped name and a colon.
-void AppendPlacemark(std::string& p, const Measurement& m, int dose_class,
-                     std::string_view source) {
-  p += "<Placemark><name>";
-  char label[32];  // the label beside the icon: three digits; the exact dose is in the data
-  p.append(
-      label,
-      std::to_chars(label, label + sizeof label, m.dose_usvh, std::chars_format::general, 3).ptr);
-  p += "</name><TimeStamp><when>";
-  AppendIsoTime(p, m.time, m.utc);
-  p += "</when></TimeStamp><styleUrl>#dose";
-  p += static_cast<char>('0' + dose_class);
-  p += "</styleUrl><ExtendedData><Data name=\"dose_usvh\"><value>";
-  AppendNumber(p, m.dose_usvh);
-  p += "</value></Data><Data name=\"cpm\"><value>";
-  if (m.has_cpm) AppendNumber(p, m.cpm);
-  p += "</value></Data><Data name=\"class\"><value>";
-  p += static_cast<char>('0' + dose_class);
-  p += "</value></Data><Data name=\"source\"><value>";
-  p += source;
-  AppendInteger(p, m.line);
-  p += "</value></Data></ExtendedData><Point><coordinates>";
-  AppendNumber(p, m.longitude);
-  p += ',';
-  AppendNumber(p, m.latitude);
-  if (m.has_altitude) {
-    p += ',';
-    AppendNumber(p, m.altitude);
-  }
-  p += "</coordinates></Point></Placemark>\n";
-}
-
-std::string KmlSource(const std::string& log_name) { return XmlEscaped(XmlSafe(log_name)) + ":"; }
-
 namespace {
-
-// KML 2.2: the five classes as shared styles, a folder per log, a placemark per measurement, and
-// a view on the whole extent.
-class KmlDocument {
- public:
-  KmlDocument(StagedFile& file, const std::string& name, const std::string& icon) : file_(file) {
-    file_ << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(name))
-          << "</name>\n<open>1</open>\n<LookAt><longitude>";
-    // The view comes from the extent, known at the end: room is kept here and filled in then.
-    longitude_at_ = file_.offset();
-    file_ << kPlaceholder << "</longitude><latitude>";
-    latitude_at_ = file_.offset();
-    file_ << kPlaceholder
-          << "</latitude><altitude>0</altitude><heading>0</heading><tilt>0</tilt><range>";
-    range_at_ = file_.offset();
-    file_ << kPlaceholder << "</range></LookAt>\n" << KmlStyles(icon);
-  }
-  void BeginLog(const std::string& name) {
-    if (in_folder_) file_ << "</Folder>\n";
-    file_ << "<Folder><name>" << XmlEscaped(XmlSafe(name)) << "</name>\n";
-    in_folder_ = true;
-    source_ = KmlSource(name);
-  }
-  void Add(const Measurement& m, int dose_class) {
-    extent_.Add(m.latitude, m.longitude);
-    placemark_.clear();
-    AppendPlacemark(placemark_, m, dose_class, source_);
-    file_ << placemark_;
-  }
-  void End() {
-    if (in_folder_) file_ << "</Folder>\n";
-    file_ << "</Document>\n</kml>\n";
-    double longitude = 0, latitude = 0, range = 20000000;  // nothing kept: the whole Earth
-    if (extent_.any) {
-      const bool crosses = extent_.Crosses();
-      const double west = crosses ? extent_.west360 : extent_.west;
-      const double east = crosses ? extent_.east360 : extent_.east;
-      longitude = (west + east) / 2;
-      if (longitude > 180) longitude -= 360;
-      latitude = (extent_.south + extent_.north) / 2;
-      const double diagonal = GreatCircleMetres(extent_.south, west, extent_.north, east);
-      range = std::max(500.0, std::round(diagonal * 1.5));
-    }
-    Fill(longitude_at_, longitude);
-    Fill(latitude_at_, latitude);
-    Fill(range_at_, range);
-  }
-
- private:
-  static constexpr std::string_view kPlaceholder = "                        ";  // 24 blanks
-
-  void Fill(std::int64_t at, double x) {
-    std::string text;
-    AppendNumber(text, x);
-    text.insert(0, kPlaceholder.size() - text.size(), ' ');  // XML takes blanks around a number
-    file_.Patch(at, text);
-  }
-
-  StagedFile& file_;
-  Extent extent_;
-  std::int64_t longitude_at_ = 0, latitude_at_ = 0, range_at_ = 0;
-  bool in_folder_ = false;
-  std::string source_;
-  std::string placemark_;
-};
-
-// The icon beside a .kml: "<stem>_files/square.png", and its path relative to the map.
-std::string IconFolderName(const std::filesystem::path& out) {
-  return out.stem().string() + "_files";
-}
-
-// Refuses a path that is a symbolic link: nothing is written through one.
-void RefuseLink(const std::filesystem::path& path) {
-  std::error_code error;
-  if (std::filesystem::is_symlink(path, error))
-    throw FileError(FileErrorKind::kCannotOpen,
-                    path.string() + ": is a symbolic link; nothing is written through one");
-}
-
-class KmlMap : public SurveyMap {
- public:
-  KmlMap(const std::filesystem::path& out, const MapOptions& options)
-      : out_(out),
-        own_icon_(options.icon_url.empty()),
-        folder_(out.parent_path() / IconFolderName(out)),
-        file_(CheckedTarget(out, folder_, own_icon_)),
-        document_(file_, out.stem().string(),
-                  own_icon_ ? IconFolderName(out) + "/square.png" : options.icon_url) {}
-  void BeginLog(int, const std::string& name) override { document_.BeginLog(name); }
-  void Add(const Measurement& m, int dose_class) override { document_.Add(m, dose_class); }
-  void Finish() override {
-    document_.End();
-    if (own_icon_) StageIcon();
-    file_.Close();
-  }
-  void Commit() override {
-    if (icon_) icon_->Commit();
-    file_.Commit();
-  }
-
- private:
-  // The icon's folder and the icon in it are checked before anything is written.
-  static const std::filesystem::path& CheckedTarget(const std::filesystem::path& out,
-                                                    const std::filesystem::path& folder,
-                                                    bool own_icon) {
-    if (own_icon) {
-      RefuseLink(folder);
-      RefuseLink(folder / "square.png");
-    }
-    return out;
-  }
-
-  void StageIcon() {
-    std::error_code error;
-    std::filesystem::create_directory(folder_, error);
-    if (error)
-      throw FileError(FileErrorKind::kWriteFailed,
-                      folder_.string() + ": cannot create: " + error.message());
-    RefuseLink(folder_);
-    icon_ = std::make_unique<StagedFile>(folder_ / "square.png");
-    *icon_ << SquareIconPng();
-    icon_->Close();
-  }
-
-  std::filesystem::path out_;
-  bool own_icon_;
-  std::filesystem::path folder_;
-  StagedFile file_;
-  KmlDocument document_;
-  std::unique_ptr<StagedFile> icon_;
-};
 
 // A measurement as the KMZ keeps it until the end: 56 bytes, with 4 more for its place in the
 // order of the quadtree. Every number is kept exactly, as the other forms write it.
@@ -283,11 +88,11 @@ class KmzMap : public SurveyMap {
   explicit KmzMap(const std::filesystem::path& out) : out_(out), archive_(out) {}
   void BeginLog(int, const std::string& name) override { logs_.push_back(name); }
   void Add(const Measurement& m, int dose_class) override { store_.Add(m, dose_class); }
-  void Finish() override {
+  void Finish(const DriveStatistics& statistics) override {
     archive_.Seal();  // the packer writes the staging archive by its path
     try {
       if (store_.size() <= kSingleDocumentLimit) {
-        WriteSingle();
+        WriteSingle(statistics);
       } else {
         WriteRegionated();
       }
@@ -304,17 +109,17 @@ class KmzMap : public SurveyMap {
   void Commit() override { archive_.Commit(); }
 
  private:
-  void WriteSingle() {
+  void WriteSingle(const DriveStatistics& statistics) {
     StagedFile file(std::filesystem::path(out_.string() + ".doc"));  // packed, then removed
     KmlDocument document(file, out_.stem().string(), kKmzIconPath);
     int log = -1;
     for (std::size_t i = 0; i < store_.size(); ++i) {
       const Measurement m = store_.At(i);
-      while (log < m.log) document.BeginLog(logs_[++log]);
+      while (log < m.log) ++log, document.BeginLog(log, logs_[log]);
       document.Add(m, store_[i].dose_class);
     }
-    while (log + 1 < static_cast<int>(logs_.size())) document.BeginLog(logs_[++log]);
-    document.End();
+    while (log + 1 < static_cast<int>(logs_.size())) ++log, document.BeginLog(log, logs_[log]);
+    document.Finish(statistics);
     file.Flush();
     WriteKmz(archive_.staging(),
              {{"doc.kml", file.staging(), {}}, {kKmzIconPath, {}, SquareIconPng()}});
@@ -478,14 +283,19 @@ class KmzMap : public SurveyMap {
   std::vector<std::string> documents_;
 };
 
-}  // namespace
-
-std::unique_ptr<SurveyMap> MakeKmlMap(const std::filesystem::path& out, const MapOptions& options) {
-  return std::make_unique<KmlMap>(out, options);
+std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string& title, const MapOptions&) {
+  return std::make_unique<KmlDocument>(sink, title, kKmzIconPath);
 }
 
-std::unique_ptr<SurveyMap> MakeKmzMap(const std::filesystem::path& out) {
+std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptions&) {
   return std::make_unique<KmzMap>(out);
 }
+
+}  // namespace
+
+const MapFormRow kKmzForm = {
+    "kmz", {".kmz", ""},
+    "KML zipped with its icon; above 5,000 points a regionated quadtree, highest doses on top",
+    Write, Make};
 
 }  // namespace dosemap

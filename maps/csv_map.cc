@@ -1,0 +1,84 @@
+// The CSV form, and the CSV text cells the rejects file shares.
+#include <memory>
+
+#include "dose/dose_scale.h"
+#include "maps/map_text.h"
+#include "survey/civil_time.h"
+
+namespace dosemap {
+namespace {
+
+// One normalised measurement a line, RFC 4180.
+class CsvWriter : public FormWriter {
+ public:
+  explicit CsvWriter(ByteSink& sink) : file_(sink) {
+    file_ << "time,latitude,longitude,altitude,dose_usvh,cpm,class,source\r\n";
+  }
+  void BeginLog(int, const std::string& name) override {
+    source_.clear();
+    AppendCsvField(source_, name + ":");
+    if (!source_.empty() && source_.back() == '"')
+      source_.pop_back();  // the line goes inside the quotes
+  }
+  void Add(const Measurement& m, int dose_class) override {
+    std::string& r = row_;
+    r.clear();
+    AppendIsoTime(r, m.time, m.utc);
+    r += ',';
+    AppendNumber(r, m.latitude);
+    r += ',';
+    AppendNumber(r, m.longitude);
+    r += ',';
+    if (m.has_altitude) AppendNumber(r, m.altitude);
+    r += ',';
+    AppendNumber(r, m.dose_usvh);
+    r += ',';
+    if (m.has_cpm) AppendNumber(r, m.cpm);
+    r += ',';
+    r += static_cast<char>('0' + dose_class);
+    r += ',';
+    r += source_;
+    AppendInteger(r, m.line);
+    if (source_.front() == '"') r += '"';
+    r += "\r\n";
+    file_ << r;
+  }
+  void Finish(const DriveStatistics&) override {}
+
+ private:
+  ByteSink& file_;
+  std::string source_;
+  std::string row_;
+};
+
+std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string&, const MapOptions&) {
+  return std::make_unique<CsvWriter>(sink);
+}
+
+std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptions& options) {
+  return std::make_unique<StagedMap>(out, kCsvForm, options);
+}
+
+}  // namespace
+
+// A text cell (never a number) as RFC 4180 writes it: with a comma, a quote or a line end it goes
+// in quotes, its quotes doubled. One that a spreadsheet would take for a formula (=, +, -, @, a
+// tab or a CR first) gets a leading ', the common guard.
+void AppendCsvField(std::string& row, std::string_view field) {
+  const bool formula = !field.empty() && std::string_view("=+-@\t\r").find(field.front()) !=
+                                             std::string_view::npos;
+  const bool quoted = field.find_first_of(",\"\r\n") != std::string_view::npos;
+  if (quoted) row += '"';
+  if (formula) row += '\'';
+  for (const char c : field) {
+    if (c == '"') row += '"';
+    row += c;
+  }
+  if (quoted) row += '"';
+}
+
+const MapFormRow kCsvForm = {
+    "csv", {".csv", ""}, "time,latitude,longitude,altitude,dose_usvh,cpm,class,source (RFC 4180)",
+    Write, Make};
+
+}  // namespace dosemap

@@ -119,9 +119,8 @@ int Parse(const std::vector<std::string>& args, PathOptions& options) {
     if (arg == "-o" || arg == "--output") {
       options.out = value;
     } else if (arg == "--from") {
-      options.survey.format = FormatByName(value);
-      if (!options.survey.format)
-        return UsageError("--from takes own, bgeigie, radiacode, safecast or ers");
+      options.survey.format = FormatNamed(value);
+      if (options.survey.format == nullptr) return UsageError("--from takes " + FormatNames());
     } else if (arg == "--yellow" || arg == "--red") {
       const std::optional<double> threshold = PositiveOrAnyNumber(value, false);
       if (!threshold) return UsageError(arg + " takes a number");

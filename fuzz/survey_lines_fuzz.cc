@@ -8,13 +8,13 @@
 
 #include "fuzz/fuzz_dir.h"
 #include "survey/civil_time.h"
-#include "survey/readers.h"
+#include "survey/log_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace dosemap;
   std::string_view text(reinterpret_cast<const char*>(data), size);
   const std::unique_ptr<LineParser> parser =
-      MakeLineParser(LogFormat::DOSEMAP_FUZZ_FORMAT, ReaderOptions{});
+      FormatNamed(DOSEMAP_FUZZ_FORMAT)->line_parser(ReaderOptions{});
   std::vector<RecordResult> results;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "survey/civil_time.h"
-#include "survey/readers.h"
+#include "survey/log_format.h"
 
 namespace dosemap {
 namespace {
@@ -164,10 +164,34 @@ class BgeigieParser : public LineParser {
   std::vector<std::string_view> fields_;
 };
 
-}  // namespace
+// A sentence of one of the kinds that carry a reading.
+int ToldBy(const LogHead& head) {
+  for (std::size_t i = 0; i < head.lines.size(); ++i) {
+    for (const std::string_view kind : kKinds) {
+      const std::string_view line = head.lines[i];
+      if (line.size() > kind.size() + 1 && line[0] == '$' && line.substr(1, kind.size()) == kind &&
+          line[kind.size() + 1] == ',') {
+        return static_cast<int>(i);
+      }
+    }
+  }
+  return -1;
+}
 
-std::unique_ptr<LineParser> MakeBgeigieParser(const ReaderOptions& options) {
+std::unique_ptr<LineParser> Parser(const ReaderOptions& options) {
   return std::make_unique<BgeigieParser>(options);
 }
+
+// A line that lost its line ends is read sentence by sentence, however long.
+std::unique_ptr<RecordSource> Open(LineReader& reader, const ReaderOptions& options) {
+  reader.SplitLongLinesBefore('$');
+  return std::make_unique<LineSource>(reader, Parser(options));
+}
+
+}  // namespace
+
+extern const FormatRow kBgeigieFormat = {
+    "bgeigie", "bGeigie-type $BNRDD, $BNXRDD, $BMRDD and $BGRDD sentences (cpm / --cpm-factor)",
+    ToldBy, Parser, Open};
 
 }  // namespace dosemap

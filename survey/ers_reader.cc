@@ -2,7 +2,7 @@
 #include <string>
 
 #include "survey/civil_time.h"
-#include "survey/readers.h"
+#include "survey/log_format.h"
 
 namespace dosemap {
 namespace {
@@ -73,10 +73,21 @@ class ErsParser : public LineParser {
   std::vector<std::string_view> fields_;
 };
 
+// A "PA " record.
+int ToldBy(const LogHead& head) {
+  for (std::size_t i = 0; i < head.lines.size(); ++i) {
+    if (StartsWith(head.lines[i], "PA ") && head.lines[i].find(';') != std::string_view::npos)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::unique_ptr<LineParser> Parser(const ReaderOptions&) { return std::make_unique<ErsParser>(); }
+
 }  // namespace
 
-std::unique_ptr<LineParser> MakeErsParser(const ReaderOptions&) {
-  return std::make_unique<ErsParser>();
-}
+extern const FormatRow kErsFormat = {
+    "ers", "ERS, the European radiometric exchange format (DHSR µSv/h; decimal commas too)",
+    ToldBy, Parser, OpenLines<Parser>};
 
 }  // namespace dosemap

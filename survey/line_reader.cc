@@ -40,6 +40,12 @@ LineReader::LineReader(const std::string& path) : path_(path) {
   buffer_.reset(new char[capacity_]);
 }
 
+LineReader::LineReader(const std::string& name, std::string_view bytes)
+    : path_(name), memory_(bytes), size_(static_cast<std::int64_t>(bytes.size())) {
+  capacity_ = kMaxLineBytes + kBlockBytes;
+  buffer_.reset(new char[capacity_]);
+}
+
 LineReader::~LineReader() {
   if (owns_fd_) ::close(fd_);
 }
@@ -52,6 +58,14 @@ bool LineReader::Fill() {
     pos_ = 0;
   }
   if (end_ == capacity_) return false;
+  if (fd_ < 0) {  // in memory
+    const std::size_t n = std::min(memory_.size(), capacity_ - end_);
+    std::memcpy(buffer_.get() + end_, memory_.data(), n);
+    memory_.remove_prefix(n);
+    end_ += n;
+    eof_ = memory_.empty();
+    return n > 0;
+  }
   for (;;) {
     const ssize_t n = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
     if (n > 0) {

@@ -18,6 +18,8 @@ class LineReader {
  public:
   // Throws FileError (kCannotOpen) naming the path and the cause.
   explicit LineReader(const std::string& path);
+  // The bytes of a log in memory, named name; bytes must outlive the reader.
+  LineReader(const std::string& name, std::string_view bytes);
   ~LineReader();
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
@@ -48,6 +50,7 @@ class LineReader {
   std::string path_;
   int fd_ = -1;
   bool owns_fd_ = false;
+  std::string_view memory_;  // a log in memory: what Fill has not copied yet
   std::int64_t size_ = -1;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;

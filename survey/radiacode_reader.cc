@@ -1,14 +1,9 @@
-// RadiaCode-type tracks: the Android tab-separated export and the iOS JSON export (.rctrk).
+// RadiaCode-type tracks: the Android tab-separated export.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <deque>
-#include <istream>
-#include <nlohmann/json.hpp>
-#include <stdexcept>
 
 #include "survey/civil_time.h"
-#include "survey/readers.h"
+#include "survey/log_format.h"
 
 namespace dosemap {
 namespace {
@@ -66,248 +61,23 @@ class RadiacodeParser : public LineParser {
   std::vector<std::string_view> fields_;
 };
 
-}  // namespace
+// The Android app's export: its "Track:" line or its header.
+int ToldBy(const LogHead& head) {
+  for (std::size_t i = 0; i < head.lines.size(); ++i) {
+    if (StartsWith(head.lines[i], "Track:") || StartsWith(head.lines[i], "Timestamp\tTime\t"))
+      return static_cast<int>(i);
+  }
+  return -1;
+}
 
-std::unique_ptr<LineParser> MakeRadiacodeParser(const ReaderOptions&) {
+std::unique_ptr<LineParser> Parser(const ReaderOptions&) {
   return std::make_unique<RadiacodeParser>();
 }
 
-namespace {
-
-// The seconds of 0001-01-01 and of 9999-12-31T23:59:59: times beyond are no times.
-constexpr double kEarliestTime = -62135596800.0, kLatestTime = 253402300799.0;
-// How much of a marker's values the privacy check reads.
-constexpr std::size_t kMaxEvidenceBytes = 1024;
-
-// A marker kept for sorting: 48 bytes.
-struct StoredMarker {
-  std::int64_t time;
-  double latitude, longitude, dose_usvh, cpm;
-  std::uint32_t index;
-  bool has_cpm;
-};
-
-// A byte source as a stream buffer, so that the JSON parser reads the log as it comes.
-class SourceBuffer : public std::streambuf {
- public:
-  explicit SourceBuffer(const ByteSource& source) : source_(source) {}
-
- protected:
-  int_type underflow() override {
-    const std::string_view bytes = source_();
-    if (bytes.empty()) return traits_type::eof();
-    char* begin = const_cast<char*>(bytes.data());
-    setg(begin, begin, begin + bytes.size());
-    return traits_type::to_int_type(*begin);
-  }
-
- private:
-  const ByteSource& source_;
-};
-
-// Reads the track's events: the markers array of the top-level object, each marker's numbers.
-class TrackReader : public nlohmann::json_sax<nlohmann::json> {
- public:
-  TrackReader(const MarkerHandler& handle, std::deque<StoredMarker>& kept)
-      : handle_(handle), kept_(kept) {}
-
-  bool saw_markers() const { return saw_markers_; }
-  const std::string& error() const { return error_; }
-
-  // The iOS app writes doseRate in µSv/h, unless the track says "sv": false (or "isSievert":
-  // false): µR/h. The key may stand after the markers, so the unit applies when they are handed out.
-  double dose_divisor() const { return micro_roentgen_ ? kMicroRoentgenPerMicroSievert : 1; }
-
-  bool null() override { return Scalar(Value::kNull, 0, {}); }
-  bool boolean(bool value) override {
-    if (depth_ == 1 && !value && (key_ == "sv" || key_ == "isSievert")) micro_roentgen_ = true;
-    return Scalar(Value::kOther, 0, {});
-  }
-  bool number_integer(number_integer_t x) override {
-    return Scalar(Value::kNumber, static_cast<double>(x), {});
-  }
-  bool number_unsigned(number_unsigned_t x) override {
-    return Scalar(Value::kNumber, static_cast<double>(x), {});
-  }
-  bool number_float(number_float_t x, const string_t&) override {
-    return Scalar(Value::kNumber, x, {});
-  }
-  bool string(string_t& text) override { return Scalar(Value::kOther, 0, text); }
-  bool binary(binary_t&) override { return Scalar(Value::kOther, 0, {}); }
-  bool start_object(std::size_t) override { return Open(true); }
-  bool start_array(std::size_t) override { return Open(false); }
-  bool end_object() override { return Close(); }
-  bool end_array() override { return Close(); }
-  bool key(string_t& name) override {
-    key_ = name;
-    return true;
-  }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
-    error_ = e.what();
-    return false;
-  }
-
- private:
-  enum class Value { kNull, kNumber, kOther };
-  enum Field { kLat, kLon, kDate, kDose, kCount, kFieldCount };
-
-  // depth_: 1 inside the top-level object, 2 inside markers, 3 inside a marker, more below.
-  bool Open(bool object) {
-    ++depth_;
-    if (depth_ == 1) {
-      if (!object) error_ = "no \"markers\" array";
-      return object;
-    }
-    if (depth_ == 2) {
-      in_markers_ = !object && key_ == "markers";
-      saw_markers_ = saw_markers_ || in_markers_;
-    } else if (depth_ == 3 && in_markers_) {
-      BeginMarker();
-      marker_is_object_ = object;
-    } else if (depth_ == 4 && in_markers_ && marker_is_object_) {
-      Note(Value::kOther, 0, {});  // a nested value where a number belongs
-    }
-    return true;
-  }
-
-  bool Close() {
-    if (depth_ == 3 && in_markers_) EndMarker();
-    if (depth_ == 2) in_markers_ = false;
-    --depth_;
-    return true;
-  }
-
-  bool Scalar(Value value, double x, std::string_view text) {
-    if (depth_ == 2 && in_markers_) {  // a marker that is no object
-      BeginMarker();
-      marker_is_object_ = false;
-      EndMarker();
-    } else if (depth_ == 3 && in_markers_ && marker_is_object_) {
-      Note(value, x, text);
-    }
-    return true;
-  }
-
-  void BeginMarker() {
-    ++index_;
-    for (State& state : fields_) state = State::kMissing;
-    evidence_.clear();
-  }
-
-  void Note(Value value, double x, std::string_view text) {
-    static constexpr std::string_view kNames[kFieldCount] = {"lat", "lon", "date", "doseRate",
-                                                             "countRate"};
-    if (value == Value::kNumber) {
-      char digits[32];
-      text = std::string_view(digits, std::to_chars(digits, digits + sizeof digits, x).ptr - digits);
-      Evidence(text);
-    } else if (value == Value::kOther) {
-      Evidence(text);
-    }
-    for (int f = 0; f < kFieldCount; ++f) {
-      if (key_ != kNames[f]) continue;
-      if (value == Value::kNull) {
-        fields_[f] = State::kMissing;
-      } else if (value == Value::kNumber && std::isfinite(x)) {
-        fields_[f] = State::kNumber;
-        numbers_[f] = x;
-      } else {
-        fields_[f] = State::kBad;
-      }
-    }
-  }
-
-  void Evidence(std::string_view text) {
-    if (evidence_.size() + text.size() + 1 > kMaxEvidenceBytes) return;
-    evidence_.append(text).push_back(';');
-  }
-
-  void EndMarker() {
-    RecordResult result;
-    Measurement& m = result.measurement;
-    m.line = index_;
-    const auto number = [this](Field f) { return fields_[f] == State::kNumber; };
-    if (number(kLat) && number(kLon)) {
-      result.position_read = true;
-      m.latitude = numbers_[kLat];
-      m.longitude = numbers_[kLon];
-    }
-    if (!marker_is_object_ || fields_[kLat] == State::kMissing ||
-        fields_[kLon] == State::kMissing || fields_[kDate] == State::kMissing ||
-        fields_[kDose] == State::kMissing) {
-      result.reason = RejectReason::kFields;
-    } else if (!number(kLat) || !number(kLon) || !number(kDose) || fields_[kCount] == State::kBad) {
-      result.reason = RejectReason::kNumber;
-    } else if (!number(kDate) || !(numbers_[kDate] >= kEarliestTime) ||
-               !(numbers_[kDate] <= kLatestTime)) {
-      result.reason = RejectReason::kTime;
-    } else {
-      m.time = static_cast<std::int64_t>(std::floor(numbers_[kDate]));
-      m.dose_usvh = numbers_[kDose];  // the unit applies at the end
-      m.has_cpm = number(kCount);
-      m.cpm = m.has_cpm ? numbers_[kCount] * kSecondsPerMinute : 0;
-      CheckPosition(result);
-    }
-    if (result.reason != RejectReason::kNone) {
-      handle_(result, evidence_);  // rejected markers go at once: only kept ones wait
-      return;
-    }
-    kept_.push_back({m.time, m.latitude, m.longitude, m.dose_usvh, m.cpm,
-                     static_cast<std::uint32_t>(index_), m.has_cpm});
-  }
-
-  enum class State { kMissing, kNumber, kBad };
-  const MarkerHandler& handle_;
-  std::deque<StoredMarker>& kept_;
-  int depth_ = 0;
-  bool in_markers_ = false, saw_markers_ = false, marker_is_object_ = false;
-  bool micro_roentgen_ = false;
-  long index_ = 0;
-  std::string key_;
-  State fields_[kFieldCount] = {};
-  double numbers_[kFieldCount] = {};
-  std::string evidence_;
-  std::string error_;
-};
-
 }  // namespace
 
-void ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions&,
-                       const MarkerHandler& handle) {
-  std::deque<StoredMarker> kept;  // grows in small blocks: no copy of the whole to grow
-  TrackReader reader(handle, kept);
-  SourceBuffer buffer(next_bytes);
-  std::istream in(&buffer);
-  if (!nlohmann::json::sax_parse(in, &reader)) {
-    throw std::runtime_error(reader.error().empty() ? "not valid JSON" : reader.error());
-  }
-  if (!reader.saw_markers()) throw std::runtime_error("no \"markers\" array");
-  // The app writes markers out of order: the track is its markers in time order, ties by index.
-  std::sort(kept.begin(), kept.end(), [](const StoredMarker& a, const StoredMarker& b) {
-    return a.time != b.time ? a.time < b.time : a.index < b.index;
-  });
-  const double divisor = reader.dose_divisor();
-  for (const StoredMarker& s : kept) {
-    RecordResult result;
-    Measurement& m = result.measurement;
-    result.position_read = true;
-    m.time = s.time, m.latitude = s.latitude, m.longitude = s.longitude;
-    m.dose_usvh = s.dose_usvh / divisor, m.cpm = s.cpm, m.has_cpm = s.has_cpm, m.line = s.index;
-    handle(result, {});
-  }
-}
-
-std::vector<RecordResult> ParseRadiacodeJson(std::string_view text, const ReaderOptions& options) {
-  std::vector<RecordResult> results;
-  bool given = false;
-  ReadRadiacodeJson(
-      [&]() {
-        const std::string_view all = given ? std::string_view() : text;
-        given = true;
-        return all;
-      },
-      options, [&](RecordResult& result, std::string_view) { results.push_back(result); });
-  return results;
-}
+extern const FormatRow kRadiacodeTsvFormat = {
+    "radiacode", "RadiaCode-type track: the Android tab-separated export (DoseRate µR/h)", ToldBy,
+    Parser, OpenLines<Parser>};
 
 }  // namespace dosemap

@@ -13,16 +13,6 @@
 
 namespace dosemap {
 
-enum class LogFormat { kOwn, kBgeigie, kRadiacode, kRadiacodeJson, kSafecast, kErs };
-
-// "own", "bgeigie", "radiacode", "safecast", "ers": the names --from takes. A RadiaCode track is
-// "radiacode" whether it is the tab-separated or the JSON export.
-std::optional<LogFormat> FormatByName(std::string_view name);
-std::string_view FormatName(LogFormat format);
-
-// The format of a log from its first bytes, or nothing when none fits.
-std::optional<LogFormat> DetectFormat(std::string_view head);
-
 struct ReaderOptions {
   double cpm_factor = 334;                 // cpm per µSv/h, for logs that only count
   std::optional<std::int64_t> utc_offset;  // seconds east of UTC of the own log's local times
@@ -36,9 +26,6 @@ class LineParser {
   // Appends the records of line (without its line end) to results.
   virtual void ParseLine(std::string_view line, std::vector<RecordResult>& results) = 0;
 };
-
-// A parser for the line formats (not kRadiacodeJson).
-std::unique_ptr<LineParser> MakeLineParser(LogFormat format, const ReaderOptions& options);
 
 // The next bytes of a log, however many come; empty at its end.
 using ByteSource = std::function<std::string_view()>;

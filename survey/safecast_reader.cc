@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "survey/civil_time.h"
-#include "survey/readers.h"
+#include "survey/log_format.h"
 
 namespace dosemap {
 namespace {
@@ -66,10 +66,22 @@ class SafecastParser : public LineParser {
   std::vector<std::string_view> fields_;
 };
 
-}  // namespace
+// Its header.
+int ToldBy(const LogHead& head) {
+  for (std::size_t i = 0; i < head.lines.size(); ++i) {
+    if (StartsWith(head.lines[i], "Captured Time,")) return static_cast<int>(i);
+  }
+  return -1;
+}
 
-std::unique_ptr<LineParser> MakeSafecastParser(const ReaderOptions& options) {
+std::unique_ptr<LineParser> Parser(const ReaderOptions& options) {
   return std::make_unique<SafecastParser>(options);
 }
+
+}  // namespace
+
+extern const FormatRow kSafecastFormat = {
+    "safecast", "the measurement database's CSV export (cpm / --cpm-factor, or µSv/h)", ToldBy,
+    Parser, OpenLines<Parser>};
 
 }  // namespace dosemap

@@ -47,7 +47,7 @@ class Dispatcher {
 
   void BeginLog(const OpenLog& log) {
     zones_ = options_.zones;
-    if (log.format == LogFormat::kOwn) zones_.push_back(OwnLogRectangle());
+    if (log.format->own_rectangle) zones_.push_back(OwnLogRectangle());
   }
 
   // text: the record's text for the rejects file; evidence: what the doubt rule reads.
@@ -83,8 +83,25 @@ class Dispatcher {
 
 }  // namespace
 
-std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths,
-                              std::optional<LogFormat> forced) {
+namespace {
+
+// Tells the format of a log whose reader is open: forced, or from its first bytes.
+void TellFormat(OpenLog& log, const std::string& path, const FormatRow* forced) {
+  const std::string_view head = log.reader->Peek();
+  const FormatRow* detected = DetectFormat(head);
+  if (forced != nullptr) {
+    // Rows may share a name (a RadiaCode track is JSON or tab-separated): the content chooses.
+    log.format = detected != nullptr && detected->name == forced->name ? detected : forced;
+  } else if (detected != nullptr) {
+    log.format = detected;
+  } else {
+    throw SurveyError(path + ": not a survey log of a known format (see --from)");
+  }
+}
+
+}  // namespace
+
+std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const FormatRow* forced) {
   std::vector<OpenLog> logs;
   for (const std::string& path : paths) {
     OpenLog log;
@@ -92,24 +109,21 @@ std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths,
       log.reader = std::make_unique<LineReader>(path);
       // Maps and rejects name a log by its file name: a shared map tells nothing of the folders.
       log.name = path == "-" ? log.reader->path() : std::filesystem::path(path).filename().string();
-      const std::string_view head = log.reader->Peek();
-      const std::optional<LogFormat> detected = DetectFormat(head);
-      if (forced) {
-        // A RadiaCode track is JSON or tab-separated under one name.
-        log.format = *forced == LogFormat::kRadiacode && detected == LogFormat::kRadiacodeJson
-                         ? *detected
-                         : *forced;
-      } else if (detected) {
-        log.format = *detected;
-      } else {
-        throw SurveyError(path + ": not a survey log of a known format (see --from)");
-      }
+      TellFormat(log, path, forced);
     } catch (const FileError& error) {
       throw SurveyError(error.what());
     }
     logs.push_back(std::move(log));
   }
   return logs;
+}
+
+OpenLog OpenLogInMemory(const std::string& name, std::string_view bytes, const FormatRow* forced) {
+  OpenLog log;
+  log.reader = std::make_unique<LineReader>(name, bytes);
+  log.name = name;
+  TellFormat(log, name, forced);
+  return log;
 }
 
 void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
@@ -121,7 +135,7 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
     total_bytes = log.reader->size() < 0 || total_bytes < 0 ? -1 : total_bytes + log.reader->size();
   std::int64_t done_bytes = 0;
   std::int64_t records = 0;
-  std::vector<RecordResult> results;
+  long reported_line = 0;
   for (std::size_t index = 0; index < logs.size(); ++index) {
     OpenLog& log = logs[index];
     const int log_index = static_cast<int>(index);
@@ -129,47 +143,25 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
     for (MeasurementSink* sink : sinks) sink->BeginLog(log_index, log.name);
     dispatcher.BeginLog(log);
     try {
-      if (log.format == LogFormat::kRadiacodeJson) {
-        try {
-          ReadRadiacodeJson(
-              [&log]() { return log.reader->NextBytes(); }, options.reader,
-              [&](RecordResult& result, std::string_view evidence) {
-                const long line = result.measurement.line;
-                dispatcher.Handle(result, log, log_index, line,
-                                  "(marker " + std::to_string(line) + ")", evidence);
-                ++records;
-              });
-        } catch (const std::runtime_error& error) {
-          if (dynamic_cast<const FileError*>(&error) != nullptr) throw;
-          throw SurveyError(log.reader->path() + ": not a RadiaCode track: " + error.what());
+      const std::unique_ptr<RecordSource> source = log.format->open(*log.reader, options.reader);
+      source->Read([&](RecordResult& result, long line, std::string_view text,
+                       std::string_view evidence) {
+        dispatcher.Handle(result, log, log_index, line, text, evidence);
+        ++records;
+        if (progress && (line & 0xFFFF) == 0 && line != reported_line) {
+          reported_line = line;
+          const std::int64_t bytes = done_bytes + log.reader->bytes_consumed();
+          progress(records, total_bytes > 0
+                                ? static_cast<double>(bytes) / static_cast<double>(total_bytes)
+                                : -1);
         }
-      } else {
-        const std::unique_ptr<LineParser> parser = MakeLineParser(log.format, options.reader);
-        if (log.format == LogFormat::kBgeigie) log.reader->SplitLongLinesBefore('$');
-        std::string_view line;
-        bool too_long = false;
-        while (log.reader->NextLine(&line, &too_long)) {
-          results.clear();
-          if (too_long) {
-            results.emplace_back().reason = RejectReason::kFields;
-          } else {
-            parser->ParseLine(line, results);
-          }
-          for (RecordResult& result : results) {
-            const std::string_view text = result.text.empty() ? line : result.text;
-            dispatcher.Handle(result, log, log_index, log.reader->line_number(), text, text);
-          }
-          records += static_cast<std::int64_t>(results.size());
-          if (progress && (log.reader->line_number() & 0xFFFF) == 0) {
-            const std::int64_t bytes = done_bytes + log.reader->bytes_consumed();
-            progress(records, total_bytes > 0
-                                  ? static_cast<double>(bytes) / static_cast<double>(total_bytes)
-                                  : -1);
-          }
-        }
-      }
+      });
     } catch (const FileError& error) {
       throw SurveyError(error.what());
+    } catch (const std::runtime_error& error) {
+      if (dynamic_cast<const SurveyError*>(&error) != nullptr) throw;
+      throw SurveyError(log.reader->path() + ": not a " + std::string(log.format->name) +
+                        " log: " + error.what());
     }
     done_bytes += log.reader->bytes_consumed();
     log.reader.reset();  // closes the log

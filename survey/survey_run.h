@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "survey/line_reader.h"
+#include "survey/log_format.h"
 #include "survey/measurement.h"
 #include "survey/privacy.h"
 #include "survey/readers.h"
@@ -42,21 +43,27 @@ struct SurveyOptions {
   double yellow = 0.11;
   double red = 0.19;
   ReaderOptions reader;
-  std::optional<LogFormat> format;  // forced with --from; else told from each log's content
+  // Forced with --from (a row of that name: a log's content chooses between rows that share it);
+  // else each log's format is told from its content.
+  const FormatRow* format = nullptr;
   std::vector<PrivacyZone> zones;
 };
 
 // A log opened and its format told, ready to be read.
 struct OpenLog {
   std::string name;
-  LogFormat format;
+  const FormatRow* format = nullptr;
   std::unique_ptr<LineReader> reader;
 };
 
 // Opens every log ("-" is standard input) and tells its format, before anything is written.
 // Throws SurveyError for a log that can't be opened or whose format is not recognised.
-std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths,
-                              std::optional<LogFormat> forced);
+std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const FormatRow* forced);
+
+// A log in memory named name, its format told from its bytes (or forced). bytes must outlive it.
+// Throws SurveyError when its format is not recognised.
+OpenLog OpenLogInMemory(const std::string& name, std::string_view bytes,
+                        const FormatRow* forced = nullptr);
 
 // Called now and then with the records read so far and the share of the input read (0 to 1, or
 // negative when the size is not known).

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "survey/civil_time.h"
 #include "survey/privacy.h"
+#include "survey/log_format.h"
 #include "survey/readers.h"
 #include "survey/statistics.h"
 #include "survey/survey_run.h"
@@ -25,9 +27,9 @@ std::string Sentence(const std::string& body) {
   return "$" + body + "*" + hex;
 }
 
-std::vector<RecordResult> Parse(LogFormat format, const std::vector<std::string>& lines,
+std::vector<RecordResult> Parse(std::string_view format, const std::vector<std::string>& lines,
                                 const ReaderOptions& options = {}) {
-  const std::unique_ptr<LineParser> parser = MakeLineParser(format, options);
+  const std::unique_ptr<LineParser> parser = FormatNamed(format)->line_parser(options);
   std::vector<RecordResult> results;
   for (const std::string& line : lines) parser->ParseLine(line, results);
   return results;
@@ -93,7 +95,7 @@ TEST(BgeigieReader, ReadsThePublicSampleLinesAndRejectsEachFault) {
       Sentence("BMRDD,1,2011-05-01T00:00:00Z,60,5,60,A,9537.5000,N,00410.0000,W,5,A,7"),
   };
   const double ny_lat = 40 + 43.5368 / 60, ny_lon = -(73 + 55.3663 / 60);
-  ExpectRecords(Parse(LogFormat::kBgeigie, lines),
+  ExpectRecords(Parse("bgeigie", lines),
                 {{RejectReason::kGpsVoid},
                  {RejectReason::kNone, 46 + 31.3654 / 60, 6 + 37.6752 / 60, 34 / 334.0, 34,
                   "2013-10-09T05:47:35Z"},
@@ -118,7 +120,7 @@ TEST(BgeigieReader, ReadsThePublicSampleLinesAndRejectsEachFault) {
 
 TEST(BgeigieReader, KeepsThePositionOfABadSentenceForThePrivacyZones) {
   const auto results = Parse(
-      LogFormat::kBgeigie,
+      "bgeigie",
       {"$BNRDD,300,2012-12-16T17:58:24Z,31,9,115,A,4043.5368,N,07355.3663,W,11.50,A,7,1*00",
        Sentence("BNRDD,300,2012-12-16T17:58:24Z,31,9,115,A,4043.5368,Q,07355.3663,W,11.50,A,7,1")});
   ASSERT_EQ(results.size(), 2u);
@@ -140,7 +142,7 @@ TEST(RadiacodeReader, MapsColumnsByHeaderNameAndConvertsUnits) {
       "1\tx\t2025-08-27 09:26:12\t41.5\t-1.5\t1.94\t10\t",
   };
   ExpectRecords(
-      Parse(LogFormat::kRadiacode, lines),
+      Parse("radiacode", lines),
       {{RejectReason::kNone, 41.2184571, -1.1548868, 0.0652, 7.47 * 60, "2025-08-27T09:26:11Z"},
        {RejectReason::kTime},
        {RejectReason::kFields},
@@ -183,7 +185,7 @@ TEST(SafecastReader, ReadsCountsAndDosesInEveryTimeForm) {
       "2011-09-26 09:36:09,91,140.4,5,cpm,,,,,,,,",
       "2011-09-26 09:36:09,37.7",
   };
-  ExpectRecords(Parse(LogFormat::kSafecast, lines, options),
+  ExpectRecords(Parse("safecast", lines, options),
                 {{RejectReason::kNone, 37.7, 140.4, 0.35, 35, "2011-09-26T09:36:06Z"},
                  {RejectReason::kNone, 37.7, 140.4, 0.12, -1, "2011-09-26T09:36:07Z"},
                  {RejectReason::kNone, 37.7, 140.4, 0.5, -1, "2011-09-26T09:36:08Z"},
@@ -202,7 +204,7 @@ TEST(ErsReader, ReadsKeyValueRecordsWithDecimalCommas) {
       "PA 4;CD 2019-07-32;CT 10:22:35;PN 49.5;PE 14.5;DHSR 1",
       "PA 5;CD 2019-07-15;CT 10:22:35;PN 49.5;PE 181;DHSR 1",
   };
-  const std::vector<RecordResult> results = Parse(LogFormat::kErs, lines);
+  const std::vector<RecordResult> results = Parse("ers", lines);
   ExpectRecords(results,
                 {{RejectReason::kNone, 49.12345, 14.3456, 0.123, -1, "2019-07-15T10:22:33Z"},
                  {RejectReason::kNone, 49.5, 14.5, 0.25, -1, "2019-07-15T10:22:34Z"},
@@ -223,33 +225,41 @@ TEST(OwnReader, RejectsALineWithoutShiftingTheNext) {
       "2026/11/14 9:00:07,A,18,0.062,35.338111,139.479021,43.3",
       "2026/11/14 09:00:08,\"A,B\",,0.07,35.5,139.5,1",
   };
-  ExpectRecords(Parse(LogFormat::kOwn, lines),
+  ExpectRecords(Parse("own", lines),
                 {{RejectReason::kNone, 35.338111, 139.479021, 0.062, 18, "2026-11-14T09:00:04"},
                  {RejectReason::kFields},
                  {RejectReason::kNumber},
                  {RejectReason::kTime},
                  {RejectReason::kNone, 35.5, 139.5, 0.07, -1, "2026-11-14T09:00:08"}});
-  EXPECT_EQ(IsoTime(Parse(LogFormat::kOwn, {lines[0], lines[1]}, utc)[0].measurement.time, true),
+  EXPECT_EQ(IsoTime(Parse("own", {lines[0], lines[1]}, utc)[0].measurement.time, true),
             "2026-11-14T00:00:04Z");
 }
 
 TEST(DetectFormat, TellsEachFormatFromItsFirstLines) {
   const struct {
     std::string head;
-    std::optional<LogFormat> format;
+    std::string format;  // its row's name and line parser: "" for none, "json" for the JSON track
   } cases[] = {
-      {"# NEW LOG\r\n# x\r\n$BNRDD,2108,2013", LogFormat::kBgeigie},
-      {"Track: a\tb\nTimestamp\tTime\t", LogFormat::kRadiacode},
-      {"  {\"markers\": []}", LogFormat::kRadiacodeJson},
-      {"Captured Time,Latitude,Longitude,Value", LogFormat::kSafecast},
-      {"IPC WGS84\r\nPA 1;CD 2019-07-15", LogFormat::kErs},
-      {"Date Time,Status,CPM,uSv/h,Latitude,Longitude,Altitude\r\n2026/11/14 09:00:04,A",
-       LogFormat::kOwn},
-      {"a,b,c\n1,2,3\n", std::nullopt},
-      {"", std::nullopt},
-      {"\x89PNG\r\n", std::nullopt},
+      {"# NEW LOG\r\n# x\r\n$BNRDD,2108,2013", "bgeigie"},
+      {"Track: a\tb\nTimestamp\tTime\t", "radiacode"},
+      {"  {\"markers\": []}", "json"},
+      {"Captured Time,Latitude,Longitude,Value", "safecast"},
+      {"IPC WGS84\r\nPA 1;CD 2019-07-15", "ers"},
+      {"Date Time,Status,CPM,uSv/h,Latitude,Longitude,Altitude\r\n2026/11/14 09:00:04,A", "own"},
+      // The earliest telling line wins: a database header before a stray sentence.
+      {"Captured Time,Latitude\n$BNRDD,2108,2013", "safecast"},
+      {"a,b,c\n1,2,3\n", ""},
+      {"", ""},
+      {"\x89PNG\r\n", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(DetectFormat(c.head), c.format) << c.head;
+  for (const auto& c : cases) {
+    const FormatRow* format = DetectFormat(c.head);
+    const std::string told = format == nullptr             ? ""
+                             : format->line_parser == nullptr ? "json"
+                                                              : std::string(format->name);
+    EXPECT_EQ(told, c.format) << c.head;
+  }
+  EXPECT_EQ(FormatNames(), "radiacode, bgeigie, safecast, ers, own");
 }
 
 TEST(CivilTime, ReadsTheFormsLogsUseAndRefusesImpossibleDates) {
@@ -348,15 +358,15 @@ TEST(PrivacyDoubt, AnyReadingOfTwoNumbersInAZoneMakesARecordPrivate) {
 }
 
 TEST(DecimalCommas, ErsAndTsvExportsReadLikeTheirDecimalPointTwins) {
-  const auto kept_of = [](LogFormat format, const std::vector<std::string>& lines) {
+  const auto kept_of = [](std::string_view format, const std::vector<std::string>& lines) {
     const std::vector<RecordResult> results = Parse(format, lines);
     EXPECT_EQ(results.size(), 1u);
     return results.empty() ? RecordResult{} : results[0];
   };
   const RecordResult point = kept_of(
-      LogFormat::kErs, {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37.421;PE 140.471;PZ 210.5;DHSR 0.0838"});
+      "ers", {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37.421;PE 140.471;PZ 210.5;DHSR 0.0838"});
   const RecordResult comma = kept_of(
-      LogFormat::kErs, {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37,421;PE 140,471;PZ 210,5;DHSR 0,0838"});
+      "ers", {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37,421;PE 140,471;PZ 210,5;DHSR 0,0838"});
   ASSERT_EQ(comma.reason, RejectReason::kNone);
   EXPECT_EQ(comma.measurement.latitude, point.measurement.latitude);
   EXPECT_EQ(comma.measurement.longitude, point.measurement.longitude);
@@ -364,14 +374,14 @@ TEST(DecimalCommas, ErsAndTsvExportsReadLikeTheirDecimalPointTwins) {
   EXPECT_EQ(comma.measurement.dose_usvh, point.measurement.dose_usvh);
   const std::string header = "Timestamp\tTime\tLatitude\tLongitude\tAccuracy\tDoseRate\tCountRate";
   const RecordResult tsv_point =
-      kept_of(LogFormat::kRadiacode, {header, "1\t2024-02-03 18:10:04\t37.5\t140.25\t4\t15.5\t9.25"});
+      kept_of("radiacode", {header, "1\t2024-02-03 18:10:04\t37.5\t140.25\t4\t15.5\t9.25"});
   const RecordResult tsv_comma =
-      kept_of(LogFormat::kRadiacode, {header, "1\t2024-02-03 18:10:04\t37,5\t140,25\t4\t15,5\t9,25"});
+      kept_of("radiacode", {header, "1\t2024-02-03 18:10:04\t37,5\t140,25\t4\t15,5\t9,25"});
   ASSERT_EQ(tsv_comma.reason, RejectReason::kNone);
   EXPECT_EQ(tsv_comma.measurement.latitude, tsv_point.measurement.latitude);
   EXPECT_EQ(tsv_comma.measurement.dose_usvh, tsv_point.measurement.dose_usvh);
   EXPECT_EQ(tsv_comma.measurement.cpm, tsv_point.measurement.cpm);
-  EXPECT_EQ(kept_of(LogFormat::kErs, {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37,4,2;PE 140;DHSR 1"}).reason,
+  EXPECT_EQ(kept_of("ers", {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37,4,2;PE 140;DHSR 1"}).reason,
             RejectReason::kNumber);
 }
 
@@ -408,7 +418,7 @@ TEST(RadiacodeReader, RejectsNonFiniteNumbersAndTimesPastTheYear9999) {
   EXPECT_EQ(results[2].reason, RejectReason::kNone);
 }
 
-// A whole run over logs written to a temporary folder.
+// A whole run over logs in memory.
 class SurveyRunTest : public ::testing::Test {
  protected:
   struct Collected : MeasurementSink, RejectSink {
@@ -422,28 +432,37 @@ class SurveyRunTest : public ::testing::Test {
     std::vector<std::string> rejected;
   };
 
+  void Write(const std::string& name, const std::string& bytes) { logs_[name] = bytes; }
+
+  // Logs not written are looked for on disk (and are not there).
   void Run(const std::vector<std::string>& names) {
-    std::vector<std::string> paths;
-    for (const std::string& name : names) paths.push_back((dir_.path() / name).string());
-    std::vector<OpenLog> logs = OpenLogs(paths, std::nullopt);
+    std::vector<OpenLog> logs;
+    for (const std::string& name : names) {
+      if (logs_.count(name) != 0) {
+        logs.push_back(OpenLogInMemory(name, logs_[name]));
+      } else {
+        std::vector<OpenLog> opened = OpenLogs({name}, nullptr);
+        logs.push_back(std::move(opened[0]));
+      }
+    }
     RunSurvey(logs, options_, {&sink_}, &sink_, stats_);
   }
 
-  testing::TempDir dir_;
+  std::map<std::string, std::string> logs_;
   SurveyOptions options_;
   Collected sink_;
   DriveStatistics stats_;
 };
 
 TEST_F(SurveyRunTest, PrivacyComesBeforeEveryOtherReasonAndLeavesNoTrace) {
-  dir_.Write("a.LOG",
+  Write("a.LOG",
              Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7") +
                  "\n" +
                  // in the zone, with a bad checksum and a void fix: privacy and nothing else
                  "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,V,3530.0000,N,13930.0000,E,1,V,7*00\n" +
                  Sentence("BNRDD,1,2020-01-01T00:00:10Z,334,1,1,A,3530.0000,X,13930.0000,E,1,A,7") +
                  "\n" + "$BNRDD,1,2020-01-01T00:00:1*00\n");
-  dir_.Write("own.csv", "h,h,h,h,h,h,h\n2026/11/14 09:00:00,A,1,0.2,35.3462,139.4877,1\n");
+  Write("own.csv", "h,h,h,h,h,h,h\n2026/11/14 09:00:00,A,1,0.2,35.3462,139.4877,1\n");
   options_.zones.push_back(*ParseCircleZone("35.5,139.5,1000", nullptr));
   Run({"a.LOG", "own.csv"});
   EXPECT_EQ(stats_.read(), 5);
@@ -457,13 +476,13 @@ TEST_F(SurveyRunTest, PrivacyComesBeforeEveryOtherReasonAndLeavesNoTrace) {
 TEST_F(SurveyRunTest, FiguresFollowConsecutiveKeptPointsOfEachLog) {
   // Two logs; the second point of the first is rejected, so 0 and 20 s are consecutive; a gap
   // of more than 600 s is not integrated.
-  dir_.Write("one.csv",
+  Write("one.csv",
              "h,h,h,h,h,h,h\n"
              "2026/01/01 00:00:00,A,1,0.1,10,10,1\n"
              "2026/01/01 00:00:10,A,1,x,10,10.001,1\n"
              "2026/01/01 00:00:20,A,1,0.3,10,10.001,1\n"
              "2026/01/01 00:20:00,A,1,0.6,10,10.002,1\n");
-  dir_.Write("two.csv", "h,h,h,h,h,h,h\n2025/12/31 23:00:00,A,1,0.05,20,20,1\n");
+  Write("two.csv", "h,h,h,h,h,h,h\n2025/12/31 23:00:00,A,1,0.05,20,20,1\n");
   Run({"one.csv", "two.csv"});
   EXPECT_EQ(stats_.kept(), 4);
   EXPECT_DOUBLE_EQ(stats_.dose_total_usv(), (0.1 + 0.3) / 2 * 20 / 3600);
@@ -484,14 +503,14 @@ TEST_F(SurveyRunTest, FiguresFollowConsecutiveKeptPointsOfEachLog) {
 }
 
 TEST_F(SurveyRunTest, NothingKeptGivesNullFiguresAndUnknownLogsStopBeforeReading) {
-  dir_.Write("empty.csv", "h,h,h,h,h,h,h\n2026/01/01 00:00:00,A,1,0.1,0,0,1\n");
+  Write("empty.csv", "h,h,h,h,h,h,h\n2026/01/01 00:00:00,A,1,0.1,0,0,1\n");
   Run({"empty.csv"});
   EXPECT_EQ(stats_.Json(),
             "{\"read\":1,\"kept\":0,\"rejected\":{\"zero_position\":1},\"privacy\":0,\"per_class\":"
             "[0,0,0,0,0],"
             "\"first_time\":null,\"last_time\":null,\"duration_s\":null,\"distance_km\":0,"
             "\"dose_max_usvh\":null,\"dose_mean_usvh\":null,\"dose_total_usv\":0}");
-  dir_.Write("photo.png", "\x89PNG\r\n\x1a\n");
+  Write("photo.png", "\x89PNG\r\n\x1a\n");
   try {
     Run({"empty.csv", "photo.png"});
     FAIL() << "an unknown format was read";
@@ -505,7 +524,7 @@ TEST_F(SurveyRunTest, NothingKeptGivesNullFiguresAndUnknownLogsStopBeforeReading
 TEST_F(SurveyRunTest, EachSentenceOfAJoinedLineIsARecordWithItsOwnText) {
   const std::string good = Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7");
   const std::string bad = "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7*00";
-  dir_.Write("a.LOG", good + bad + "\n# a comment, then a sentence " + good + "\n");
+  Write("a.LOG", good + bad + "\n# a comment, then a sentence " + good + "\n");
   Run({"a.LOG"});
   EXPECT_EQ(stats_.kept(), 2);
   ASSERT_EQ(sink_.rejected.size(), 1u);
@@ -518,7 +537,7 @@ TEST_F(SurveyRunTest, AnEndlessLineOfSentencesIsReadSentenceBySentence) {
   for (; line.size() < 3 * kMaxLineBytes; ++count) {
     line += Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7");
   }
-  dir_.Write("endless.LOG", line + "\n" + line);
+  Write("endless.LOG", line + "\n" + line);
   Run({"endless.LOG"});
   EXPECT_EQ(stats_.kept(), 2 * count);
   EXPECT_EQ(stats_.read(), 2 * count);
@@ -526,7 +545,7 @@ TEST_F(SurveyRunTest, AnEndlessLineOfSentencesIsReadSentenceBySentence) {
 }
 
 TEST_F(SurveyRunTest, DoubtfulRecordsInAZoneAreCountedAsPrivateAndListedNowhere) {
-  dir_.Write("a.LOG",
+  Write("a.LOG",
              Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7") + "\n" +
                  // cut off before its E/W letter, at home
                  "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,A,3530.0000,N,13930.00\n" +
@@ -541,9 +560,9 @@ TEST_F(SurveyRunTest, DoubtfulRecordsInAZoneAreCountedAsPrivateAndListedNowhere)
 }
 
 TEST_F(SurveyRunTest, NumbersThatAreNotFiniteAfterConversionAreRejected) {
-  dir_.Write("a.LOG",
+  Write("a.LOG",
              Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7") + "\n");
-  dir_.Write("t.rctrk", R"({"markers": [
+  Write("t.rctrk", R"({"markers": [
       {"date": 1756286772, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 1e307}]})");
   options_.reader.cpm_factor = 1e-307;  // 334 cpm is then beyond the largest double
   Run({"a.LOG", "t.rctrk"});

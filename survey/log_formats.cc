@@ -1,0 +1,88 @@
+// The formats as rows, how a log's format is told, and the record source of the line formats.
+// Adding a format is one file with its parser and its row, one line here and one in CMake.
+#include <algorithm>
+
+#include "survey/log_format.h"
+
+namespace dosemap {
+
+extern const FormatRow kRadiacodeTsvFormat, kRadiacodeJsonFormat, kBgeigieFormat, kSafecastFormat,
+    kErsFormat, kOwnFormat;
+
+namespace {
+
+// The tab-separated RadiaCode export comes before the JSON one: --from radiacode means it unless
+// the log's content is JSON.
+const FormatRow* const kFormats[] = {&kRadiacodeTsvFormat, &kRadiacodeJsonFormat, &kBgeigieFormat,
+                                     &kSafecastFormat,     &kErsFormat,           &kOwnFormat};
+
+constexpr int kHeadLines = 200;
+
+}  // namespace
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+LogHead::LogHead(std::string_view head) {
+  if (StartsWith(head, "\xEF\xBB\xBF")) head.remove_prefix(3);  // a byte order mark
+  const std::size_t at = head.find_first_not_of(" \t\r\n");
+  if (at != std::string_view::npos) first = head[at];
+  while (!head.empty() && static_cast<int>(lines.size()) < kHeadLines) {
+    const std::size_t end = head.find('\n');
+    std::string_view line = head.substr(0, end);
+    head = end == std::string_view::npos ? std::string_view() : head.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty()) lines.push_back(line);
+  }
+}
+
+std::span<const FormatRow* const> Formats() { return kFormats; }
+
+const FormatRow* DetectFormat(std::string_view head_bytes) {
+  const LogHead head(head_bytes);
+  const FormatRow* best = nullptr;
+  int best_line = kHeadLines;
+  for (const FormatRow* format : kFormats) {
+    const int line = format->told_by(head);
+    if (line >= 0 && line < best_line) best = format, best_line = line;
+  }
+  return best;
+}
+
+const FormatRow* FormatNamed(std::string_view name) {
+  for (const FormatRow* format : kFormats) {
+    if (format->name == name) return format;
+  }
+  return nullptr;
+}
+
+std::string FormatNames() {
+  std::string names;
+  for (const FormatRow* format : kFormats) {
+    if (names.find(format->name) != std::string::npos) continue;
+    if (!names.empty()) names += ", ";
+    names += format->name;
+  }
+  return names;
+}
+
+void LineSource::Read(const RecordHandler& handle) {
+  std::vector<RecordResult> results;
+  std::string_view line;
+  bool too_long = false;
+  while (reader_.NextLine(&line, &too_long)) {
+    results.clear();
+    if (too_long) {
+      results.emplace_back().reason = RejectReason::kFields;
+    } else {
+      parser_->ParseLine(line, results);
+    }
+    for (RecordResult& result : results) {
+      const std::string_view text = result.text.empty() ? line : result.text;
+      handle(result, reader_.line_number(), text, text);
+    }
+  }
+}
+
+}  // namespace dosemap

@@ -4,22 +4,20 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
+
 namespace dosemap::cli {
 
-// The two forms of dosemap-convert. Each takes the arguments after the program name and returns
-// the exit status: 0 done, 1 failed (one line on stderr), 2 usage error.
-int LegacyCommand(const std::vector<std::string>& args);
-int PathCommand(const std::vector<std::string>& args);
+// The two forms of dosemap-convert, each with its parsed options. Each returns the exit status:
+// 0 done, 1 failed (one line on stderr).
+int LegacyCommand(const LegacyOptions& options);
+int PathCommand(PathOptions options);
 
 // Prints "dosemap-convert: <message>" as one line on stderr, control bytes escaped.
 void PrintError(const std::string& message);
 
 // Writes text to stdout and flushes it; false (with the cause printed) when it can't be stored.
 bool PrintOut(const std::string& text);
-
-// True for an argument that is an option: it starts with "-" and is not "-" alone or a number
-// such as "-0.5".
-bool IsOption(const std::string& arg);
 
 // Removes the given files if the process is interrupted or terminated, and the temporary file
 // libzip makes beside packed_archive while it writes it, then dies of the signal as usual. The

@@ -48,11 +48,6 @@ bool PrintOut(const std::string& text) {
   return false;
 }
 
-bool IsOption(const std::string& arg) {
-  if (arg.size() < 2 || arg[0] != '-') return false;
-  return !(arg[1] == '.' || (arg[1] >= '0' && arg[1] <= '9'));
-}
-
 void RemoveOnInterrupt(const std::vector<std::string>& paths, const std::string& packed_archive) {
   legacy_staging.clear();
   for (const std::string& path : paths)

@@ -14,66 +14,10 @@
 namespace dosemap::cli {
 namespace {
 
-constexpr const char* kUsage =
-    "usage: dosemap-convert [--summary] [--strict | --kmz] CSV_BASE KML_BASE [YELLOW RED]\n"
-    "       dosemap-convert [options] -o OUT LOG...   (see --help)\n"
-    "Converts CSV_BASE.csv into KML_BASE.kml in the current directory. YELLOW and RED are the\n"
-    "dose-rate thresholds (default 0.11 and 0.19).\n"
-    "  --summary  after the run, print one line: records, placemarks, classes, highest dose\n"
-    "  --strict   write standard KML 2.2 that every reader takes (shared styles, plain numbers)\n"
-    "  --kmz      write the strict form with its own icon as KML_BASE.kmz, for use offline\n"
-    "Exit status: 0 when the whole log was converted, 1 when the run stopped on a failure (the\n"
-    "cause goes to stderr), 2 on a usage error.\n";
-
 class Silent : public Beeper {
  public:
   void Beep() override {}
 };
-
-struct Options {
-  bool summary = false;
-  bool strict = false;
-  bool kmz = false;
-  std::vector<std::string> texts;  // CSV_BASE KML_BASE YELLOW RED
-};
-
-int UsageError(const std::string& what) {
-  PrintError(what);
-  std::fputs(kUsage, stderr);
-  return 2;
-}
-
-// Returns -1 when the options are fine, else the exit status.
-int Parse(const std::vector<std::string>& args, Options& options) {
-  bool options_end = false;
-  for (const std::string& arg : args) {
-    if (options_end || !IsOption(arg)) {
-      options.texts.push_back(arg);
-    } else if (arg == "--") {
-      options_end = true;
-    } else if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (arg == "--summary") {
-      options.summary = true;
-    } else if (arg == "--strict") {
-      options.strict = true;
-    } else if (arg == "--kmz") {
-      options.kmz = true;
-    } else {
-      return UsageError("unknown option " + arg);
-    }
-  }
-  if (options.strict && options.kmz) return UsageError("--kmz already writes the strict form");
-  if (options.texts.size() != 2 && options.texts.size() != 4) {
-    return UsageError("expected 2 or 4 arguments");
-  }
-  if (options.texts.size() == 2) {
-    options.texts.push_back("0.11");
-    options.texts.push_back("0.19");
-  }
-  return -1;
-}
 
 // A unique staging document "<kmz>.XXXXXX.kml" beside the KMZ, created empty; its base name (the
 // path without ".kml"), or empty with errno set.
@@ -87,9 +31,7 @@ std::string CreateStagingDocument(const std::string& kmz) {
 
 }  // namespace
 
-int LegacyCommand(const std::vector<std::string>& args) {
-  Options options;
-  if (const int status = Parse(args, options); status >= 0) return status;
+int LegacyCommand(const LegacyOptions& options) {
   const std::string& csv_base = options.texts[0];
   const std::string& kml_base = options.texts[1];
   const FixedThresholds thresholds(options.texts[2], options.texts[3]);

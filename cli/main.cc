@@ -1,21 +1,16 @@
-// dosemap-convert: the window's conversion without the window (CSV_BASE KML_BASE), or any
-// survey log into any map form (-o OUT LOG...).
-#include <cstdio>
+// dosemap-convert: any survey log into any map form (-o OUT LOG...), or the window's conversion
+// without the window (CSV_BASE KML_BASE).
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "cli/commands.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  for (const std::string& arg : args) {
-    if (arg == "--") break;
-    if (arg == "--version") {
-      return dosemap::cli::PrintOut("dosemap-convert " DOSEMAP_VERSION "\n") ? 0 : 1;
-    }
-    if (arg == "-o" || arg == "--output" || arg.rfind("--output=", 0) == 0) {
-      return dosemap::cli::PathCommand(args);
-    }
-  }
-  return dosemap::cli::LegacyCommand(args);
+  dosemap::cli::CommandLine command_line;
+  if (const int status = dosemap::cli::ParseCommandLine(args, command_line); status >= 0)
+    return status;
+  return command_line.path_form ? dosemap::cli::PathCommand(std::move(command_line.path))
+                                : dosemap::cli::LegacyCommand(command_line.legacy);
 }

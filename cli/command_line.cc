@@ -1,0 +1,273 @@
+#include "cli/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "cli/commands.h"
+#include "maps/survey_maps.h"
+#include "survey/civil_time.h"
+#include "survey/log_format.h"
+#include "survey/privacy.h"
+#include "textfile/number_text.h"
+#include "textfile/text_files.h"
+
+namespace dosemap::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: dosemap-convert [options] -o OUT LOG...\n"
+    "       dosemap-convert [--summary] [--strict | --kmz] CSV_BASE KML_BASE [YELLOW RED]\n";
+
+constexpr const char* kBothForms = "Both forms";
+constexpr const char* kSurveyForm =
+    "Mapping survey logs: -o OUT LOG... (- is standard input; the format of each log is told "
+    "from its content)";
+constexpr const char* kLegacyForm =
+    "The window's conversion: CSV_BASE.csv into KML_BASE.kml in the current directory";
+
+// The options' values as typed.
+struct Typed {
+  bool help = false, version = false, summary = false, summary_json = false;
+  bool strict = false, kmz = false;
+  std::string out, from, yellow, red, cpm_factor, utc_offset, rejects, icon_url;
+  std::vector<std::string> privacy, privacy_box, privacy_files, args;
+};
+
+// The one table of options: names, values, help texts and groups.
+void Declare(CLI::App& app, Typed& t) {
+  app.set_help_flag();
+  app.allow_extras();  // unknown options are reported as ours, in one line
+  app.add_flag("-h,--help", t.help, "print this help and exit")->group(kBothForms);
+  app.add_flag("--version", t.version, "print the version and exit")->group(kBothForms);
+  app.add_flag("--summary", t.summary,
+               "print the figures in one line (--summary=json: as one JSON object, -o only)")
+      ->group(kBothForms);
+  app.add_flag("--summary-json", t.summary_json)->group("");  // what --summary=json becomes
+  const auto value = [&](const char* name, std::string& target, const char* type,
+                         const char* text) {
+    app.add_option(name, target, text)->type_name(type)->group(kSurveyForm);
+  };
+  const auto repeated = [&](const char* name, std::vector<std::string>& target, const char* type,
+                            const char* text) {
+    app.add_option(name, target, text)->type_name(type)->allow_extra_args(false)->group(
+        kSurveyForm);
+  };
+  value("-o,--output", t.out, "OUT", "the map to write; its form comes from its extension");
+  value("--from", t.from, "FORMAT", "the logs' format, instead of telling it from each log");
+  value("--yellow", t.yellow, "X", "the yellow threshold in µSv/h (default 0.11)");
+  value("--red", t.red, "Y", "the red threshold in µSv/h, above X (default 0.19)");
+  value("--cpm-factor", t.cpm_factor, "F", "cpm per µSv/h of logs that only count (default 334)");
+  value("--utc-offset", t.utc_offset, "+HH:MM",
+        "the zone of the own log's local times, to write them in UTC");
+  repeated("--privacy", t.privacy, "LAT,LON,RADIUS_M",
+           "leave out everything within RADIUS_M metres of a place (repeatable)");
+  repeated("--privacy-box", t.privacy_box, "S,W,N,E",
+           "leave out everything in a box; W > E crosses the antimeridian (repeatable)");
+  repeated("--privacy-file", t.privacy_files, "FILE",
+           "zones, one a line in either form; # starts a comment (repeatable)");
+  value("--rejects", t.rejects, "FILE.csv", "list every rejected record with its reason");
+  value("--icon-url", t.icon_url, "URL", "a web icon instead of the icon written beside a .kml");
+  app.add_flag("--strict", t.strict, "write standard KML 2.2 that every reader takes")
+      ->group(kLegacyForm);
+  app.add_flag("--kmz", t.kmz, "write the strict form with its own icon as KML_BASE.kmz")
+      ->group(kLegacyForm);
+  app.add_option("args", t.args, "LOG... with -o; else CSV_BASE KML_BASE [YELLOW RED]")
+      ->type_name("");
+}
+
+int UsageError(const std::string& what) {
+  PrintError(what);
+  std::fputs(kUsage, stderr);
+  std::fputs("Try 'dosemap-convert --help' for more information.\n", stderr);
+  return 2;
+}
+
+std::optional<double> NumberOf(const std::string& text, bool above_zero) {
+  const ParsedNumber parsed = ParseNumber(text);
+  if (parsed.status != NumberStatus::kNumber || !std::isfinite(parsed.value)) return std::nullopt;
+  if (above_zero && !(parsed.value > 0)) return std::nullopt;
+  return parsed.value;
+}
+
+// The surveyor's form: every value checked, nothing opened yet.
+int CheckPathForm(const Typed& t, PathOptions& options) {
+  if (t.strict || t.kmz) return UsageError((t.strict ? "--strict" : "--kmz") +
+                                           std::string(" belongs to the form without -o"));
+  options.out = t.out;
+  options.logs = t.args;
+  options.summary = t.summary;
+  options.summary_json = t.summary_json;
+  options.privacy_files = t.privacy_files;
+  options.rejects = t.rejects;
+  options.icon_url = t.icon_url;
+  SurveyOptions& survey = options.survey;
+  if (!t.from.empty()) {
+    survey.format = FormatNamed(t.from);
+    if (survey.format == nullptr) return UsageError("--from takes " + FormatNames());
+  }
+  for (const auto& [name, text, target] :
+       {std::tuple{"--yellow", &t.yellow, &survey.yellow}, {"--red", &t.red, &survey.red}}) {
+    if (text->empty()) continue;
+    const std::optional<double> threshold = NumberOf(*text, false);
+    if (!threshold) return UsageError(std::string(name) + " takes a number");
+    *target = *threshold;
+  }
+  if (!(survey.yellow < survey.red)) return UsageError("--yellow must be below --red");
+  if (!t.cpm_factor.empty()) {
+    const std::optional<double> factor = NumberOf(t.cpm_factor, true);
+    if (!factor) return UsageError("--cpm-factor takes a number above 0");
+    survey.reader.cpm_factor = *factor;
+  }
+  if (!t.utc_offset.empty()) {
+    survey.reader.utc_offset = ParseUtcOffset(t.utc_offset);
+    if (!survey.reader.utc_offset) return UsageError("--utc-offset takes +HH:MM or -HH:MM");
+  }
+  // A zone is the user's own: a bad one is named by its option, never echoed.
+  std::string why;
+  for (const std::string& text : t.privacy) {
+    const std::optional<PrivacyZone> zone = ParseCircleZone(text, &why);
+    if (!zone) return UsageError("--privacy: " + why);
+    survey.zones.push_back(*zone);
+  }
+  for (const std::string& text : t.privacy_box) {
+    const std::optional<PrivacyZone> zone = ParseBoxZone(text, &why);
+    if (!zone) return UsageError("--privacy-box: " + why);
+    survey.zones.push_back(*zone);
+  }
+  if (MapFormOf(options.out) == nullptr) {
+    return UsageError(options.out + ": the map's extension must be one of " +
+                      MapFormExtensions());
+  }
+  if (options.logs.empty()) return UsageError("no survey log named");
+  if (std::count(options.logs.begin(), options.logs.end(), "-") > 1)
+    return UsageError("standard input can be read once");
+  if (!options.rejects.empty()) {
+    // The rejects file is a new output: it may not be the map, a log or a zone file.
+    const auto same = [&](const std::string& other) { return SamePlace(options.rejects, other); };
+    if (same(options.out)) return UsageError("--rejects names the map itself");
+    for (const std::string& log : options.logs) {
+      if (log != "-" && same(log)) return UsageError("--rejects names a survey log");
+    }
+    for (const std::string& file : options.privacy_files) {
+      if (same(file)) return UsageError("--rejects names a privacy file");
+    }
+  }
+  return -1;
+}
+
+// The window's conversion: the options of the surveyor's form have no place in it.
+int CheckLegacyForm(const Typed& t, LegacyOptions& options) {
+  for (const auto& [name, used] :
+       {std::pair{"--from", !t.from.empty()}, {"--yellow", !t.yellow.empty()},
+        {"--red", !t.red.empty()}, {"--cpm-factor", !t.cpm_factor.empty()},
+        {"--utc-offset", !t.utc_offset.empty()}, {"--privacy", !t.privacy.empty()},
+        {"--privacy-box", !t.privacy_box.empty()}, {"--privacy-file", !t.privacy_files.empty()},
+        {"--rejects", !t.rejects.empty()}, {"--icon-url", !t.icon_url.empty()},
+        {"--summary=json", t.summary_json}}) {
+    if (used) return UsageError(std::string(name) + " needs -o OUT (the surveyor's form)");
+  }
+  if (t.strict && t.kmz) return UsageError("--kmz already writes the strict form");
+  options.summary = t.summary;
+  options.strict = t.strict;
+  options.kmz = t.kmz;
+  options.texts = t.args;
+  if (options.texts.size() != 2 && options.texts.size() != 4)
+    return UsageError("expected 2 or 4 arguments");
+  if (options.texts.size() == 2) {
+    options.texts.push_back("0.11");
+    options.texts.push_back("0.19");
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::string HelpText() {
+  CLI::App app{""};
+  Typed typed;
+  Declare(app, typed);
+  std::string options = app.help();
+  // Our own usage lines stand in for the library's, and say what the positionals are.
+  const std::size_t groups = options.find("\n\nBoth forms:");
+  options = groups == std::string::npos ? options : options.substr(groups + 2);
+  for (std::size_t at; (at = options.find("\n\n\n")) != std::string::npos;) options.erase(at, 1);
+  std::string text = kUsage;
+  text += "Maps radiation survey logs. With -o, any device log of a known format into any map "
+          "form;\nwithout, the window's own CSV log into its KML.\n\n" +
+          options + "\nFORMAT (--from), told from a log's content when not given:\n";
+  std::vector<std::string_view> named;
+  for (const FormatRow* format : Formats()) {
+    text += "  " + std::string(format->name);
+    text.append(std::max<std::size_t>(2, 12 - format->name.size()), ' ');
+    text += std::string(format->description) + "\n";
+  }
+  text += "\nOUT's extension chooses the map form:\n";
+  for (const MapFormRow* form : MapForms()) {
+    std::string extensions(form->extensions[0]);
+    if (!form->extensions[1].empty()) extensions += ", " + std::string(form->extensions[1]);
+    text += "  " + extensions;
+    text.append(std::max<std::size_t>(2, 16 - extensions.size()), ' ');
+    text += std::string(form->description) + "\n";
+  }
+  text +=
+      "\nExit status: 0 when the map was written (rejected records included), 1 when a log can't "
+      "be\nread or a map can't be written (one line on stderr; nothing is replaced), 2 on a usage "
+      "error.\n";
+  return text;
+}
+
+int ParseCommandLine(const std::vector<std::string>& args, CommandLine& command_line) {
+  // A number such as "-.5" is a value, as "-0.5" is to the library: it is given that spelling
+  // and gets its own back after parsing. "--summary=json" becomes a flag of its own.
+  std::vector<std::string> library_args;
+  std::vector<std::pair<std::string, std::string>> respelled;
+  bool options_end = false;
+  for (const std::string& arg : args) {
+    std::string given = arg;
+    if (!options_end && arg.rfind("-.", 0) == 0 && NumberOf(arg, false)) {
+      given = "-0" + arg.substr(1);
+      respelled.emplace_back(given, arg);
+    } else if (!options_end && arg == "--summary=json") {
+      given = "--summary-json";
+    } else if (!options_end && arg.rfind("--summary=", 0) == 0) {
+      return UsageError("--summary takes no form but json, not " + arg.substr(10));
+    } else if (!options_end && arg == "--summary-json") {
+      return UsageError("unknown option " + arg);
+    }
+    options_end = options_end || arg == "--";
+    library_args.push_back(given);
+  }
+  std::reverse(library_args.begin(), library_args.end());  // the library takes them from the back
+  CLI::App app{""};
+  Typed typed;
+  Declare(app, typed);
+  try {
+    app.parse(library_args);
+  } catch (const CLI::ParseError& error) {
+    return UsageError(error.what());
+  }
+  for (const std::string& extra : app.remaining()) {
+    if (extra != "--") return UsageError("unknown option " + extra);
+  }
+  for (std::string& text : typed.args) {
+    const auto it = std::find_if(respelled.begin(), respelled.end(),
+                                 [&](const auto& pair) { return pair.first == text; });
+    if (it != respelled.end()) text = it->second, respelled.erase(it);
+  }
+  if (typed.help) {
+    return PrintOut(HelpText()) ? 0 : 1;
+  }
+  if (typed.version) return PrintOut("dosemap-convert " DOSEMAP_VERSION "\n") ? 0 : 1;
+  command_line.path_form = !typed.out.empty() || std::count(args.begin(), args.end(), "-o") > 0 ||
+                           std::count(args.begin(), args.end(), "--output") > 0;
+  if (command_line.path_form) {
+    if (typed.out.empty()) return UsageError("-o needs the map to write");
+    return CheckPathForm(typed, command_line.path);
+  }
+  return CheckLegacyForm(typed, command_line.legacy);
+}
+
+}  // namespace dosemap::cli

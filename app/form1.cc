@@ -226,6 +226,24 @@ QString Figure(double x) { return QString::number(x, 'g', 4); }
 
 QString FileName(const std::string& path) { return Utf8(std::filesystem::path(path).filename().string()); }
 
+// What stopped the maps of one log, by the kind of failure.
+QString FailureText(dosemap::SurveyErrorKind kind) {
+  switch (kind) {
+    case dosemap::SurveyErrorKind::kCannotReadLog:
+      return QStringLiteral("調査ログ %1 を読めませんでした。地図を作成しませんでした。");
+    case dosemap::SurveyErrorKind::kUnknownFormat:
+      return QStringLiteral("調査ログ %1 の形式がわかりません。地図を作成しませんでした。");
+    case dosemap::SurveyErrorKind::kCannotWriteMap:
+      return QStringLiteral("調査ログ %1 の地図を書き込めませんでした。前の地図はそのままです。");
+    case dosemap::SurveyErrorKind::kUsage:
+    case dosemap::SurveyErrorKind::kBadZone:
+    case dosemap::SurveyErrorKind::kBadThresholds:
+    case dosemap::SurveyErrorKind::kCannotReadZones:
+      break;
+  }
+  return QStringLiteral("調査ログ %1 から地図を作成できませんでした。");
+}
+
 // What happened to one log, in a few lines.
 QString DriveLines(const std::string& log, const std::vector<std::filesystem::path>& maps,
                    const dosemap::DriveStatistics& s) {
@@ -270,7 +288,6 @@ void Form1::dropEvent(QDropEvent* event) {
 
 void Form1::ConvertLogs(const std::vector<std::string>& logs) {
   if (logs.empty()) return;
-  dosemap::SurveyOptions options;
   const dosemap::ParsedNumber yellow = dosemap::ParseNumber(BoxText(dosemap::Box::kText3));
   const dosemap::ParsedNumber red = dosemap::ParseNumber(BoxText(dosemap::Box::kText5));
   if (yellow.status != dosemap::NumberStatus::kNumber) {
@@ -279,38 +296,40 @@ void Form1::ConvertLogs(const std::vector<std::string>& logs) {
   if (red.status != dosemap::NumberStatus::kNumber) {
     return ShowWarning(QStringLiteral("赤のしきい値が数値ではありません。地図を作成しませんでした。"));
   }
-  if (!(yellow.value < red.value)) {
-    return ShowWarning(QStringLiteral("黄色のしきい値は赤のしきい値より小さくしてください。地図を作成しませんでした。"));
-  }
-  options.yellow = yellow.value;
-  options.red = red.value;
   // The user's zones: never skipped silently. Only a file that is not there at all means no zones
   // of the user's own; a link to nothing, a folder or a file that can't be read stops the maps.
   const std::filesystem::path privacy = files_.PathOf(kPrivacyFileName);
   struct stat info;
-  if (::lstat(privacy.c_str(), &info) == 0 || errno != ENOENT) {
-    std::string why;
-    if (!dosemap::ReadPrivacyFile(privacy.string(), options.zones, &why)) {
-      return ShowWarning(QStringLiteral("プライバシー区域のファイルを読めませんでした。地図を作成しませんでした。\n\n") + Utf8(why));
+  std::vector<std::string> zone_files;
+  if (::lstat(privacy.c_str(), &info) == 0 || errno != ENOENT) zone_files.push_back(privacy.string());
+  std::vector<dosemap::DriveRequest> requests;
+  try {
+    for (const std::string& log : logs) {
+      const std::filesystem::path base(log);
+      requests.push_back(dosemap::MakeDriveRequest(
+          {log}, {std::filesystem::path(base).replace_extension(".kmz"), std::filesystem::path(base).replace_extension(".html")},
+          yellow.value, red.value, zone_files));
     }
+  } catch (const dosemap::SurveyError& error) {
+    if (error.kind() == dosemap::SurveyErrorKind::kBadThresholds) {
+      return ShowWarning(QStringLiteral("黄色のしきい値は赤のしきい値より小さくしてください。地図を作成しませんでした。"));
+    }
+    return ShowWarning(QStringLiteral("プライバシー区域のファイルを読めませんでした。地図を作成しませんでした。\n\n") +
+                       Utf8(error.what()));
   }
   QApplication::setOverrideCursor(Qt::WaitCursor);
   QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   QStringList done;
   QStringList failed;
   std::vector<std::string> reports;
-  for (const std::string& log : logs) {
-    dosemap::DriveRequest request;
-    request.logs = {log};
-    std::filesystem::path base(log);
-    request.maps = {std::filesystem::path(base).replace_extension(".kmz"), std::filesystem::path(base).replace_extension(".html")};
-    request.options = options;
+  for (const dosemap::DriveRequest& request : requests) {
+    const std::string& log = request.logs[0];
     try {
       const dosemap::DriveStatistics stats = dosemap::ConvertDrive(request);
       done << DriveLines(log, request.maps, stats);
       reports.push_back(request.maps[1].string());
-    } catch (const std::exception& failure) {  // SurveyError or FileError: one line naming the file
-      failed << QStringLiteral("調査ログ %1 から地図を作成できませんでした。\n%2").arg(FileName(log), Utf8(failure.what()));
+    } catch (const dosemap::SurveyError& failure) {  // one line naming the file
+      failed << FailureText(failure.kind()).arg(FileName(log)) + QStringLiteral("\n") + Utf8(failure.what());
     }
   }
   QApplication::restoreOverrideCursor();

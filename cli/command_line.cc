@@ -115,7 +115,6 @@ int CheckPathForm(const Typed& t, PathOptions& options) {
     if (!threshold) return UsageError(std::string(name) + " takes a number");
     *target = *threshold;
   }
-  if (!(survey.yellow < survey.red)) return UsageError("--yellow must be below --red");
   if (!t.cpm_factor.empty()) {
     const std::optional<double> factor = NumberOf(t.cpm_factor, true);
     if (!factor) return UsageError("--cpm-factor takes a number above 0");
@@ -126,20 +125,16 @@ int CheckPathForm(const Typed& t, PathOptions& options) {
     if (!survey.reader.utc_offset) return UsageError("--utc-offset takes +HH:MM or -HH:MM");
   }
   // A zone is the user's own: a bad one is named by its option, never echoed.
-  std::string why;
-  for (const std::string& text : t.privacy) {
-    const std::optional<PrivacyZone> zone = ParseCircleZone(text, &why);
-    if (!zone) return UsageError("--privacy: " + why);
-    survey.zones.push_back(*zone);
-  }
-  for (const std::string& text : t.privacy_box) {
-    const std::optional<PrivacyZone> zone = ParseBoxZone(text, &why);
-    if (!zone) return UsageError("--privacy-box: " + why);
-    survey.zones.push_back(*zone);
-  }
-  if (MapFormOf(options.out) == nullptr) {
-    return UsageError(options.out + ": the map's extension must be one of " +
-                      MapFormExtensions());
+  for (const auto& [name, texts, parse] :
+       {std::tuple{"--privacy", &t.privacy, &ParseCircleZone},
+        {"--privacy-box", &t.privacy_box, &ParseBoxZone}}) {
+    for (const std::string& text : *texts) {
+      try {
+        survey.zones.push_back(parse(text));
+      } catch (const SurveyError& error) {
+        return UsageError(std::string(name) + ": " + error.what());
+      }
+    }
   }
   if (options.logs.empty()) return UsageError("no survey log named");
   if (std::count(options.logs.begin(), options.logs.end(), "-") > 1)

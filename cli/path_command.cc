@@ -1,20 +1,12 @@
 // dosemap-convert [options] -o OUT LOG...: any survey log into any map form.
-#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <memory>
 
 #include "cli/commands.h"
 #include "maps/drive_conversion.h"
-#include "survey/civil_time.h"
-#include "survey/survey_run.h"
-#include "textfile/file_error.h"
-#include "textfile/number_text.h"
-#include "textfile/text_files.h"
+#include "survey/privacy.h"
 
 namespace dosemap::cli {
 namespace {
@@ -47,26 +39,19 @@ class Progress {
 
 int PathCommand(PathOptions options) {
   RemoveStagingOnInterrupt();
-  for (const std::string& file : options.privacy_files) {
-    std::string error;
-    if (!ReadPrivacyFile(file, options.survey.zones, &error)) {
-      PrintError(error);
-      return error.find(": line ") != std::string::npos ? 2 : 1;
-    }
-  }
-  DriveRequest request{
-      options.logs, {options.out}, options.rejects, options.survey, options.icon_url};
   DriveStatistics stats;
   try {
+    DriveRequest request =
+        MakeDriveRequest(options.logs, {options.out}, options.survey.yellow, options.survey.red,
+                         options.privacy_files, options.survey);
+    request.rejects = options.rejects;
+    request.icon_url = options.icon_url;
     Progress progress;
     stats = ConvertDrive(
         request, [&](std::int64_t records, double share) { progress.Update(records, share); });
   } catch (const SurveyError& error) {
     PrintError(error.what());
-    return 1;
-  } catch (const FileError& error) {
-    PrintError(error.what());
-    return 1;
+    return ExitStatusOf(error.kind());
   }
   if (options.summary && !PrintOut(stats.Line() + "\n")) return 1;
   if (options.summary_json && !PrintOut(stats.Json() + "\n")) return 1;

@@ -7,53 +7,83 @@
 
 namespace dosemap {
 
+DriveRequest MakeDriveRequest(std::vector<std::string> logs,
+                              std::vector<std::filesystem::path> maps, double yellow, double red,
+                              const std::vector<std::string>& zone_files, SurveyOptions survey) {
+  if (!(yellow < red))
+    throw SurveyError(SurveyErrorKind::kBadThresholds, "--yellow must be below --red");
+  for (const std::filesystem::path& map : maps) {
+    if (MapFormOf(map) == nullptr) {
+      throw SurveyError(SurveyErrorKind::kUsage, map.string() +
+                                                     ": the map's extension must be one of " +
+                                                     MapFormExtensions());
+    }
+  }
+  survey.yellow = yellow;
+  survey.red = red;
+  for (const std::string& file : zone_files) ReadPrivacyFile(file, survey.zones);
+  DriveRequest request;
+  request.logs = std::move(logs);
+  request.maps = std::move(maps);
+  request.options = std::move(survey);
+  return request;
+}
+
 DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback& progress) {
   for (const std::string& log : request.logs) {
     if (log == "-") continue;
     for (const std::filesystem::path& map : request.maps) {
       if (SameFile(log, map))
-        throw SurveyError(log + ": is the map " + map.string() + " itself; nothing was written");
+        throw SurveyError(SurveyErrorKind::kUsage,
+                          log + ": is the map " + map.string() + " itself; nothing was written");
     }
     if (!request.rejects.empty() && SamePlace(log, request.rejects)) {
-      throw SurveyError(log + ": is the rejects file itself; nothing was written");
+      throw SurveyError(SurveyErrorKind::kUsage,
+                        log + ": is the rejects file itself; nothing was written");
     }
   }
   for (const std::filesystem::path& map : request.maps) {
     if (!request.rejects.empty() && SamePlace(map, request.rejects))
-      throw SurveyError(request.rejects.string() + ": is the map itself; nothing was written");
+      throw SurveyError(SurveyErrorKind::kUsage,
+                        request.rejects.string() + ": is the map itself; nothing was written");
   }
   DriveStatistics stats;
   std::vector<OpenLog> logs = OpenLogs(request.logs, request.options.format);
   const MapOptions map_options{request.options.yellow, request.options.red, request.icon_url};
   std::vector<std::unique_ptr<SurveyMap>> maps;
   std::vector<MeasurementSink*> sinks;
-  for (const std::filesystem::path& path : request.maps) {
-    const MapFormRow* form = MapFormOf(path);
-    if (form == nullptr)
-      throw FileError(FileErrorKind::kCannotOpen,
-                      path.string() + ": not a map form dosemap writes");
-    maps.push_back(form->make(path, map_options));
-    sinks.push_back(maps.back().get());
-  }
   std::unique_ptr<RejectsFile> rejects;
-  if (!request.rejects.empty()) rejects = std::make_unique<RejectsFile>(request.rejects);
-  RunSurvey(logs, request.options, sinks, rejects.get(), stats, progress);
-  // Every output is staged whole before any is put in place: a failure until here replaces none.
-  for (const auto& map : maps) map->Finish(stats);
-  if (rejects) rejects->Finish();
-  std::string replaced;
-  const auto commit = [&](const std::filesystem::path& path, const auto& put_in_place) {
-    try {
-      put_in_place();
-    } catch (const FileError& error) {
-      if (replaced.empty()) throw;
-      throw FileError(error.kind(), std::string(error.what()) + " (already replaced: " + replaced + ")");
+  for (const std::filesystem::path& path : request.maps) {
+    if (MapFormOf(path) == nullptr)
+      throw SurveyError(SurveyErrorKind::kUsage, path.string() + ": not a map form dosemap writes");
+  }
+  try {
+    for (const std::filesystem::path& path : request.maps) {
+      maps.push_back(MapFormOf(path)->make(path, map_options));
+      sinks.push_back(maps.back().get());
     }
-    replaced += (replaced.empty() ? "" : ", ") + path.string();
-  };
-  for (std::size_t i = 0; i < maps.size(); ++i)
-    commit(request.maps[i], [&] { maps[i]->Commit(); });
-  if (rejects) commit(request.rejects, [&] { rejects->Commit(); });
+    if (!request.rejects.empty()) rejects = std::make_unique<RejectsFile>(request.rejects);
+  } catch (const FileError& error) {
+    throw SurveyError(SurveyErrorKind::kCannotWriteMap, error.what());
+  }
+  RunSurvey(logs, request.options, sinks, rejects.get(), stats, progress);
+  std::string replaced;
+  try {
+    // Every output is staged whole before any is put in place: a failure until here replaces
+    // none; if a rename still fails, the message names what was replaced.
+    for (const auto& map : maps) map->Finish(stats);
+    if (rejects) rejects->Finish();
+    for (std::size_t i = 0; i < maps.size(); ++i) {
+      maps[i]->Commit();
+      replaced += (replaced.empty() ? "" : ", ") + request.maps[i].string();
+    }
+    if (rejects) rejects->Commit();
+  } catch (const FileError& error) {
+    throw SurveyError(SurveyErrorKind::kCannotWriteMap,
+                      replaced.empty() ? std::string(error.what())
+                                       : std::string(error.what()) + " (already replaced: " +
+                                             replaced + ")");
+  }
   return stats;
 }
 

@@ -20,10 +20,19 @@ struct DriveRequest {
   std::string icon_url;
 };
 
-// Reads the logs once and writes every map. Each map is written beside its path and put in place
-// only when all is done, so a failure leaves every old map as it was. Throws SurveyError for a
-// log that can't be opened, read or told apart, FileError for a map that can't be written; a
-// log that is one of the maps fails before anything is written.
+// The request for logs into maps with the thresholds and zone files the user gave, as both the
+// window and the command line make it: the thresholds in order (yellow below red), every map of a
+// known form, and every zone file read into survey.zones. Throws SurveyError (kBadThresholds,
+// kUsage, kBadZone, kCannotReadZones); nothing is written.
+DriveRequest MakeDriveRequest(std::vector<std::string> logs,
+                              std::vector<std::filesystem::path> maps, double yellow, double red,
+                              const std::vector<std::string>& zone_files,
+                              SurveyOptions survey = {});
+
+// Reads the logs once and writes every map. Every output is staged beside its path and put in
+// place only when all are whole, so a failure leaves every old map as it was. Throws SurveyError
+// of its kind for a log that can't be opened, read or told apart, a map that can't be written,
+// and outputs that are a log or one another (kUsage), the last before anything is written.
 DriveStatistics ConvertDrive(const DriveRequest& request,
                              const ProgressCallback& progress = nullptr);
 

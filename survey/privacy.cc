@@ -39,51 +39,49 @@ bool PrivacyZone::Contains(double lat, double lon) const {
   return within(lon) || (lon == 180 && within(-180)) || (lon == -180 && within(180));
 }
 
-std::optional<PrivacyZone> ParseCircleZone(std::string_view text, std::string* error) {
+PrivacyZone ParseCircleZone(std::string_view text) {
   double v[3];
+  const char* why = nullptr;
   if (!Numbers(text, 3, v)) {
-    *error = "a circle is LAT,LON,RADIUS_M";
+    why = "a circle is LAT,LON,RADIUS_M";
   } else if (!ValidLatitude(v[0]) || !ValidLongitude(v[1])) {
-    *error = "a circle's centre must lie within ±90 and ±180";
+    why = "a circle's centre must lie within ±90 and ±180";
   } else if (!(v[2] > 0)) {
-    *error = "a circle's radius must be above 0";
-  } else {
-    PrivacyZone zone;
-    zone.latitude = v[0], zone.longitude = v[1], zone.radius_m = v[2];
-    return zone;
+    why = "a circle's radius must be above 0";
   }
-  return std::nullopt;
+  if (why != nullptr) throw SurveyError(SurveyErrorKind::kBadZone, why);
+  PrivacyZone zone;
+  zone.latitude = v[0], zone.longitude = v[1], zone.radius_m = v[2];
+  return zone;
 }
 
-std::optional<PrivacyZone> ParseBoxZone(std::string_view text, std::string* error) {
+PrivacyZone ParseBoxZone(std::string_view text) {
   double v[4];
+  const char* why = nullptr;
   if (!Numbers(text, 4, v)) {
-    *error = "a box is S,W,N,E";
+    why = "a box is S,W,N,E";
   } else if (!ValidLatitude(v[0]) || !ValidLatitude(v[2]) || !ValidLongitude(v[1]) ||
              !ValidLongitude(v[3])) {
-    *error = "a box's edges must lie within ±90 and ±180";
+    why = "a box's edges must lie within ±90 and ±180";
   } else if (v[0] > v[2]) {
-    *error = "a box's south edge must not lie north of its north edge";
+    why = "a box's south edge must not lie north of its north edge";
   } else if (v[1] > v[3] && v[3] - v[1] + 360 >= 180) {
     // W > E crosses the antimeridian; so wide a box is most likely W and E swapped.
-    *error = "a box whose west edge lies east of its east edge crosses the antimeridian, and "
-             "must then span less than 180 degrees of longitude";
-  } else {
-    PrivacyZone zone;
-    zone.circle = false;
-    zone.south = v[0], zone.west = v[1], zone.north = v[2], zone.east = v[3];
-    return zone;
+    why = "a box whose west edge lies east of its east edge crosses the antimeridian, and must "
+          "then span less than 180 degrees of longitude";
   }
-  return std::nullopt;
+  if (why != nullptr) throw SurveyError(SurveyErrorKind::kBadZone, why);
+  PrivacyZone zone;
+  zone.circle = false;
+  zone.south = v[0], zone.west = v[1], zone.north = v[2], zone.east = v[3];
+  return zone;
 }
 
-bool ReadPrivacyFile(const std::string& path, std::vector<PrivacyZone>& zones, std::string* error) {
+void ReadPrivacyFile(const std::string& path, std::vector<PrivacyZone>& zones) {
   std::error_code ignored;
   std::ifstream in(path, std::ios::binary);
-  if (!in || std::filesystem::is_directory(path, ignored)) {
-    *error = path + ": cannot open";
-    return false;
-  }
+  if (!in || std::filesystem::is_directory(path, ignored))
+    throw SurveyError(SurveyErrorKind::kCannotReadZones, path + ": cannot open");
   std::string line;
   long number = 0;
   while (std::getline(in, line)) {
@@ -94,22 +92,16 @@ bool ReadPrivacyFile(const std::string& path, std::vector<PrivacyZone>& zones, s
     const std::size_t first = text.find_first_not_of(" \t\r");
     if (first == std::string_view::npos) continue;
     text = text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-    std::string why;
     const std::size_t commas = static_cast<std::size_t>(std::count(text.begin(), text.end(), ','));
-    const std::optional<PrivacyZone> zone =
-        commas == 3 ? ParseBoxZone(text, &why) : ParseCircleZone(text, &why);
-    if (!zone) {
+    try {
+      zones.push_back(commas == 3 ? ParseBoxZone(text) : ParseCircleZone(text));
+    } catch (const SurveyError& error) {
       // The zone itself is not echoed: it is the user's own.
-      *error = path + ": line " + std::to_string(number) + ": not a zone (" + why + ")";
-      return false;
+      throw SurveyError(SurveyErrorKind::kBadZone, path + ": line " + std::to_string(number) +
+                                                     ": not a zone (" + error.what() + ")");
     }
-    zones.push_back(*zone);
   }
-  if (in.bad()) {
-    *error = path + ": cannot read";
-    return false;
-  }
-  return true;
+  if (in.bad()) throw SurveyError(SurveyErrorKind::kCannotReadZones, path + ": cannot read");
 }
 
 bool InAnyZone(const std::vector<PrivacyZone>& zones, double latitude, double longitude) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dose/geodesy.h"
+#include "survey/survey_error.h"
 
 namespace dosemap {
 
@@ -20,17 +21,18 @@ struct PrivacyZone {
   bool Contains(double lat, double lon) const;
 };
 
-// "LAT,LON,RADIUS_M" as a circle, or nothing (with *error saying why). The radius is finite and
-// above 0.
-std::optional<PrivacyZone> ParseCircleZone(std::string_view text, std::string* error);
-// "S,W,N,E" as a box, or nothing (with *error saying why). W > E crosses the antimeridian; such a
-// box may not span 180 degrees of longitude or more (it is more likely W and E swapped).
-std::optional<PrivacyZone> ParseBoxZone(std::string_view text, std::string* error);
+// "LAT,LON,RADIUS_M" as a circle; the radius is finite and above 0. Throws SurveyError (kBadZone)
+// saying why a text is no circle, without echoing it: a zone is the user's own.
+PrivacyZone ParseCircleZone(std::string_view text);
+// "S,W,N,E" as a box. W > E crosses the antimeridian; such a box may not span 180 degrees of
+// longitude or more (it is more likely W and E swapped). Throws as ParseCircleZone does.
+PrivacyZone ParseBoxZone(std::string_view text);
 
 // Reads a zone file: one zone a line, a circle (three numbers) or a box (four); "#" starts a
-// comment; blank lines and a UTF-8 byte order mark are skipped. Appends to zones; false with *error ("FILE: line N: ...")
-// for a file that can't be read or a line that is no zone. Zone values are never quoted.
-bool ReadPrivacyFile(const std::string& path, std::vector<PrivacyZone>& zones, std::string* error);
+// comment; blank lines and a UTF-8 byte order mark are skipped. Appends to zones. Throws
+// SurveyError: kCannotReadZones for a file that can't be read (a folder, a link to nothing),
+// kBadZone for a line that is no zone ("FILE: line N: not a zone (why)", never the zone itself).
+void ReadPrivacyFile(const std::string& path, std::vector<PrivacyZone>& zones);
 
 // True when the point lies in any zone.
 bool InAnyZone(const std::vector<PrivacyZone>& zones, double latitude, double longitude);

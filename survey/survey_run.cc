@@ -95,7 +95,8 @@ void TellFormat(OpenLog& log, const std::string& path, const FormatRow* forced) 
   } else if (detected != nullptr) {
     log.format = detected;
   } else {
-    throw SurveyError(path + ": not a survey log of a known format (see --from)");
+    throw SurveyError(SurveyErrorKind::kUnknownFormat,
+                      path + ": not a survey log of a known format (see --from)");
   }
 }
 
@@ -111,7 +112,7 @@ std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const Forma
       log.name = path == "-" ? log.reader->path() : std::filesystem::path(path).filename().string();
       TellFormat(log, path, forced);
     } catch (const FileError& error) {
-      throw SurveyError(error.what());
+      throw SurveyError(SurveyErrorKind::kCannotReadLog, error.what());
     }
     logs.push_back(std::move(log));
   }
@@ -157,11 +158,17 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
         }
       });
     } catch (const FileError& error) {
-      throw SurveyError(error.what());
+      // A map that can't take its bytes, or a log that can't give them.
+      throw SurveyError(error.kind() == FileErrorKind::kWriteFailed
+                            ? SurveyErrorKind::kCannotWriteMap
+                            : SurveyErrorKind::kCannotReadLog,
+                        error.what());
+    } catch (const SurveyError&) {
+      throw;
     } catch (const std::runtime_error& error) {
-      if (dynamic_cast<const SurveyError*>(&error) != nullptr) throw;
-      throw SurveyError(log.reader->path() + ": not a " + std::string(log.format->name) +
-                        " log: " + error.what());
+      throw SurveyError(SurveyErrorKind::kUnknownFormat, log.reader->path() + ": not a " +
+                                                             std::string(log.format->name) +
+                                                             " log: " + error.what());
     }
     done_bytes += log.reader->bytes_consumed();
     log.reader.reset();  // closes the log

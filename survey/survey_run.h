@@ -14,14 +14,9 @@
 #include "survey/privacy.h"
 #include "survey/readers.h"
 #include "survey/statistics.h"
+#include "survey/survey_error.h"
 
 namespace dosemap {
-
-// A log that can't be opened, read, or told apart; the message is one line naming it.
-class SurveyError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // Where kept measurements go: the map writers. Each log is begun before its measurements.
 class MeasurementSink {

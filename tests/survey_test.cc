@@ -277,56 +277,63 @@ TEST(CivilTime, ReadsTheFormsLogsUseAndRefusesImpossibleDates) {
 }
 
 TEST(PrivacyZones, CirclesAndBoxesIncludeTheirEdgesAndBoxesCrossTheAntimeridian) {
-  std::string why;
-  const PrivacyZone circle = *ParseCircleZone("35.3462,139.4877,100", &why);
+  const PrivacyZone circle = ParseCircleZone("35.3462,139.4877,100");
   EXPECT_TRUE(circle.Contains(35.3462, 139.4877));
   // 100 m north is 100 / 6371008.8 radians.
   const double edge = 100 / 6371008.8 * 180 / 3.14159265358979323846;
   EXPECT_TRUE(circle.Contains(35.3462 + edge * 0.999999, 139.4877));
   EXPECT_FALSE(circle.Contains(35.3462 + edge * 1.000001, 139.4877));
-  const PrivacyZone box = *ParseBoxZone("-10,170,10,-170", &why);
+  const PrivacyZone box = ParseBoxZone("-10,170,10,-170");
   EXPECT_TRUE(box.Contains(0, 179.9));
   EXPECT_TRUE(box.Contains(10, -170));
   EXPECT_FALSE(box.Contains(0, 0));
   for (const char* bad : {"1,2", "91,0,5", "0,0,-1", "a,b,c"})
-    EXPECT_FALSE(ParseCircleZone(bad, &why)) << bad;
+    EXPECT_THROW(ParseCircleZone(bad), SurveyError) << bad;
   for (const char* bad : {"10,0,-10,1", "0,0,1", "0,181,1,1"})
-    EXPECT_FALSE(ParseBoxZone(bad, &why)) << bad;
+    EXPECT_THROW(ParseBoxZone(bad), SurveyError) << bad;
 
   testing::TempDir dir;
   dir.Write("zones.txt", "# home\n35.3462,139.4877,100  # with a comment\n\n-10,170,10,-170\n");
   std::vector<PrivacyZone> zones;
-  ASSERT_TRUE(ReadPrivacyFile((dir.path() / "zones.txt").string(), zones, &why)) << why;
+  ReadPrivacyFile((dir.path() / "zones.txt").string(), zones);
   EXPECT_EQ(zones.size(), 2u);
   dir.Write("bad.txt", "35.3462,139.4877,100\n35.3462;139.4877\n");
-  EXPECT_FALSE(ReadPrivacyFile((dir.path() / "bad.txt").string(), zones, &why));
+  const auto failure = [&](const std::filesystem::path& path) {
+    try {
+      ReadPrivacyFile(path.string(), zones);
+    } catch (const SurveyError& error) {
+      return std::pair{error.kind(), std::string(error.what())};
+    }
+    return std::pair{SurveyErrorKind::kUsage, std::string("no failure")};
+  };
+  const auto [kind, why] = failure(dir.path() / "bad.txt");
+  EXPECT_EQ(kind, SurveyErrorKind::kBadZone);
   EXPECT_NE(why.find("bad.txt: line 2: "), std::string::npos);
   EXPECT_EQ(why.find("139.4877"), std::string::npos);  // the user's place is never echoed
-  EXPECT_FALSE(ReadPrivacyFile(dir.path().string(), zones, &why));
-  EXPECT_FALSE(ReadPrivacyFile((dir.path() / "none.txt").string(), zones, &why));
+  EXPECT_EQ(failure(dir.path()).first, SurveyErrorKind::kCannotReadZones);
+  EXPECT_EQ(failure(dir.path() / "none.txt").first, SurveyErrorKind::kCannotReadZones);
 }
 
 TEST(PrivacyZones, BoxesMayNotTurnInsideOutAndTreat180AsOneMeridian) {
-  std::string why;
-  EXPECT_TRUE(ParseBoxZone("-18,179,-17,-179", &why));  // 2 degrees across the antimeridian
-  EXPECT_FALSE(ParseBoxZone("10,10,20,-10", &why));     // 340 degrees: W and E swapped
-  EXPECT_FALSE(ParseBoxZone("10,90,20,-90", &why));     // exactly 180
-  EXPECT_FALSE(ParseCircleZone("10,10,0", &why));
-  const PrivacyZone east_edge = *ParseBoxZone("10,170,20,180", &why);
-  const PrivacyZone west_edge = *ParseBoxZone("10,-180,20,-170", &why);
+  EXPECT_NO_THROW(ParseBoxZone("-18,179,-17,-179"));           // 2 degrees across the antimeridian
+  EXPECT_THROW(ParseBoxZone("10,10,20,-10"), SurveyError);     // 340 degrees: W and E swapped
+  EXPECT_THROW(ParseBoxZone("10,90,20,-90"), SurveyError);     // exactly 180
+  EXPECT_THROW(ParseCircleZone("10,10,0"), SurveyError);
+  const PrivacyZone east_edge = ParseBoxZone("10,170,20,180");
+  const PrivacyZone west_edge = ParseBoxZone("10,-180,20,-170");
   EXPECT_TRUE(east_edge.Contains(15, -180));
   EXPECT_TRUE(west_edge.Contains(15, 180));
   EXPECT_FALSE(east_edge.Contains(15, -179.999));
   testing::TempDir dir;
   dir.Write("bom.txt", "\xEF\xBB\xBF# home\n35.1,139.1,100\n");
   std::vector<PrivacyZone> zones;
-  EXPECT_TRUE(ReadPrivacyFile((dir.path() / "bom.txt").string(), zones, &why)) << why;
+  ReadPrivacyFile((dir.path() / "bom.txt").string(), zones);
   EXPECT_EQ(zones.size(), 1u);
 }
 
 TEST(PrivacyDoubt, AnyReadingOfTwoNumbersInAZoneMakesARecordPrivate) {
-  const std::vector<PrivacyZone> home = {*ParseCircleZone("35.6812,139.7671,100", nullptr)};
-  const std::vector<PrivacyZone> box = {*ParseBoxZone("-18,179,-17,-179", nullptr)};
+  const std::vector<PrivacyZone> home = {ParseCircleZone("35.6812,139.7671,100")};
+  const std::vector<PrivacyZone> box = {ParseBoxZone("-18,179,-17,-179")};
   struct Case {
     const char* text;
     const std::vector<PrivacyZone>* zones;
@@ -463,7 +470,7 @@ TEST_F(SurveyRunTest, PrivacyComesBeforeEveryOtherReasonAndLeavesNoTrace) {
                  Sentence("BNRDD,1,2020-01-01T00:00:10Z,334,1,1,A,3530.0000,X,13930.0000,E,1,A,7") +
                  "\n" + "$BNRDD,1,2020-01-01T00:00:1*00\n");
   Write("own.csv", "h,h,h,h,h,h,h\n2026/11/14 09:00:00,A,1,0.2,35.3462,139.4877,1\n");
-  options_.zones.push_back(*ParseCircleZone("35.5,139.5,1000", nullptr));
+  options_.zones.push_back(ParseCircleZone("35.5,139.5,1000"));
   Run({"a.LOG", "own.csv"});
   EXPECT_EQ(stats_.read(), 5);
   EXPECT_EQ(stats_.kept(), 1);
@@ -551,7 +558,7 @@ TEST_F(SurveyRunTest, DoubtfulRecordsInAZoneAreCountedAsPrivateAndListedNowhere)
                  "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,A,3530.0000,N,13930.00\n" +
                  // far away, cut off: listed
                  "$BNRDD,1,2020-01-01T00:00:10Z,334,1,1,A,3730.0000,N,14130.00\n");
-  options_.zones.push_back(*ParseCircleZone("35.5,139.5,1000", nullptr));
+  options_.zones.push_back(ParseCircleZone("35.5,139.5,1000"));
   Run({"a.LOG"});
   EXPECT_EQ(stats_.kept(), 1);
   EXPECT_EQ(stats_.privacy(), 1);

@@ -19,11 +19,9 @@ void PrintError(const std::string& message);
 // Writes text to stdout and flushes it; false (with the cause printed) when it can't be stored.
 bool PrintOut(const std::string& text);
 
-// Removes the given files if the process is interrupted or terminated, and the temporary file
-// libzip makes beside packed_archive while it writes it, then dies of the signal as usual. The
-// paths are copied; an empty list disarms it.
-void RemoveOnInterrupt(const std::vector<std::string>& paths,
-                       const std::string& packed_archive = "");
+// Removes the given files if the process is interrupted or terminated, then dies of the signal
+// as usual (staged files remove themselves). The paths are copied; an empty list disarms it.
+void RemoveOnInterrupt(const std::vector<std::string>& paths);
 
 // Removes every staging file and folder of the path form if the process is interrupted or
 // terminated (SIGINT, SIGTERM, SIGHUP), then dies of the signal as usual. Call once, first.

@@ -48,14 +48,10 @@ bool PrintOut(const std::string& text) {
   return false;
 }
 
-void RemoveOnInterrupt(const std::vector<std::string>& paths, const std::string& packed_archive) {
+void RemoveOnInterrupt(const std::vector<std::string>& paths) {
   legacy_staging.clear();
   for (const std::string& path : paths)
     legacy_staging.push_back(std::make_unique<StagingPath>(path, StagingKind::kFile));
-  if (!packed_archive.empty()) {
-    legacy_staging.push_back(
-        std::make_unique<StagingPath>(packed_archive, StagingKind::kPackerTempOnly));
-  }
   RemoveStagingOnInterrupt();
 }
 

@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "convert/conversion_run.h"
 #include "maps/kmz.h"
+#include "maps/staged_file.h"
 
 namespace dosemap::cli {
 namespace {
@@ -59,12 +60,24 @@ int LegacyCommand(const LegacyOptions& options) {
       return 1;
     }
     const std::string document = document_base + ".kml";
-    RemoveOnInterrupt({document}, kmz);
+    RemoveOnInterrupt({document});
     StrictMap map(kKmzIconPath, kml_base, /*staged=*/false);
     outcome = ConversionRun(files, csv_base, document_base, thresholds, beeper, map);
     if (outcome.output_opened) {
       try {
-        WriteKmz(kmz, {{"doc.kml", document, {}}, {kKmzIconPath, {}, SquareIconPng()}});
+        // Staged like every map of the surveyor's path: packed into a staging file, then renamed.
+        StagedFile archive(kmz);
+        archive.Seal();
+        try {
+          WriteKmz(archive.staging(), {{"doc.kml", document, {}}, {kKmzIconPath, {}, SquareIconPng()}});
+        } catch (const FileError& error) {
+          std::string message = error.what();
+          const std::string staging = archive.staging().string();
+          for (std::size_t at; (at = message.find(staging)) != std::string::npos;)
+            message.replace(at, staging.size(), kmz);
+          throw FileError(error.kind(), message);
+        }
+        archive.Commit();
       } catch (const FileError& error) {
         PrintError(error.what());
         status = 1;

@@ -252,8 +252,8 @@ void RemoveAllStaging() {
       std::filesystem::remove_all(path, ignored);
       continue;
     }
-    if (kind != StagingKind::kPackerTempOnly) ::unlink(path.c_str());
-    if (kind != StagingKind::kFile) RemovePackerTemps(path);
+    ::unlink(path.c_str());
+    if (kind == StagingKind::kFileAndPackerTemp) RemovePackerTemps(path);
   }
 }
 

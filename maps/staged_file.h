@@ -71,9 +71,8 @@ class StagedFile : public ByteSink {
 };
 
 // What an interrupt removes for a registered path: the file; the file and any "<path>.XXXXXX"
-// beside it (the temporary file of a packer that writes the path); only such packer files (for
-// an archive that libzip writes in place); or a whole folder.
-enum class StagingKind { kFile, kFileAndPackerTemp, kPackerTempOnly, kFolder };
+// beside it (the temporary file of a packer that writes the path); or a whole folder.
+enum class StagingKind { kFile, kFileAndPackerTemp, kFolder };
 
 // Registers path for RemoveAllStaging until Unregister or the object's end.
 class StagingPath {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -13,6 +14,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QUrl>
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -46,7 +48,10 @@ QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), st
 }  // namespace
 
 Form1::Form1(dosemap::TextFiles& files, dosemap::Beeper& beeper, QWidget* parent)
-    : QWidget(parent), files_(files), beeper_(beeper) {
+    : QWidget(parent),
+      files_(files),
+      beeper_(beeper),
+      queue_(std::make_unique<DriveQueue>(this, [this](const DriveBatchResult& result) { ShowBatchResult(result); })) {
   CreateControls();
   ApplyLayout();
   WireEvents();
@@ -221,50 +226,18 @@ namespace {
 
 constexpr const char* kPrivacyFileName = "privacy.txt";
 
-// A figure for people to read: four significant digits, "." whatever the locale.
-QString Figure(double x) { return QString::number(x, 'g', 4); }
-
-QString FileName(const std::string& path) { return Utf8(std::filesystem::path(path).filename().string()); }
-
-// What stopped the maps of one log, by the kind of failure.
-QString FailureText(dosemap::SurveyErrorKind kind) {
-  switch (kind) {
-    case dosemap::SurveyErrorKind::kCannotReadLog:
-      return QStringLiteral("調査ログ %1 を読めませんでした。地図を作成しませんでした。");
-    case dosemap::SurveyErrorKind::kUnknownFormat:
-      return QStringLiteral("調査ログ %1 の形式がわかりません。地図を作成しませんでした。");
-    case dosemap::SurveyErrorKind::kCannotWriteMap:
-      return QStringLiteral("調査ログ %1 の地図を書き込めませんでした。前の地図はそのままです。");
-    case dosemap::SurveyErrorKind::kUsage:
-    case dosemap::SurveyErrorKind::kBadZone:
-    case dosemap::SurveyErrorKind::kBadThresholds:
-    case dosemap::SurveyErrorKind::kCannotReadZones:
-      break;
-  }
-  return QStringLiteral("調査ログ %1 から地図を作成できませんでした。");
-}
-
-// What happened to one log, in a few lines.
-QString DriveLines(const std::string& log, const std::vector<std::filesystem::path>& maps,
-                   const dosemap::DriveStatistics& s) {
-  QStringList written;
-  for (const auto& map : maps) written << Utf8(map.filename().string());
-  QString text = FileName(log) + QStringLiteral("\n  地図：") + written.join(QStringLiteral("、"));
-  text += QStringLiteral("\n  採用 %1 件、除外 %2 件").arg(s.kept()).arg(s.rejected_total());
-  QStringList reasons;
-  for (int r = 1; r < dosemap::kRejectReasonCount; ++r) {
-    const auto reason = static_cast<dosemap::RejectReason>(r);
-    if (reason == dosemap::RejectReason::kPrivacy || s.rejected(reason) == 0) continue;
-    reasons << QStringLiteral("%1 %2").arg(Utf8(std::string(dosemap::ReasonName(reason)))).arg(s.rejected(reason));
-  }
-  if (!reasons.isEmpty()) text += QStringLiteral("（") + reasons.join(QStringLiteral("、")) + QStringLiteral("）");
-  text += QStringLiteral("\n  プライバシー区域 %1 件").arg(s.privacy());
-  if (s.kept() > 0) {
-    text += QStringLiteral("\n  最高線量 %1 μSv/h（%2）")
-                .arg(Figure(s.dose_max_usvh()), Utf8(dosemap::IsoTime(s.highest().time, s.highest().utc)));
-    text += QStringLiteral("\n  積算線量 %1 μSv").arg(Figure(s.dose_total_usv()));
-  }
-  return text;
+// A log's maps: "<log without extension>.kmz" and ".html" beside it; when another log of the same
+// batch has that name too, the whole file name, so that no map overwrites its neighbour's.
+std::vector<std::filesystem::path> MapsOf(const std::string& log, const std::vector<std::string>& batch) {
+  const std::filesystem::path base(log);
+  const auto stem_of = [](const std::filesystem::path& path) {
+    return std::filesystem::path(path).replace_extension().lexically_normal();
+  };
+  const auto same = std::count_if(batch.begin(), batch.end(), [&](const std::string& other) {
+    return stem_of(other) == stem_of(base);
+  });
+  if (same > 1) return {std::filesystem::path(log + ".kmz"), std::filesystem::path(log + ".html")};
+  return {std::filesystem::path(base).replace_extension(".kmz"), std::filesystem::path(base).replace_extension(".html")};
 }
 
 }  // namespace
@@ -305,10 +278,7 @@ void Form1::ConvertLogs(const std::vector<std::string>& logs) {
   std::vector<dosemap::DriveRequest> requests;
   try {
     for (const std::string& log : logs) {
-      const std::filesystem::path base(log);
-      requests.push_back(dosemap::MakeDriveRequest(
-          {log}, {std::filesystem::path(base).replace_extension(".kmz"), std::filesystem::path(base).replace_extension(".html")},
-          yellow.value, red.value, zone_files));
+      requests.push_back(dosemap::MakeDriveRequest({log}, MapsOf(log, logs), yellow.value, red.value, zone_files));
     }
   } catch (const dosemap::SurveyError& error) {
     if (error.kind() == dosemap::SurveyErrorKind::kBadThresholds) {
@@ -317,24 +287,25 @@ void Form1::ConvertLogs(const std::vector<std::string>& logs) {
     return ShowWarning(QStringLiteral("プライバシー区域のファイルを読めませんでした。地図を作成しませんでした。\n\n") +
                        Utf8(error.what()));
   }
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  QStringList done;
-  QStringList failed;
-  std::vector<std::string> reports;
-  for (const dosemap::DriveRequest& request : requests) {
-    const std::string& log = request.logs[0];
-    try {
-      const dosemap::DriveStatistics stats = dosemap::ConvertDrive(request);
-      done << DriveLines(log, request.maps, stats);
-      reports.push_back(request.maps[1].string());
-    } catch (const dosemap::SurveyError& failure) {  // one line naming the file
-      failed << FailureText(failure.kind()).arg(FileName(log)) + QStringLiteral("\n") + Utf8(failure.what());
-    }
+  queue_->Add(std::move(requests));
+}
+
+bool Form1::ConversionsRunning() const { return queue_->busy(); }
+
+void Form1::ShowBatchResult(const DriveBatchResult& result) {
+  if (!result.failures.isEmpty()) ShowWarning(result.failures.join(QStringLiteral("\n\n")));
+  if (!result.summaries.isEmpty()) ShowDriveSummary(result.summaries.join(QStringLiteral("\n\n")), result.reports);
+  if (close_when_done_) close();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  if (queue_->busy()) {  // cancel first, then close once the work has stopped
+    close_when_done_ = true;
+    queue_->Cancel();
+    event->ignore();
+    return;
   }
-  QApplication::restoreOverrideCursor();
-  if (!failed.isEmpty()) ShowWarning(failed.join(QStringLiteral("\n\n")));
-  if (!done.isEmpty()) ShowDriveSummary(done.join(QStringLiteral("\n\n")), reports);
+  QWidget::closeEvent(event);
 }
 
 void Form1::ShowWarning(const QString& text) {
@@ -348,6 +319,7 @@ void Form1::ShowWarning(const QString& text) {
 void Form1::ShowDriveSummary(const QString& text, const std::vector<std::string>& reports) {
   auto* box = new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::NoButton, this);
   box->setTextFormat(Qt::PlainText);
+  box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   box->setObjectName(QStringLiteral("DriveSummary"));
   box->setAttribute(Qt::WA_DeleteOnClose);
   QPushButton* open = box->addButton(QStringLiteral("レポートを開く"), QMessageBox::ActionRole);

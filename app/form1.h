@@ -5,9 +5,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QWidget>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/drive_queue.h"
 #include "convert/conversion_run.h"
 #include "settings/settings_file.h"
 #include "textfile/text_files.h"
@@ -25,14 +27,22 @@ class Form1 : public QWidget, public dosemap::SettingsBoxes {
   void SetBoxText(dosemap::Box box, const std::string& text) override;
 
   // Maps each device log (any format dosemap reads) as "<log without extension>.kmz" and ".html"
-  // beside it, with the thresholds in the boxes and the zones of privacy.txt beside SETT.TXT,
-  // then shows what happened in one box (or a warning for a log or zone file that can't be
-  // read). What "dosemap FILE..." and a drop onto the window do. The boxes stay as they are.
+  // beside it (the whole file name when two logs of the call share that name), with the
+  // thresholds in the boxes and the zones of privacy.txt beside SETT.TXT. The work runs on a
+  // thread of its own, behind any still running, with a progress dialog and Cancel; then one box
+  // shows what happened (and a warning what failed). A threshold or zone file that is wrong is
+  // warned of at once, and nothing runs. What "dosemap FILE..." and a drop onto the window do.
+  // The boxes stay as they are.
   void ConvertLogs(const std::vector<std::string>& logs);
+  // True while logs are being mapped.
+  bool ConversionsRunning() const;
+  DriveQueue& drive_queue() { return *queue_; }
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // While logs are being mapped, a close cancels them first and closes when they have stopped.
+  void closeEvent(QCloseEvent* event) override;
 
  private slots:
   void SaveSettingsOnChange();
@@ -46,9 +56,12 @@ class Form1 : public QWidget, public dosemap::SettingsBoxes {
   void ShowRunFailure(const dosemap::RunOutcome& outcome);
   void ShowWarning(const QString& text);
   void ShowDriveSummary(const QString& text, const std::vector<std::string>& reports);
+  void ShowBatchResult(const DriveBatchResult& result);
 
   dosemap::TextFiles& files_;
   dosemap::Beeper& beeper_;
+  std::unique_ptr<DriveQueue> queue_;
+  bool close_when_done_ = false;
 
   QLineEdit* Text1;
   QLineEdit* Text2;

@@ -18,7 +18,10 @@ class Progress {
   ~Progress() {
     if (printed_) std::fputs("\r\033[K", stderr);
   }
-  void Update(std::int64_t records, double share) {
+  void Update(const RunProgress& run) {
+    if (run.writing_maps) return;
+    const std::int64_t records = run.records;
+    const double share = run.share;
     if (!shown_ || std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
     printed_ = true;
     if (share >= 0) {
@@ -47,8 +50,7 @@ int PathCommand(PathOptions options) {
     request.rejects = options.rejects;
     request.icon_url = options.icon_url;
     Progress progress;
-    stats = ConvertDrive(
-        request, [&](std::int64_t records, double share) { progress.Update(records, share); });
+    stats = ConvertDrive(request, [&](const RunProgress& run) { progress.Update(run); });
   } catch (const SurveyError& error) {
     PrintError(error.what());
     return ExitStatusOf(error.kind());

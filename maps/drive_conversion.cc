@@ -29,7 +29,8 @@ DriveRequest MakeDriveRequest(std::vector<std::string> logs,
   return request;
 }
 
-DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback& progress) {
+DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback& progress,
+                             CancelFlag cancel) {
   for (const std::string& log : request.logs) {
     if (log == "-") continue;
     for (const std::filesystem::path& map : request.maps) {
@@ -49,7 +50,8 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   }
   DriveStatistics stats;
   std::vector<OpenLog> logs = OpenLogs(request.logs, request.options.format);
-  const MapOptions map_options{request.options.yellow, request.options.red, request.icon_url};
+  const MapOptions map_options{request.options.yellow, request.options.red, request.icon_url,
+                               cancel};
   std::vector<std::unique_ptr<SurveyMap>> maps;
   std::vector<MeasurementSink*> sinks;
   std::unique_ptr<RejectsFile> rejects;
@@ -66,19 +68,25 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   } catch (const FileError& error) {
     throw SurveyError(SurveyErrorKind::kCannotWriteMap, error.what());
   }
-  RunSurvey(logs, request.options, sinks, rejects.get(), stats, progress);
+  RunSurvey(logs, request.options, sinks, rejects.get(), stats, progress, cancel);
+  if (progress) progress({stats.read(), 1, true});
   std::string replaced;
   try {
     // Every output is staged whole before any is put in place: a failure until here replaces
     // none; if a rename still fails, the message names what was replaced.
-    for (const auto& map : maps) map->Finish(stats);
+    for (const auto& map : maps) {
+      map->Finish(stats);
+      ThrowIfCancelled(cancel);
+    }
     if (rejects) rejects->Finish();
+    ThrowIfCancelled(cancel);  // the last moment a cancel leaves every old map
     for (std::size_t i = 0; i < maps.size(); ++i) {
       maps[i]->Commit();
       replaced += (replaced.empty() ? "" : ", ") + request.maps[i].string();
     }
     if (rejects) rejects->Commit();
   } catch (const FileError& error) {
+    ThrowIfCancelled(cancel);  // the packer stopped because it was asked to
     throw SurveyError(SurveyErrorKind::kCannotWriteMap,
                       replaced.empty() ? std::string(error.what())
                                        : std::string(error.what()) + " (already replaced: " +

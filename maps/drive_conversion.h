@@ -33,8 +33,11 @@ DriveRequest MakeDriveRequest(std::vector<std::string> logs,
 // place only when all are whole, so a failure leaves every old map as it was. Throws SurveyError
 // of its kind for a log that can't be opened, read or told apart, a map that can't be written,
 // and outputs that are a log or one another (kUsage), the last before anything is written.
+// cancel, when set by another thread, stops it within a fraction of a second in any phase
+// (SurveyError kCancelled), leaving every old map whole and no staging file.
 DriveStatistics ConvertDrive(const DriveRequest& request,
-                             const ProgressCallback& progress = nullptr);
+                             const ProgressCallback& progress = nullptr,
+                             CancelFlag cancel = nullptr);
 
 }  // namespace dosemap
 

@@ -18,7 +18,16 @@ std::string_view SquareIconPng() {
   return {reinterpret_cast<const char*>(kSquareIconPng), sizeof kSquareIconPng};
 }
 
-void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& entries, int level) {
+namespace {
+
+int Cancelled(zip_t*, void* flag) {
+  return static_cast<const std::atomic<bool>*>(flag)->load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+}  // namespace
+
+void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& entries, int level,
+              const std::atomic<bool>* cancel) {
   int code = 0;
   // libzip stages the archive in a unique temporary file beside kmz and renames it at zip_close;
   // ZIP_TRUNCATE ignores whatever the old file holds.
@@ -45,6 +54,10 @@ void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& ent
       zip_discard(archive);
       Fail(kmz, message);
     }
+  }
+  if (cancel != nullptr) {
+    zip_register_cancel_callback_with_state(archive, Cancelled, nullptr,
+                                            const_cast<std::atomic<bool>*>(cancel));
   }
   if (zip_close(archive) != 0) {
     const std::string message = std::string("cannot write: ") + zip_strerror(archive);

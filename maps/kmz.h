@@ -1,6 +1,7 @@
 #ifndef DOSEMAP_MAPS_KMZ_H_
 #define DOSEMAP_MAPS_KMZ_H_
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -26,8 +27,9 @@ struct KmzEntry {
 // beside kmz and renamed over it, so a failure leaves any old archive as it was. Throws
 // FileError (kWriteFailed) naming kmz and the cause. level: the deflate level, 1 (fastest) to 9,
 // or 0 for libzip's default.
+// cancel, when set by another thread, stops the packing (FileError kWriteFailed, "cancelled").
 void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& entries,
-              int level = 0);
+              int level = 0, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace dosemap
 

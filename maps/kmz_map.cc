@@ -85,7 +85,8 @@ class KmzMap : public SurveyMap {
   static constexpr std::size_t kSingleDocumentLimit = 5000;
   static constexpr std::size_t kPerDocument = 2000;
 
-  explicit KmzMap(const std::filesystem::path& out) : out_(out), archive_(out) {}
+  KmzMap(const std::filesystem::path& out, CancelFlag cancel)
+      : out_(out), cancel_(cancel), archive_(out) {}
   void BeginLog(int, const std::string& name) override { logs_.push_back(name); }
   void Add(const Measurement& m, int dose_class) override { store_.Add(m, dose_class); }
   void Finish(const DriveStatistics& statistics) override {
@@ -122,7 +123,7 @@ class KmzMap : public SurveyMap {
     document.Finish(statistics);
     file.Flush();
     WriteKmz(archive_.staging(),
-             {{"doc.kml", file.staging(), {}}, {kKmzIconPath, {}, SquareIconPng()}});
+             {{"doc.kml", file.staging(), {}}, {kKmzIconPath, {}, SquareIconPng()}}, 0, cancel_);
   }
 
   void WriteRegionated() {
@@ -147,7 +148,7 @@ class KmzMap : public SurveyMap {
       std::vector<KmzEntry> entries;
       for (const std::string& name : documents_) entries.push_back({name, folder_ / name, {}});
       entries.push_back({kKmzIconPath, {}, SquareIconPng()});
-      WriteKmz(archive_.staging(), entries, /*level=*/1);
+      WriteKmz(archive_.staging(), entries, /*level=*/1, cancel_);
     } catch (...) {
       RemoveFolder();
       throw;
@@ -245,6 +246,7 @@ class KmzMap : public SurveyMap {
   // One document, closed before its children are written: one buffer at a time, at any depth.
   void WriteDocument(const std::uint32_t* begin, const std::uint32_t* end, const Box& box,
                      int depth, const std::string& name, const std::vector<Link>& links) {
+    ThrowIfCancelled(cancel_);
     documents_.push_back(name);
     StagedFile file(folder_ / name);
     file << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(out_.stem().string()));
@@ -276,6 +278,7 @@ class KmzMap : public SurveyMap {
   static constexpr double kSmallestQuarter = 1e-5;
 
   std::filesystem::path out_;
+  CancelFlag cancel_;
   StagedFile archive_;
   std::vector<std::string> logs_;
   MeasurementStore store_;
@@ -287,8 +290,8 @@ std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string& title, cons
   return std::make_unique<KmlDocument>(sink, title, kKmzIconPath);
 }
 
-std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptions&) {
-  return std::make_unique<KmzMap>(out);
+std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptions& options) {
+  return std::make_unique<KmzMap>(out, options.cancel);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ struct MapOptions {
   double yellow = 0.11;  // for the legend
   double red = 0.19;
   std::string icon_url;  // a web icon instead of our own file beside the map (KML)
+  CancelFlag cancel = nullptr;  // long writers (the KMZ) stop soon after it is set
 };
 
 // A map form's bytes written to a sink as the run goes: each log begun before its measurements,

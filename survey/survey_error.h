@@ -16,6 +16,7 @@ enum class SurveyErrorKind {
   kUnknownFormat,    // a log of no known format, or not of its format after all
   kCannotReadZones,  // a privacy file can't be opened or read
   kCannotWriteMap,   // a map or the rejects file can't be written or put in place
+  kCancelled,        // the user stopped it; every old map stays as it was
 };
 
 // The one exception of the surveyor's path: readers, the JSON track, the privacy zones and the

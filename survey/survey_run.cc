@@ -102,6 +102,11 @@ void TellFormat(OpenLog& log, const std::string& path, const FormatRow* forced) 
 
 }  // namespace
 
+void ThrowIfCancelled(CancelFlag cancel) {
+  if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+    throw SurveyError(SurveyErrorKind::kCancelled, "cancelled");
+}
+
 std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const FormatRow* forced) {
   std::vector<OpenLog> logs;
   for (const std::string& path : paths) {
@@ -129,7 +134,7 @@ OpenLog OpenLogInMemory(const std::string& name, std::string_view bytes, const F
 
 void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
                const std::vector<MeasurementSink*>& sinks, RejectSink* rejects,
-               DriveStatistics& stats, const ProgressCallback& progress) {
+               DriveStatistics& stats, const ProgressCallback& progress, CancelFlag cancel) {
   Dispatcher dispatcher(options, sinks, rejects, stats);
   std::int64_t total_bytes = 0;
   for (const OpenLog& log : logs)
@@ -148,13 +153,14 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
       source->Read([&](RecordResult& result, long line, std::string_view text,
                        std::string_view evidence) {
         dispatcher.Handle(result, log, log_index, line, text, evidence);
-        ++records;
+        if ((++records & 0xFFF) == 0) ThrowIfCancelled(cancel);
         if (progress && (line & 0xFFFF) == 0 && line != reported_line) {
           reported_line = line;
           const std::int64_t bytes = done_bytes + log.reader->bytes_consumed();
-          progress(records, total_bytes > 0
-                                ? static_cast<double>(bytes) / static_cast<double>(total_bytes)
-                                : -1);
+          progress({records,
+                    total_bytes > 0 ? static_cast<double>(bytes) / static_cast<double>(total_bytes)
+                                    : -1,
+                    false});
         }
       });
     } catch (const FileError& error) {
@@ -173,7 +179,8 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
     done_bytes += log.reader->bytes_consumed();
     log.reader.reset();  // closes the log
   }
-  if (progress) progress(records, total_bytes > 0 ? 1.0 : -1);
+  ThrowIfCancelled(cancel);
+  if (progress) progress({records, total_bytes > 0 ? 1.0 : -1, false});
 }
 
 }  // namespace dosemap

@@ -1,6 +1,7 @@
 #ifndef DOSEMAP_SURVEY_SURVEY_RUN_H_
 #define DOSEMAP_SURVEY_SURVEY_RUN_H_
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -60,17 +61,29 @@ std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const Forma
 OpenLog OpenLogInMemory(const std::string& name, std::string_view bytes,
                         const FormatRow* forced = nullptr);
 
-// Called now and then with the records read so far and the share of the input read (0 to 1, or
-// negative when the size is not known).
-using ProgressCallback = std::function<void(std::int64_t records, double share)>;
+// How far a conversion is: the records read so far and the share of the input read (0 to 1, or
+// negative when the size is not known), then the maps being written.
+struct RunProgress {
+  std::int64_t records = 0;
+  double share = -1;
+  bool writing_maps = false;
+};
+using ProgressCallback = std::function<void(const RunProgress& progress)>;
+
+// A flag another thread sets to stop a conversion; null: it can't be stopped.
+using CancelFlag = const std::atomic<bool>*;
+
+// Throws SurveyError (kCancelled) once cancel is set.
+void ThrowIfCancelled(CancelFlag cancel);
 
 // Reads every log in order, each in the order of its lines, and hands each record to the
 // privacy zones, then to the sinks: kept measurements to every map sink, rejected lines to
 // rejects (when not null), and every record to stats. Throws SurveyError when a log can't be
-// read; exceptions of the sinks pass through.
+// read, or kCancelled soon after cancel is set; exceptions of the sinks pass through.
 void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
                const std::vector<MeasurementSink*>& sinks, RejectSink* rejects,
-               DriveStatistics& stats, const ProgressCallback& progress = nullptr);
+               DriveStatistics& stats, const ProgressCallback& progress = nullptr,
+               CancelFlag cancel = nullptr);
 
 }  // namespace dosemap
 

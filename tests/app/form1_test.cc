@@ -8,6 +8,12 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QProgressDialog>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -42,6 +48,29 @@ struct Started {
   bool active = false;
 };
 
+// A log that comes slowly through a pipe: the worker waits on it while the window answers.
+struct SlowLog {
+  explicit SlowLog(const std::filesystem::path& path) : path_(path) {
+    ::mkfifo(path.c_str(), 0600);
+  }
+  // Opens the writing end (the reader opens on the worker's thread) and sends the first lines.
+  void Begin() {
+    fd_ = ::open(path_.c_str(), O_WRONLY);
+    std::string lines;
+    while (lines.size() < 100000) {  // more than the head read to tell the format
+      lines += "$BNRDD,2601,2026-11-21T01:30:00Z,28,2,2,A,3725.2600,N,14028.2600,E,210.00,A,9,112*79\n";
+    }
+    QVERIFY(::write(fd_, lines.data(), lines.size()) == static_cast<ssize_t>(lines.size()));
+  }
+  void End() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  ~SlowLog() { End(); }
+  std::filesystem::path path_;
+  int fd_ = -1;
+};
+
 class Form1Test : public QObject {
   Q_OBJECT
 
@@ -70,6 +99,11 @@ class Form1Test : public QObject {
   template <typename T = QMessageBox>
   static T* OpenBox(Form1& form, const char* name) {
     return form.findChild<T*>(QString::fromUtf8(name));
+  }
+
+  // Waits until the window's logs are mapped (on their thread) and their boxes are up.
+  static void WaitForMaps(Form1& form) {
+    QTRY_VERIFY_WITH_TIMEOUT(!form.ConversionsRunning(), 60000);
   }
 
   static void Drop(Form1& form, const QList<QUrl>& urls) {
@@ -211,6 +245,7 @@ class Form1Test : public QObject {
     const std::string settings = dir.Read("SETT.TXT");
     Drop(form, {QUrl::fromLocalFile(QString::fromStdString((dir.path() / "drive.LOG").string())),
                 QUrl::fromLocalFile(QString::fromStdString((dir.path() / "notes.txt").string()))});
+    WaitForMaps(form);
     QVERIFY(dir.Exists("drive.kmz"));
     QVERIFY(dir.Exists("drive.html"));
     QVERIFY(!dir.Exists("notes.kmz"));
@@ -218,8 +253,11 @@ class Form1Test : public QObject {
     QVERIFY(summary != nullptr);
     QCOMPARE(summary->windowTitle(), form.windowTitle());
     const QString text = summary->text();
-    for (const char* part : {"drive.LOG", "地図：drive.kmz、drive.html", "採用 117 件、除外 4 件（checksum 2、gps_void 2）",
-                             "プライバシー区域 0 件", "最高線量 0.6557 μSv/h（2026-11-21T01:34:50Z）", "積算線量 0.02232 μSv"}) {
+    // Reasons by name and code, times in the system's zone (Asia/Tokyo in this test), three digits.
+    for (const char* part : {"drive.LOG", "地図：drive.kmz、drive.html",
+                             "採用 117 件、除外 4 件（チェックサム不一致 (checksum) 2、GPS 測位なし (gps_void) 2）",
+                             "プライバシー区域 0 件", "最高線量 0.656 μSv/h（2026-11-21T10:34:50+09:00）",
+                             "積算線量 0.0223 μSv"}) {
       QVERIFY2(text.contains(QString::fromUtf8(part)), qPrintable(text));
     }
     QVERIFY(OpenBox<QPushButton>(form, "OpenReport") != nullptr);
@@ -239,6 +277,7 @@ class Form1Test : public QObject {
     const QString log = QString::fromStdString((dir.path() / "drive.LOG").string());
     dir.Write("privacy.txt", "# home\n37.4457,140.5035,150\n");
     form.ConvertLogs({log.toStdString()});
+    WaitForMaps(form);
     auto* summary = OpenBox(form, "DriveSummary");
     QVERIFY(summary != nullptr);
     QVERIFY2(summary->text().contains(QStringLiteral("プライバシー区域 4 件")), qPrintable(summary->text()));
@@ -281,6 +320,7 @@ class Form1Test : public QObject {
     const std::string name = "<h1 style=\"color:red\">ALL CLEAR.LOG";
     std::filesystem::copy_file(DOSEMAP_EXAMPLES "/drive.LOG", dir.path() / name);
     form.ConvertLogs({(dir.path() / name).string()});
+    WaitForMaps(form);
     auto* summary = OpenBox(form, "DriveSummary");
     QVERIFY(summary != nullptr);
     QCOMPARE(summary->textFormat(), Qt::PlainText);
@@ -288,9 +328,78 @@ class Form1Test : public QObject {
     summary->close();
     dir.Write("<b>not a log.txt", "nothing\n");
     form.ConvertLogs({(dir.path() / "<b>not a log.txt").string()});
+    WaitForMaps(form);
     auto* warning = OpenBox(form, "ConversionWarning");
     QVERIFY(warning != nullptr);
     QCOMPARE(warning->textFormat(), Qt::PlainText);
+  }
+
+  void ALongRunShowsItsProgressAndCancelLeavesTheOldMaps() {
+    Started started(false);
+    Form1& form = *started.form;
+    const TempDir& dir = started.dir;
+    dir.Write("slow.kmz", "old kmz");
+    dir.Write("slow.html", "old html");
+    SlowLog log(dir.path() / "slow.LOG");
+    form.ConvertLogs({log.path_.string()});
+    log.Begin();
+    // The window's own timers keep firing while the worker waits on the log.
+    int ticks = 0;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(20);
+    QTRY_VERIFY_WITH_TIMEOUT(form.drive_queue().dialog() != nullptr, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 10, 20000);
+    QVERIFY(form.ConversionsRunning());
+    QProgressDialog* dialog = form.drive_queue().dialog();
+    QCOMPARE(dialog->windowTitle(), form.windowTitle());
+    QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+    QVERIFY2(dialog->labelText().contains(QStringLiteral("slow.LOG（1 / 1）")), qPrintable(dialog->labelText()));
+    QTest::keyClick(dialog, Qt::Key_Escape);  // as the user cancels
+    log.End();
+    WaitForMaps(form);
+    auto* summary = OpenBox(form, "DriveSummary");
+    QVERIFY(summary != nullptr);
+    QVERIFY2(summary->text().contains(QStringLiteral("slow.LOG：キャンセル")), qPrintable(summary->text()));
+    QCOMPARE(dir.Read("slow.kmz"), std::string("old kmz"));
+    QCOMPARE(dir.Read("slow.html"), std::string("old html"));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    QCOMPARE(names, (std::vector<std::string>{"SETT.TXT", "slow.LOG", "slow.html", "slow.kmz"}));
+  }
+
+  void TwoLogsOfOneNameGetFourMapsAndLaterLogsQueueBehind() {
+    Started started(false);
+    Form1& form = *started.form;
+    const TempDir& dir = started.dir;
+    for (const char* name : {"drive.LOG", "drive.rctrk"})
+      std::filesystem::copy_file(std::string(DOSEMAP_EXAMPLES "/") + name, dir.path() / name);
+    std::filesystem::copy_file(DOSEMAP_EXAMPLES "/drive.ers", dir.path() / "other.ers");
+    form.ConvertLogs({(dir.path() / "drive.LOG").string(), (dir.path() / "drive.rctrk").string()});
+    form.ConvertLogs({(dir.path() / "other.ers").string()});  // joins the batch that runs
+    WaitForMaps(form);
+    for (const char* map : {"drive.LOG.kmz", "drive.LOG.html", "drive.rctrk.kmz", "drive.rctrk.html", "other.kmz"})
+      QVERIFY2(dir.Exists(map), map);
+    QVERIFY(!dir.Exists("drive.kmz"));
+    auto* summary = OpenBox(form, "DriveSummary");
+    QVERIFY(summary != nullptr);
+    QVERIFY2(summary->text().contains(QStringLiteral("地図：drive.rctrk.kmz、drive.rctrk.html")), qPrintable(summary->text()));
+    QVERIFY2(summary->text().contains(QStringLiteral("other.ers")), qPrintable(summary->text()));
+  }
+
+  void ClosingTheWindowWhileItWorksCancelsFirst() {
+    Started started(false);
+    Form1& form = *started.form;
+    SlowLog log(started.dir.path() / "slow.LOG");
+    form.ConvertLogs({log.path_.string()});
+    log.Begin();
+    QVERIFY(!form.close());  // refused for now: the work is cancelled first
+    QVERIFY(form.isVisible());
+    log.End();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 60000);
+    QVERIFY(!started.dir.Exists("slow.kmz"));
   }
 
   void AFailedRunBeepsOnceThenWarnsOnce() {

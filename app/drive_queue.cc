@@ -54,7 +54,8 @@ QString ReasonText(dosemap::RejectReason reason) {
 QString DriveLines(const dosemap::DriveRequest& request, const dosemap::DriveStatistics& s) {
   QStringList written;
   for (const auto& map : request.maps) written << Utf8(map.filename().string());
-  QString text = FileName(request.logs[0]) + QStringLiteral("\n  地図：") + written.join(QStringLiteral("、"));
+  QString text =
+      FileName(request.logs[0]) + QStringLiteral("\n  地図：") + written.join(QStringLiteral("、"));
   text += QStringLiteral("\n  採用 %1 件、除外 %2 件").arg(s.kept()).arg(s.rejected_total());
   QStringList reasons;
   for (int r = 1; r < dosemap::kRejectReasonCount; ++r) {
@@ -64,7 +65,8 @@ QString DriveLines(const dosemap::DriveRequest& request, const dosemap::DriveSta
                    .arg(ReasonText(reason), Utf8(std::string(dosemap::ReasonName(reason))))
                    .arg(s.rejected(reason));
   }
-  if (!reasons.isEmpty()) text += QStringLiteral("（") + reasons.join(QStringLiteral("、")) + QStringLiteral("）");
+  if (!reasons.isEmpty())
+    text += QStringLiteral("（") + reasons.join(QStringLiteral("、")) + QStringLiteral("）");
   text += QStringLiteral("\n  プライバシー区域 %1 件").arg(s.privacy());
   if (s.kept() > 0) {
     text += QStringLiteral("\n  最高線量 %1 μSv/h（%2）")
@@ -148,27 +150,36 @@ void DriveQueue::StartNext() {
     dialog_->setValue(0);
     dialog_->setLabelText(JobName(job));
   }
-  QMetaObject::invokeMethod(worker_, [this, job, request]() {
-    // On the worker's thread: the window hears of it through queued calls only.
-    const auto progress = [this, job](const dosemap::RunProgress& run) {
-      QMetaObject::invokeMethod(this, [this, job, run]() { OnProgress(job, run); }, Qt::QueuedConnection);
-    };
-    try {
-      const dosemap::DriveStatistics stats = dosemap::ConvertDrive(request, progress, &cancel_);
-      QMetaObject::invokeMethod(this, [this, request, stats]() { OnConverted(request, stats); },
-                                Qt::QueuedConnection);
-    } catch (const dosemap::SurveyError& error) {
-      const dosemap::SurveyErrorKind kind = error.kind();
-      const QString message = Utf8(error.what());
-      QMetaObject::invokeMethod(this, [this, request, kind, message]() { OnFailed(request, kind, message); },
-                                Qt::QueuedConnection);
-    } catch (const std::exception& error) {  // never lost in the thread: told as a failure
-      const QString message = Utf8(error.what());
-      QMetaObject::invokeMethod(
-          this, [this, request, message]() { OnFailed(request, dosemap::SurveyErrorKind::kCannotWriteMap, message); },
-          Qt::QueuedConnection);
-    }
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      worker_,
+      [this, job, request]() {
+        // On the worker's thread: the window hears of it through queued calls only.
+        const auto progress = [this, job](const dosemap::RunProgress& run) {
+          QMetaObject::invokeMethod(
+              this, [this, job, run]() { OnProgress(job, run); }, Qt::QueuedConnection);
+        };
+        try {
+          const dosemap::DriveStatistics stats = dosemap::ConvertDrive(request, progress, &cancel_);
+          QMetaObject::invokeMethod(
+              this, [this, request, stats]() { OnConverted(request, stats); },
+              Qt::QueuedConnection);
+        } catch (const dosemap::SurveyError& error) {
+          const dosemap::SurveyErrorKind kind = error.kind();
+          const QString message = Utf8(error.what());
+          QMetaObject::invokeMethod(
+              this, [this, request, kind, message]() { OnFailed(request, kind, message); },
+              Qt::QueuedConnection);
+        } catch (const std::exception& error) {  // never lost in the thread: told as a failure
+          const QString message = Utf8(error.what());
+          QMetaObject::invokeMethod(
+              this,
+              [this, request, message]() {
+                OnFailed(request, dosemap::SurveyErrorKind::kCannotWriteMap, message);
+              },
+              Qt::QueuedConnection);
+        }
+      },
+      Qt::QueuedConnection);
 }
 
 void DriveQueue::ShowDialog() {
@@ -192,7 +203,8 @@ void DriveQueue::OnProgress(int job, const dosemap::RunProgress& progress) {
     dialog_->setLabelText(JobName(job) + QStringLiteral("\n地図を書き込んでいます"));
     return;
   }
-  dialog_->setLabelText(JobName(job) + QStringLiteral("\n%1 件を読み込みました").arg(progress.records));
+  dialog_->setLabelText(JobName(job) +
+                        QStringLiteral("\n%1 件を読み込みました").arg(progress.records));
   if (progress.share >= 0) dialog_->setValue(static_cast<int>(progress.share * 100));
 }
 
@@ -210,7 +222,8 @@ void DriveQueue::OnFailed(const dosemap::DriveRequest& request, dosemap::SurveyE
   if (kind == dosemap::SurveyErrorKind::kCancelled) {
     result_.summaries << FileName(request.logs[0]) + QStringLiteral("：キャンセル");
   } else {
-    result_.failures << FailureText(kind).arg(FileName(request.logs[0])) + QStringLiteral("\n") + message;
+    result_.failures << FailureText(kind).arg(FileName(request.logs[0])) + QStringLiteral("\n") +
+                            message;
   }
   StartNext();  // work already done is kept: a later log's failure loses nothing
 }

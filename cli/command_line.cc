@@ -52,8 +52,10 @@ void Declare(CLI::App& app, Typed& t) {
   };
   const auto repeated = [&](const char* name, std::vector<std::string>& target, const char* type,
                             const char* text) {
-    app.add_option(name, target, text)->type_name(type)->allow_extra_args(false)->group(
-        kSurveyForm);
+    app.add_option(name, target, text)
+        ->type_name(type)
+        ->allow_extra_args(false)
+        ->group(kSurveyForm);
   };
   value("-o,--output", t.out, "OUT", "the map to write; its form comes from its extension");
   value("--from", t.from, "FORMAT", "the logs' format, instead of telling it from each log");
@@ -94,8 +96,9 @@ std::optional<double> NumberOf(const std::string& text, bool above_zero) {
 
 // The surveyor's form: every value checked, nothing opened yet.
 int CheckPathForm(const Typed& t, PathOptions& options) {
-  if (t.strict || t.kmz) return UsageError((t.strict ? "--strict" : "--kmz") +
-                                           std::string(" belongs to the form without -o"));
+  if (t.strict || t.kmz)
+    return UsageError((t.strict ? "--strict" : "--kmz") +
+                      std::string(" belongs to the form without -o"));
   options.out = t.out;
   options.logs = t.args;
   options.summary = t.summary;
@@ -125,9 +128,8 @@ int CheckPathForm(const Typed& t, PathOptions& options) {
     if (!survey.reader.utc_offset) return UsageError("--utc-offset takes +HH:MM or -HH:MM");
   }
   // A zone is the user's own: a bad one is named by its option, never echoed.
-  for (const auto& [name, texts, parse] :
-       {std::tuple{"--privacy", &t.privacy, &ParseCircleZone},
-        {"--privacy-box", &t.privacy_box, &ParseBoxZone}}) {
+  for (const auto& [name, texts, parse] : {std::tuple{"--privacy", &t.privacy, &ParseCircleZone},
+                                           {"--privacy-box", &t.privacy_box, &ParseBoxZone}}) {
     for (const std::string& text : *texts) {
       try {
         survey.zones.push_back(parse(text));
@@ -155,13 +157,17 @@ int CheckPathForm(const Typed& t, PathOptions& options) {
 
 // The window's conversion: the options of the surveyor's form have no place in it.
 int CheckLegacyForm(const Typed& t, LegacyOptions& options) {
-  for (const auto& [name, used] :
-       {std::pair{"--from", !t.from.empty()}, {"--yellow", !t.yellow.empty()},
-        {"--red", !t.red.empty()}, {"--cpm-factor", !t.cpm_factor.empty()},
-        {"--utc-offset", !t.utc_offset.empty()}, {"--privacy", !t.privacy.empty()},
-        {"--privacy-box", !t.privacy_box.empty()}, {"--privacy-file", !t.privacy_files.empty()},
-        {"--rejects", !t.rejects.empty()}, {"--icon-url", !t.icon_url.empty()},
-        {"--summary=json", t.summary_json}}) {
+  for (const auto& [name, used] : {std::pair{"--from", !t.from.empty()},
+                                   {"--yellow", !t.yellow.empty()},
+                                   {"--red", !t.red.empty()},
+                                   {"--cpm-factor", !t.cpm_factor.empty()},
+                                   {"--utc-offset", !t.utc_offset.empty()},
+                                   {"--privacy", !t.privacy.empty()},
+                                   {"--privacy-box", !t.privacy_box.empty()},
+                                   {"--privacy-file", !t.privacy_files.empty()},
+                                   {"--rejects", !t.rejects.empty()},
+                                   {"--icon-url", !t.icon_url.empty()},
+                                   {"--summary=json", t.summary_json}}) {
     if (used) return UsageError(std::string(name) + " needs -o OUT (the surveyor's form)");
   }
   if (t.strict && t.kmz) return UsageError("--kmz already writes the strict form");
@@ -190,9 +196,10 @@ std::string HelpText() {
   options = groups == std::string::npos ? options : options.substr(groups + 2);
   for (std::size_t at; (at = options.find("\n\n\n")) != std::string::npos;) options.erase(at, 1);
   std::string text = kUsage;
-  text += "Maps radiation survey logs. With -o, any device log of a known format into any map "
-          "form;\nwithout, the window's own CSV log into its KML.\n\n" +
-          options + "\nFORMAT (--from), told from a log's content when not given:\n";
+  text +=
+      "Maps radiation survey logs. With -o, any device log of a known format into any map "
+      "form;\nwithout, the window's own CSV log into its KML.\n\n" +
+      options + "\nFORMAT (--from), told from a log's content when not given:\n";
   std::vector<std::string_view> named;
   for (const FormatRow* format : Formats()) {
     text += "  " + std::string(format->name);

@@ -7,10 +7,8 @@ namespace dosemap {
 namespace {
 
 constexpr ClassStyle kClassStyles[kDoseClassCount] = {
-    {"a000ff00", "0.8", "#00ff00", 3.2},
-    {"a000ff00", "1", "#00ff00", 4},
-    {"a000ffff", "1.2", "#ffff00", 4.8},
-    {"f0000fff", "1.5", "#ff0f00", 6},
+    {"a000ff00", "0.8", "#00ff00", 3.2}, {"a000ff00", "1", "#00ff00", 4},
+    {"a000ffff", "1.2", "#ffff00", 4.8}, {"f0000fff", "1.5", "#ff0f00", 6},
     {"f0000fff", "2", "#ff0f00", 8},
 };
 
@@ -25,8 +23,8 @@ DoseClass DoseScale::ClassOf(double dose) const {
 
 bool DoseScale::Bounds(DoseClass dose_class, double* lower, double* upper) const {
   const double infinity = std::numeric_limits<double>::infinity();
-  const double steps[kDoseClassCount + 1] = {-infinity, kGreenBelow, yellow, red, kLargeRedFrom,
-                                             infinity};
+  const double steps[kDoseClassCount + 1] = {-infinity, kGreenBelow,   yellow,
+                                             red,       kLargeRedFrom, infinity};
   const int c = static_cast<int>(dose_class);
   *lower = *std::max_element(steps, steps + c);
   *upper = steps[c];

@@ -51,22 +51,14 @@ class CsvWriter : public FormWriter {
   std::string row_;
 };
 
-std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string&, const MapOptions&) {
-  return std::make_unique<CsvWriter>(sink);
-}
-
-std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptions& options) {
-  return std::make_unique<StagedMap>(out, kCsvForm, options);
-}
-
 }  // namespace
 
 // A text cell (never a number) as RFC 4180 writes it: with a comma, a quote or a line end it goes
 // in quotes, its quotes doubled. One that a spreadsheet would take for a formula (=, +, -, @, a
 // tab or a CR first) gets a leading ', the common guard.
 void AppendCsvField(std::string& row, std::string_view field) {
-  const bool formula = !field.empty() && std::string_view("=+-@\t\r").find(field.front()) !=
-                                             std::string_view::npos;
+  const bool formula =
+      !field.empty() && std::string_view("=+-@\t\r").find(field.front()) != std::string_view::npos;
   const bool quoted = field.find_first_of(",\"\r\n") != std::string_view::npos;
   if (quoted) row += '"';
   if (formula) row += '\'';
@@ -78,7 +70,10 @@ void AppendCsvField(std::string& row, std::string_view field) {
 }
 
 const MapFormRow kCsvForm = {
-    "csv", {".csv", ""}, "time,latitude,longitude,altitude,dose_usvh,cpm,class,source (RFC 4180)",
-    Write, Make};
+    "csv",
+    {".csv", ""},
+    "time,latitude,longitude,altitude,dose_usvh,cpm,class,source (RFC 4180)",
+    WriteWith<CsvWriter>,
+    MakeStaged<kCsvForm>};
 
 }  // namespace dosemap

@@ -14,9 +14,9 @@ DriveRequest MakeDriveRequest(std::vector<std::string> logs,
     throw SurveyError(SurveyErrorKind::kBadThresholds, "--yellow must be below --red");
   for (const std::filesystem::path& map : maps) {
     if (MapFormOf(map) == nullptr) {
-      throw SurveyError(SurveyErrorKind::kUsage, map.string() +
-                                                     ": the map's extension must be one of " +
-                                                     MapFormExtensions());
+      throw SurveyError(
+          SurveyErrorKind::kUsage,
+          map.string() + ": the map's extension must be one of " + MapFormExtensions());
     }
   }
   survey.yellow = yellow;
@@ -88,9 +88,9 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   } catch (const FileError& error) {
     ThrowIfCancelled(cancel);  // the packer stopped because it was asked to
     throw SurveyError(SurveyErrorKind::kCannotWriteMap,
-                      replaced.empty() ? std::string(error.what())
-                                       : std::string(error.what()) + " (already replaced: " +
-                                             replaced + ")");
+                      replaced.empty()
+                          ? std::string(error.what())
+                          : std::string(error.what()) + " (already replaced: " + replaced + ")");
   }
   return stats;
 }

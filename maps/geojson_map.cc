@@ -1,6 +1,6 @@
 // The GeoJSON form: an RFC 7946 FeatureCollection of points.
-#include <nlohmann/json.hpp>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "dose/dose_scale.h"
 #include "maps/map_text.h"
@@ -64,18 +64,13 @@ class GeoJsonWriter : public FormWriter {
   bool first_ = true;
 };
 
-std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string&, const MapOptions&) {
-  return std::make_unique<GeoJsonWriter>(sink);
-}
-
-std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptions& options) {
-  return std::make_unique<StagedMap>(out, kGeoJsonForm, options);
-}
-
 }  // namespace
 
 const MapFormRow kGeoJsonForm = {
-    "geojson", {".geojson", ""},
-    "RFC 7946 points with time, dose_usvh, cpm, class, color and source", Write, Make};
+    "geojson",
+    {".geojson", ""},
+    "RFC 7946 points with time, dose_usvh, cpm, class, color and source",
+    WriteWith<GeoJsonWriter>,
+    MakeStaged<kGeoJsonForm>};
 
 }  // namespace dosemap

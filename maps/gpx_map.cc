@@ -67,17 +67,12 @@ class GpxWriter : public FormWriter {
   std::string point_;
 };
 
-std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string&, const MapOptions&) {
-  return std::make_unique<GpxWriter>(sink);
-}
-
-std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptions& options) {
-  return std::make_unique<StagedMap>(out, kGpxForm, options);
-}
-
 }  // namespace
 
-const MapFormRow kGpxForm = {
-    "gpx", {".gpx", ""}, "GPX 1.1, a track a log; dose, cpm and class as extensions", Write, Make};
+const MapFormRow kGpxForm = {"gpx",
+                             {".gpx", ""},
+                             "GPX 1.1, a track a log; dose, cpm and class as extensions",
+                             WriteWith<GpxWriter>,
+                             MakeStaged<kGpxForm>};
 
 }  // namespace dosemap

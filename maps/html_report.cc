@@ -172,7 +172,7 @@ class HtmlWriter : public FormWriter {
       double lower, upper;
       std::string range;
       if (!DoseScale{options_.yellow, options_.red}.Bounds(static_cast<DoseClass>(c), &lower,
-                                                            &upper)) {
+                                                           &upper)) {
         range = "none";
       } else if (std::isinf(lower)) {
         range = "below " + StrictNumber(upper);
@@ -181,8 +181,8 @@ class HtmlWriter : public FormWriter {
       } else {
         range = StrictNumber(lower) + " to below " + StrictNumber(upper);
       }
-      legend += "<tr><td><i style=\"background:" + std::string(ClassStyleOf(c).html_colour) + "\"></i>class " +
-                std::to_string(c) + "</td><td>" + range + "</td></tr>\n";
+      legend += "<tr><td><i style=\"background:" + std::string(ClassStyleOf(c).html_colour) +
+                "\"></i>class " + std::to_string(c) + "</td><td>" + range + "</td></tr>\n";
     }
     return legend + "</table>\n";
   }
@@ -235,15 +235,13 @@ std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string& title,
   return std::make_unique<HtmlWriter>(sink, title, options);
 }
 
-std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptions& options) {
-  return std::make_unique<StagedMap>(out, kHtmlForm, options);
-}
-
 }  // namespace
 
 const MapFormRow kHtmlForm = {
-    "html", {".html", ".htm"},
-    "one self-contained report: the map, a legend, the dose over time and the figures", Write,
-    Make};
+    "html",
+    {".html", ".htm"},
+    "one self-contained report: the map, a legend, the dose over time and the figures",
+    Write,
+    MakeStaged<kHtmlForm>};
 
 }  // namespace dosemap

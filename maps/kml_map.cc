@@ -89,7 +89,10 @@ std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptio
 }  // namespace
 
 const MapFormRow kKmlForm = {
-    "kml", {".kml", ""},
-    "KML 2.2: shared class styles, a folder a log, its icon beside it in OUT_files/", Write, Make};
+    "kml",
+    {".kml", ""},
+    "KML 2.2: shared class styles, a folder a log, its icon beside it in OUT_files/",
+    Write,
+    Make};
 
 }  // namespace dosemap

@@ -28,8 +28,8 @@ struct KmzEntry {
 // FileError (kWriteFailed) naming kmz and the cause. level: the deflate level, 1 (fastest) to 9,
 // or 0 for libzip's default.
 // cancel, when set by another thread, stops the packing (FileError kWriteFailed, "cancelled").
-void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& entries,
-              int level = 0, const std::atomic<bool>* cancel = nullptr);
+void WriteKmz(const std::filesystem::path& kmz, const std::vector<KmzEntry>& entries, int level = 0,
+              const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace dosemap
 

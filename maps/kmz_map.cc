@@ -55,8 +55,7 @@ class MeasurementStore {
     const StoredMeasurement& s = (*this)[i];
     Measurement m;
     m.latitude = s.latitude, m.longitude = s.longitude, m.dose_usvh = s.dose_usvh;
-    m.altitude = s.altitude, m.cpm = s.cpm, m.time = s.time, m.line = s.line,
-    m.log = s.log;
+    m.altitude = s.altitude, m.cpm = s.cpm, m.time = s.time, m.line = s.line, m.log = s.log;
     m.utc = s.flags & StoredMeasurement::kUtc;
     m.has_altitude = s.flags & StoredMeasurement::kHasAltitude;
     m.has_cpm = s.flags & StoredMeasurement::kHasCpm;
@@ -163,8 +162,10 @@ class KmzMap : public SurveyMap {
 
   // A box of some size, so that a Region around a single point is still a Region.
   static Box Pad(Box b) {
-    if (b.north - b.south < kSmallestQuarter) b.south -= kSmallestQuarter / 2, b.north += kSmallestQuarter / 2;
-    if (b.east - b.west < kSmallestQuarter) b.west -= kSmallestQuarter / 2, b.east += kSmallestQuarter / 2;
+    if (b.north - b.south < kSmallestQuarter)
+      b.south -= kSmallestQuarter / 2, b.north += kSmallestQuarter / 2;
+    if (b.east - b.west < kSmallestQuarter)
+      b.west -= kSmallestQuarter / 2, b.east += kSmallestQuarter / 2;
     return b;
   }
 
@@ -231,8 +232,16 @@ class KmzMap : public SurveyMap {
           north_end, end, [&](std::uint32_t i) { return store_[i].longitude >= middle_lon; });
       const Link quarters[] = {
           {rest, ne_end, {middle_lat, middle_lon, box.north, box.east}, prefix + "0.kml", true},
-          {ne_end, north_end, {middle_lat, box.west, box.north, middle_lon}, prefix + "1.kml", true},
-          {north_end, se_end, {box.south, middle_lon, middle_lat, box.east}, prefix + "2.kml", true},
+          {ne_end,
+           north_end,
+           {middle_lat, box.west, box.north, middle_lon},
+           prefix + "1.kml",
+           true},
+          {north_end,
+           se_end,
+           {box.south, middle_lon, middle_lat, box.east},
+           prefix + "2.kml",
+           true},
           {se_end, end, {box.south, box.west, middle_lat, middle_lon}, prefix + "3.kml", true}};
       for (const Link& quarter : quarters) {
         if (quarter.from != quarter.to) links.push_back(quarter);
@@ -297,8 +306,10 @@ std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptio
 }  // namespace
 
 const MapFormRow kKmzForm = {
-    "kmz", {".kmz", ""},
+    "kmz",
+    {".kmz", ""},
     "KML zipped with its icon; above 5,000 points a regionated quadtree, highest doses on top",
-    Write, Make};
+    Write,
+    Make};
 
 }  // namespace dosemap

@@ -72,6 +72,18 @@ class StagedMap : public SurveyMap {
   std::unique_ptr<FormWriter> writer_;
 };
 
+// A row's write for a form whose writer takes the sink alone.
+template <class Writer>
+std::unique_ptr<FormWriter> WriteWith(ByteSink& sink, const std::string&, const MapOptions&) {
+  return std::make_unique<Writer>(sink);
+}
+
+// A row's make for a form whose one file is its bytes.
+template <const MapFormRow& kRow>
+std::unique_ptr<SurveyMap> MakeStaged(const std::filesystem::path& out, const MapOptions& options) {
+  return std::make_unique<StagedMap>(out, kRow, options);
+}
+
 // The rows, each beside its form's writer.
 extern const MapFormRow kKmlForm, kKmzForm, kGeoJsonForm, kGpxForm, kCsvForm, kHtmlForm;
 

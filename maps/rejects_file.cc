@@ -12,7 +12,7 @@ constexpr std::size_t kRejectTextBytes = 200;
 RejectsWriter::RejectsWriter(ByteSink& sink) : sink_(sink) { sink_ << "file,line,reason,text\n"; }
 
 void RejectsWriter::Reject(const std::string& log_name, long line, RejectReason reason,
-                         std::string_view text) {
+                           std::string_view text) {
   row_.clear();
   AppendCsvField(row_, log_name);
   row_ += ',';

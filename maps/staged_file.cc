@@ -5,11 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
-#include <cctype>
 #include <map>
 #include <mutex>
 
@@ -54,8 +54,8 @@ bool IsPackerTemp(const std::string& candidate, const std::string& name) {
       candidate[name.size()] != '.') {
     return false;
   }
-  return std::all_of(candidate.begin() + static_cast<std::ptrdiff_t>(name.size()) + 1, candidate.end(),
-                     [](unsigned char c) { return std::isalnum(c) != 0; });
+  return std::all_of(candidate.begin() + static_cast<std::ptrdiff_t>(name.size()) + 1,
+                     candidate.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
 }
 
 void RemovePackerTemps(const std::filesystem::path& path) {
@@ -126,7 +126,8 @@ StagedFile::StagedFile(std::filesystem::path target)
     }
   }
   renamed_over_ = beside;
-  std::string pattern = (beside.empty() ? TemporaryFolder() / "dosemap" : beside).string() + ".XXXXXX";
+  std::string pattern =
+      (beside.empty() ? TemporaryFolder() / "dosemap" : beside).string() + ".XXXXXX";
   {
     // Registered under the lock, so an interrupt never finds the file created but unknown.
     std::lock_guard<std::mutex> lock(Staging().mutex);

@@ -16,7 +16,7 @@ namespace dosemap {
 struct MapOptions {
   double yellow = 0.11;  // for the legend
   double red = 0.19;
-  std::string icon_url;  // a web icon instead of our own file beside the map (KML)
+  std::string icon_url;         // a web icon instead of our own file beside the map (KML)
   CancelFlag cancel = nullptr;  // long writers (the KMZ) stop soon after it is set
 };
 

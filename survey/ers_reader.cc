@@ -87,7 +87,7 @@ std::unique_ptr<LineParser> Parser(const ReaderOptions&) { return std::make_uniq
 }  // namespace
 
 extern const FormatRow kErsFormat = {
-    "ers", "ERS, the European radiometric exchange format (DHSR µSv/h; decimal commas too)",
-    ToldBy, Parser, OpenLines<Parser>};
+    "ers", "ERS, the European radiometric exchange format (DHSR µSv/h; decimal commas too)", ToldBy,
+    Parser, OpenLines<Parser>};
 
 }  // namespace dosemap

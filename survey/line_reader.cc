@@ -96,10 +96,10 @@ bool LineReader::NextLine(std::string_view* line, bool* too_long) {
     if (split_mark_ >= 0) {
       // A line longer than the limit: hand out what ends before its last mark within the limit.
       const void* lf = std::memchr(buffer_.get() + scanned, '\n', end_ - scanned);
-      const std::size_t line_end = lf != nullptr ? static_cast<const char*>(lf) - buffer_.get() : end_;
+      const std::size_t line_end =
+          lf != nullptr ? static_cast<const char*>(lf) - buffer_.get() : end_;
       if (line_end - pos_ > kMaxLineBytes) {
-        const void* mark =
-            ::memrchr(buffer_.get() + pos_ + 1, split_mark_, kMaxLineBytes - 1);
+        const void* mark = ::memrchr(buffer_.get() + pos_ + 1, split_mark_, kMaxLineBytes - 1);
         const std::size_t cut =
             mark != nullptr ? static_cast<const char*>(mark) - buffer_.get() : pos_ + kMaxLineBytes;
         *too_long = mark == nullptr;

@@ -72,7 +72,6 @@ class OwnParser : public LineParser {
   std::vector<std::string_view> fields_;
 };
 
-
 // Seven fields in the header, a date starting the next line.
 int ToldBy(const LogHead& head) {
   if (head.lines.size() < 2 || std::count(head.lines[0].begin(), head.lines[0].end(), ',') != 6)
@@ -87,7 +86,11 @@ std::unique_ptr<LineParser> Parser(const ReaderOptions& options) {
 }  // namespace
 
 extern const FormatRow kOwnFormat = {
-    "own", "the window's own CSV log (local times; its fixed rectangle is kept off the maps)",
-    ToldBy, Parser, OpenLines<Parser>, /*own_rectangle=*/true};
+    "own",
+    "the window's own CSV log (local times; its fixed rectangle is kept off the maps)",
+    ToldBy,
+    Parser,
+    OpenLines<Parser>,
+    /*own_rectangle=*/true};
 
 }  // namespace dosemap

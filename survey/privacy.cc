@@ -11,7 +11,6 @@
 namespace dosemap {
 namespace {
 
-
 // The comma-separated numbers of text; false unless there are exactly count of them.
 bool Numbers(std::string_view text, std::size_t count, double* out) {
   std::vector<std::string_view> fields;
@@ -67,8 +66,9 @@ PrivacyZone ParseBoxZone(std::string_view text) {
     why = "a box's south edge must not lie north of its north edge";
   } else if (v[1] > v[3] && v[3] - v[1] + 360 >= 180) {
     // W > E crosses the antimeridian; so wide a box is most likely W and E swapped.
-    why = "a box whose west edge lies east of its east edge crosses the antimeridian, and must "
-          "then span less than 180 degrees of longitude";
+    why =
+        "a box whose west edge lies east of its east edge crosses the antimeridian, and must "
+        "then span less than 180 degrees of longitude";
   }
   if (why != nullptr) throw SurveyError(SurveyErrorKind::kBadZone, why);
   PrivacyZone zone;
@@ -98,7 +98,7 @@ void ReadPrivacyFile(const std::string& path, std::vector<PrivacyZone>& zones) {
     } catch (const SurveyError& error) {
       // The zone itself is not echoed: it is the user's own.
       throw SurveyError(SurveyErrorKind::kBadZone, path + ": line " + std::to_string(number) +
-                                                     ": not a zone (" + error.what() + ")");
+                                                       ": not a zone (" + error.what() + ")");
     }
   }
   if (in.bad()) throw SurveyError(SurveyErrorKind::kCannotReadZones, path + ": cannot read");
@@ -158,7 +158,8 @@ std::vector<Reading> ReadingsOf(std::string_view text) {
   }
   std::vector<Reading> readings;
   int number = 0;
-  for (const Run& run : runs) AddReadings(text.substr(run.begin, run.end - run.begin), number++, readings);
+  for (const Run& run : runs)
+    AddReadings(text.substr(run.begin, run.end - run.begin), number++, readings);
   std::string joined;
   for (std::size_t k = 0; k + 1 < runs.size(); ++k) {
     const Run &a = runs[k], &b = runs[k + 1];
@@ -194,7 +195,8 @@ bool MayLieInAnyZone(const std::vector<PrivacyZone>& zones, std::string_view tex
     } else if (zone.west <= zone.east) {
       centre = (zone.west + zone.east) / 2, half_width = (zone.east - zone.west) / 2 + 1e-9;
     } else {
-      centre = (zone.west + zone.east + 360) / 2, half_width = (zone.east - zone.west + 360) / 2 + 1e-9;
+      centre = (zone.west + zone.east + 360) / 2,
+      half_width = (zone.east - zone.west + 360) / 2 + 1e-9;
     }
     latitudes.clear(), longitudes.clear();
     for (const Reading& r : readings) {

@@ -61,7 +61,8 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
   const std::string& error() const { return error_; }
 
   // The iOS app writes doseRate in µSv/h, unless the track says "sv": false (or "isSievert":
-  // false): µR/h. The key may stand after the markers, so the unit applies when they are handed out.
+  // false): µR/h. The key may stand after the markers, so the unit applies when they are handed
+  // out.
   double dose_divisor() const { return micro_roentgen_ ? kMicroRoentgenPerMicroSievert : 1; }
 
   bool null() override { return Scalar(Value::kNull, 0, {}); }
@@ -145,7 +146,8 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
                                                              "countRate"};
     if (value == Value::kNumber) {
       char digits[32];
-      text = std::string_view(digits, std::to_chars(digits, digits + sizeof digits, x).ptr - digits);
+      text =
+          std::string_view(digits, std::to_chars(digits, digits + sizeof digits, x).ptr - digits);
       Evidence(text);
     } else if (value == Value::kOther) {
       Evidence(text);
@@ -260,16 +262,16 @@ namespace {
 
 class JsonSource : public RecordSource {
  public:
-  JsonSource(LineReader& reader, const ReaderOptions& options) : reader_(reader), options_(options) {}
+  JsonSource(LineReader& reader, const ReaderOptions& options)
+      : reader_(reader), options_(options) {}
   void Read(const RecordHandler& handle) override {
     std::string text;
-    ReadRadiacodeJson(
-        [this]() { return reader_.NextBytes(); }, options_,
-        [&](RecordResult& result, std::string_view evidence) {
-          const long line = result.measurement.line;
-          text = "(marker " + std::to_string(line) + ")";
-          handle(result, line, text, evidence);
-        });
+    ReadRadiacodeJson([this]() { return reader_.NextBytes(); }, options_,
+                      [&](RecordResult& result, std::string_view evidence) {
+                        const long line = result.measurement.line;
+                        text = "(marker " + std::to_string(line) + ")";
+                        handle(result, line, text, evidence);
+                      });
   }
 
  private:

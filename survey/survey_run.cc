@@ -68,7 +68,8 @@ class Dispatcher {
     Measurement& m = result.measurement;
     m.log = log_index;
     m.line = line;
-    const int dose_class = static_cast<int>(DoseScale{options_.yellow, options_.red}.ClassOf(m.dose_usvh));
+    const int dose_class =
+        static_cast<int>(DoseScale{options_.yellow, options_.red}.ClassOf(m.dose_usvh));
     stats_.Keep(m, dose_class);
     for (MeasurementSink* sink : sinks_) sink->Add(m, dose_class);
   }
@@ -157,10 +158,10 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
         if (progress && (line & 0xFFFF) == 0 && line != reported_line) {
           reported_line = line;
           const std::int64_t bytes = done_bytes + log.reader->bytes_consumed();
-          progress({records,
-                    total_bytes > 0 ? static_cast<double>(bytes) / static_cast<double>(total_bytes)
-                                    : -1,
-                    false});
+          progress(
+              {records,
+               total_bytes > 0 ? static_cast<double>(bytes) / static_cast<double>(total_bytes) : -1,
+               false});
         }
       });
     } catch (const FileError& error) {

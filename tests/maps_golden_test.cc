@@ -54,11 +54,10 @@ void ExpectGolden(const std::string& name, const std::string& bytes) {
   }
   const std::string expected = Golden(name);
   ASSERT_FALSE(expected.empty()) << "no tests/golden/" << name << " (see this file's header)";
-  EXPECT_TRUE(bytes == expected) << "tests/golden/" << name << " differs; first difference at byte "
-                                 << std::mismatch(bytes.begin(), bytes.end(), expected.begin(),
-                                                  expected.end())
-                                            .first -
-                                        bytes.begin();
+  EXPECT_TRUE(bytes == expected)
+      << "tests/golden/" << name << " differs; first difference at byte "
+      << std::mismatch(bytes.begin(), bytes.end(), expected.begin(), expected.end()).first -
+             bytes.begin();
 }
 
 // The report inlines Leaflet and Chart.js from Debian's packages: their bytes are theirs, not
@@ -102,7 +101,8 @@ TEST(MapGolden, EveryFormWritesTheSmallDriveAsItsGoldenFile) {
         log = m.log;
         writer->BeginLog(log, kLogNames[log]);
       }
-      const int dose_class = static_cast<int>(DoseScale{options.yellow, options.red}.ClassOf(m.dose_usvh));
+      const int dose_class =
+          static_cast<int>(DoseScale{options.yellow, options.red}.ClassOf(m.dose_usvh));
       figures.Keep(m, dose_class);
       writer->Add(m, dose_class);
     }

@@ -132,7 +132,11 @@ for form in --strict --kmz; do
   staging() { ls | grep -qE '^killed\.km.\.'; }
   while kill -0 $victim 2>/dev/null && ! staging; do :; done
   kill -INT $victim 2>/dev/null; wait $victim
-  { cmp -s "$map" killed.old || cmp -s "$map" killed.new; }; check "$form run interrupted: a whole map" 0 $?
+  # A KMZ's entries carry the time they were written, so two whole KMZ maps of one log are compared
+  # by their contents.
+  same() { if [ "$form" = --kmz ]; then unzip -tq "$1" >/dev/null 2>&1 &&
+             cmp -s <(unzip -p "$1" doc.kml) <(unzip -p "$2" doc.kml); else cmp -s "$1" "$2"; fi; }
+  { same "$map" killed.old || same "$map" killed.new; }; check "$form run interrupted: a whole map" 0 $?
   check "$form run interrupted: no staging file" "" "$(ls | grep -E '^(killed|race)\.km.\.')"
 done
 

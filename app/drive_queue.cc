@@ -43,6 +43,12 @@ QString ReasonText(dosemap::RejectReason reason) {
       return QStringLiteral("位置 0,0");
     case dosemap::RejectReason::kPositionRange:
       return QStringLiteral("位置が範囲外");
+    case dosemap::RejectReason::kAccuracy:
+      return QStringLiteral("測位精度不足");
+    case dosemap::RejectReason::kDuplicate:
+      return QStringLiteral("重複");
+    case dosemap::RejectReason::kGpsJump:
+      return QStringLiteral("GPS 跳び");
     case dosemap::RejectReason::kNone:
     case dosemap::RejectReason::kPrivacy:
       break;

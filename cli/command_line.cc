@@ -31,8 +31,9 @@ constexpr const char* kLegacyForm =
 // The options' values as typed.
 struct Typed {
   bool help = false, version = false, summary = false, summary_json = false;
-  bool strict = false, kmz = false;
-  std::string out, from, yellow, red, cpm_factor, utc_offset, rejects, icon_url;
+  bool strict = false, kmz = false, keep_duplicates = false;
+  std::string out, from, yellow, red, cpm_factor, utc_offset, rejects, icon_url, max_accuracy,
+      max_speed;
   std::vector<std::string> privacy, privacy_box, privacy_files, args;
 };
 
@@ -70,6 +71,13 @@ void Declare(CLI::App& app, Typed& t) {
            "leave out everything in a box; W > E crosses the antimeridian (repeatable)");
   repeated("--privacy-file", t.privacy_files, "FILE",
            "zones, one a line in either form; # starts a comment (repeatable)");
+  value("--max-accuracy", t.max_accuracy, "M",
+        "reject records whose reported accuracy is worse than M metres (default 100; 0: off)");
+  value("--max-speed", t.max_speed, "KMH",
+        "reject a lone point reached and left faster than KMH km/h (default 300; 0: off)");
+  app.add_flag("--keep-duplicates", t.keep_duplicates,
+               "keep records whose time, position and dose were read before in the run")
+      ->group(kSurveyForm);
   value("--rejects", t.rejects, "FILE.csv", "list every rejected record with its reason");
   value("--icon-url", t.icon_url, "URL", "a web icon instead of the icon written beside a .kml");
   app.add_flag("--strict", t.strict, "write standard KML 2.2 that every reader takes")
@@ -123,6 +131,15 @@ int CheckPathForm(const Typed& t, PathOptions& options) {
     if (!factor) return UsageError("--cpm-factor takes a number above 0");
     survey.reader.cpm_factor = *factor;
   }
+  for (const auto& [name, text, target] :
+       {std::tuple{"--max-accuracy", &t.max_accuracy, &survey.quality.max_accuracy_m},
+        {"--max-speed", &t.max_speed, &survey.quality.max_speed_kmh}}) {
+    if (text->empty()) continue;
+    const std::optional<double> limit = NumberOf(*text, false);
+    if (!limit || *limit < 0) return UsageError(std::string(name) + " takes a number, 0 or above");
+    *target = *limit;
+  }
+  survey.quality.keep_duplicates = t.keep_duplicates;
   if (!t.utc_offset.empty()) {
     survey.reader.utc_offset = ParseUtcOffset(t.utc_offset);
     if (!survey.reader.utc_offset) return UsageError("--utc-offset takes +HH:MM or -HH:MM");
@@ -165,6 +182,9 @@ int CheckLegacyForm(const Typed& t, LegacyOptions& options) {
                                    {"--privacy", !t.privacy.empty()},
                                    {"--privacy-box", !t.privacy_box.empty()},
                                    {"--privacy-file", !t.privacy_files.empty()},
+                                   {"--max-accuracy", !t.max_accuracy.empty()},
+                                   {"--max-speed", !t.max_speed.empty()},
+                                   {"--keep-duplicates", t.keep_duplicates},
                                    {"--rejects", !t.rejects.empty()},
                                    {"--icon-url", !t.icon_url.empty()},
                                    {"--summary=json", t.summary_json}}) {

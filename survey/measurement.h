@@ -18,9 +18,12 @@ enum class RejectReason {
   kRadiationVoid,  // the counter flagged its reading invalid
   kZeroPosition,   // exactly 0,0: a receiver's placeholder
   kPositionRange,  // latitude beyond ±90 or longitude beyond ±180
+  kAccuracy,       // the receiver's reported accuracy is worse than the limit
+  kDuplicate,      // the time, position and dose of a record read before in the run
+  kGpsJump,        // a lone position thrown off the track and back
   kPrivacy,        // inside one of the user's zones (or the own log's fixed rectangle)
 };
-inline constexpr int kRejectReasonCount = 10;
+inline constexpr int kRejectReasonCount = 13;
 
 // The reason's name as the rejects file and the summary spell it: "checksum", "gps_void".
 std::string_view ReasonName(RejectReason reason);
@@ -36,6 +39,8 @@ struct Measurement {
   double dose_usvh = 0;
   double cpm = 0;
   bool has_cpm = false;
+  double accuracy_m = 0;  // the receiver's horizontal accuracy, when the log gives one
+  bool has_accuracy = false;
   int log = 0;    // which of the run's logs, from 0
   long line = 0;  // the line it came from, from 1 (for a JSON track: the marker's index, from 1)
 };

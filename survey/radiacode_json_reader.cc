@@ -25,7 +25,7 @@ constexpr double kEarliestTime = -62135596800.0, kLatestTime = 253402300799.0;
 // How much of a marker's values the privacy check reads.
 constexpr std::size_t kMaxEvidenceBytes = 1024;
 
-// A marker kept for sorting: 48 bytes.
+// A marker kept for sorting: 48 bytes. Its accuracy was checked as it was read.
 struct StoredMarker {
   std::int64_t time;
   double latitude, longitude, dose_usvh, cpm;
@@ -54,8 +54,8 @@ class SourceBuffer : public std::streambuf {
 // Reads the track's events: the markers array of the top-level object, each marker's numbers.
 class TrackReader : public nlohmann::json_sax<nlohmann::json> {
  public:
-  TrackReader(const MarkerHandler& handle, std::deque<StoredMarker>& kept)
-      : handle_(handle), kept_(kept) {}
+  TrackReader(const MarkerHandler& handle, std::deque<StoredMarker>& kept, double max_accuracy_m)
+      : handle_(handle), kept_(kept), max_accuracy_m_(max_accuracy_m) {}
 
   bool saw_markers() const { return saw_markers_; }
   const std::string& error() const { return error_; }
@@ -96,7 +96,7 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
 
  private:
   enum class Value { kNull, kNumber, kOther };
-  enum Field { kLat, kLon, kDate, kDose, kCount, kFieldCount };
+  enum Field { kLat, kLon, kDate, kDose, kCount, kAccuracy, kFieldCount };
 
   // depth_: 1 inside the top-level object, 2 inside markers, 3 inside a marker, more below.
   bool Open(bool object) {
@@ -142,8 +142,8 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
   }
 
   void Note(Value value, double x, std::string_view text) {
-    static constexpr std::string_view kNames[kFieldCount] = {"lat", "lon", "date", "doseRate",
-                                                             "countRate"};
+    static constexpr std::string_view kNames[kFieldCount] = {"lat",       "lon",      "date",
+                                                             "doseRate",  "countRate", "acc"};
     if (value == Value::kNumber) {
       char digits[32];
       text =
@@ -184,7 +184,8 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
         fields_[kLon] == State::kMissing || fields_[kDate] == State::kMissing ||
         fields_[kDose] == State::kMissing) {
       result.reason = RejectReason::kFields;
-    } else if (!number(kLat) || !number(kLon) || !number(kDose) || fields_[kCount] == State::kBad) {
+    } else if (!number(kLat) || !number(kLon) || !number(kDose) || fields_[kCount] == State::kBad ||
+               fields_[kAccuracy] == State::kBad) {
       result.reason = RejectReason::kNumber;
     } else if (!number(kDate) || !(numbers_[kDate] >= kEarliestTime) ||
                !(numbers_[kDate] <= kLatestTime)) {
@@ -194,7 +195,12 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
       m.dose_usvh = numbers_[kDose];  // the unit applies at the end
       m.has_cpm = number(kCount);
       m.cpm = m.has_cpm ? numbers_[kCount] * kSecondsPerMinute : 0;
+      m.has_accuracy = number(kAccuracy);
+      m.accuracy_m = m.has_accuracy ? numbers_[kAccuracy] : 0;
       CheckPosition(result);
+      // Markers are stored without their accuracy: it is checked now.
+      if (result.reason == RejectReason::kNone && AccuracyTooPoor(m, max_accuracy_m_))
+        result.reason = RejectReason::kAccuracy;
     }
     if (result.reason != RejectReason::kNone) {
       handle_(result, evidence_);  // rejected markers go at once: only kept ones wait
@@ -207,6 +213,7 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
   enum class State { kMissing, kNumber, kBad };
   const MarkerHandler& handle_;
   std::deque<StoredMarker>& kept_;
+  double max_accuracy_m_;
   int depth_ = 0;
   bool in_markers_ = false, saw_markers_ = false, marker_is_object_ = false;
   bool micro_roentgen_ = false;
@@ -220,10 +227,10 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
 
 }  // namespace
 
-void ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions&,
+void ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions& options,
                        const MarkerHandler& handle) {
   std::deque<StoredMarker> kept;  // grows in small blocks: no copy of the whole to grow
-  TrackReader reader(handle, kept);
+  TrackReader reader(handle, kept, options.max_accuracy_m);
   SourceBuffer buffer(next_bytes);
   std::istream in(&buffer);
   if (!nlohmann::json::sax_parse(in, &reader)) {

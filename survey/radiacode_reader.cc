@@ -35,9 +35,13 @@ class RadiacodeParser : public LineParser {
       return;
     }
     const std::optional<double> dose = CommaNumberIn(*dose_text);
-    std::optional<double> count_rate;
+    std::optional<double> count_rate, accuracy;
     if (count_text && !count_text->empty()) count_rate = CommaNumberIn(*count_text);
-    if (!result.position_read || !dose || (count_text && !count_text->empty() && !count_rate)) {
+    const auto accuracy_text = field(kAccuracy);
+    const bool has_accuracy = accuracy_text && !accuracy_text->empty();
+    if (has_accuracy) accuracy = CommaNumberIn(*accuracy_text);
+    if (!result.position_read || !dose || (count_text && !count_text->empty() && !count_rate) ||
+        (has_accuracy && !accuracy)) {
       result.reason = RejectReason::kNumber;
       return;
     }
@@ -50,14 +54,20 @@ class RadiacodeParser : public LineParser {
     m.dose_usvh = *dose / kMicroRoentgenPerMicroSievert;
     m.has_cpm = count_rate.has_value();
     m.cpm = count_rate.value_or(0) * kSecondsPerMinute;
+    m.has_accuracy = has_accuracy;
+    m.accuracy_m = accuracy.value_or(0);
     CheckPosition(result);
   }
 
  private:
-  enum Column { kTime, kLatitude, kLongitude, kDoseRate, kCountRate };
+  enum Column { kTime, kLatitude, kLongitude, kDoseRate, kCountRate, kAccuracy };
   // The Android export's columns, in its order, until a header says otherwise.
-  NamedColumns columns_{
-      {{"Time", 1}, {"Latitude", 2}, {"Longitude", 3}, {"DoseRate", 5}, {"CountRate", 6}}};
+  NamedColumns columns_{{{"Time", 1},
+                         {"Latitude", 2},
+                         {"Longitude", 3},
+                         {"DoseRate", 5},
+                         {"CountRate", 6},
+                         {"Accuracy", 4}}};
   std::vector<std::string_view> fields_;
 };
 

@@ -12,7 +12,8 @@ namespace dosemap {
 std::string_view ReasonName(RejectReason reason) {
   constexpr std::string_view kNames[kRejectReasonCount] = {
       "none",     "checksum",       "fields",        "number",         "time",
-      "gps_void", "radiation_void", "zero_position", "position_range", "privacy"};
+      "gps_void", "radiation_void", "zero_position", "position_range", "accuracy",
+      "duplicate", "gps_jump", "privacy"};
   return kNames[static_cast<int>(reason)];
 }
 
@@ -89,6 +90,10 @@ void ReadDecimalPosition(std::optional<std::string_view> latitude_text,
   result.position_read = true;
   result.measurement.latitude = *latitude;
   result.measurement.longitude = *longitude;
+}
+
+bool AccuracyTooPoor(const Measurement& m, double max_m) {
+  return max_m > 0 && m.has_accuracy && !(m.accuracy_m <= max_m);
 }
 
 void CheckPosition(RecordResult& result) {

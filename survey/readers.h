@@ -16,7 +16,13 @@ namespace dosemap {
 struct ReaderOptions {
   double cpm_factor = 334;                 // cpm per µSv/h, for logs that only count
   std::optional<std::int64_t> utc_offset;  // seconds east of UTC of the own log's local times
+  // For a reader that stores records before handing them on (the JSON track): the accuracy
+  // check, made as they are read. 0: off. The run sets it from its quality limits.
+  double max_accuracy_m = 0;
 };
+
+// Whether a record reports an accuracy worse than max_m metres (0: the check is off).
+bool AccuracyTooPoor(const Measurement& m, double max_m);
 
 // Reads the lines of one log of one format. Each line gives no record (a header, a comment, a
 // blank line), one, or for a bGeigie line that lost its line end, several.

@@ -45,41 +45,85 @@ class Dispatcher {
              RejectSink* rejects, DriveStatistics& stats)
       : options_(options), sinks_(sinks), rejects_(rejects), stats_(stats) {}
 
-  void BeginLog(const OpenLog& log) {
+  void BeginLog(const OpenLog& log, int log_index) {
     zones_ = options_.zones;
     if (log.format->own_rectangle) zones_.push_back(OwnLogRectangle());
+    log_ = &log;
+    log_index_ = log_index;
+    has_last_kept_ = has_pending_ = false;
+  }
+
+  // The last record of a log is never judged a GPS jump.
+  void EndLog() {
+    if (has_pending_) Keep(pending_);
+    has_pending_ = false;
   }
 
   // text: the record's text for the rejects file; evidence: what the doubt rule reads.
-  void Handle(RecordResult& result, const OpenLog& log, int log_index, long line,
-              std::string_view text, std::string_view evidence) {
+  void Handle(RecordResult& result, long line, std::string_view text, std::string_view evidence) {
+    Measurement& m = result.measurement;
     // No map, figure or report ever holds a number that is not finite.
-    if (result.reason == RejectReason::kNone && !Finite(result.measurement))
-      result.reason = RejectReason::kNumber;
+    if (result.reason == RejectReason::kNone && !Finite(m)) result.reason = RejectReason::kNumber;
     if (Private(result, zones_, evidence)) {
       stats_.Reject(RejectReason::kPrivacy);
       return;
     }
+    const QualityLimits& limits = options_.quality;
+    if (result.reason == RejectReason::kNone && AccuracyTooPoor(m, limits.max_accuracy_m))
+      result.reason = RejectReason::kAccuracy;
+    if (result.reason == RejectReason::kNone && !limits.keep_duplicates &&
+        !seen_.Insert(FingerprintOf(m))) {
+      result.reason = RejectReason::kDuplicate;
+    }
     if (result.reason != RejectReason::kNone) {
-      stats_.Reject(result.reason);
-      if (rejects_ != nullptr) rejects_->Reject(log.name, line, result.reason, text);
+      Reject(result.reason, line, text);
       return;
     }
-    Measurement& m = result.measurement;
-    m.log = log_index;
+    m.log = log_index_;
     m.line = line;
+    if (!(limits.max_speed_kmh > 0)) {
+      Keep(m);
+      return;
+    }
+    // The record waiting is judged now that the one after it is known.
+    if (has_pending_) {
+      if (has_last_kept_ && IsGpsJump(last_kept_, pending_, m, limits.max_speed_kmh)) {
+        Reject(RejectReason::kGpsJump, pending_.line, pending_text_);
+      } else {
+        Keep(pending_);
+      }
+    }
+    pending_ = m;
+    pending_text_.assign(text);
+    has_pending_ = true;
+  }
+
+ private:
+  void Reject(RejectReason reason, long line, std::string_view text) {
+    stats_.Reject(reason);
+    if (rejects_ != nullptr) rejects_->Reject(log_->name, line, reason, text);
+  }
+
+  void Keep(const Measurement& m) {
     const int dose_class =
         static_cast<int>(DoseScale{options_.yellow, options_.red}.ClassOf(m.dose_usvh));
     stats_.Keep(m, dose_class);
     for (MeasurementSink* sink : sinks_) sink->Add(m, dose_class);
+    last_kept_ = m;
+    has_last_kept_ = true;
   }
 
- private:
   const SurveyOptions& options_;
   const std::vector<MeasurementSink*>& sinks_;
   RejectSink* rejects_;
   DriveStatistics& stats_;
   std::vector<PrivacyZone> zones_;
+  const OpenLog* log_ = nullptr;
+  int log_index_ = 0;
+  FingerprintSet seen_;  // the run's records that passed the duplicate check
+  Measurement last_kept_, pending_;
+  bool has_last_kept_ = false, has_pending_ = false;
+  std::string pending_text_;
 };
 
 }  // namespace
@@ -148,12 +192,14 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
     const int log_index = static_cast<int>(index);
     stats.StartLog();
     for (MeasurementSink* sink : sinks) sink->BeginLog(log_index, log.name);
-    dispatcher.BeginLog(log);
+    dispatcher.BeginLog(log, log_index);
     try {
-      const std::unique_ptr<RecordSource> source = log.format->open(*log.reader, options.reader);
+      ReaderOptions reader_options = options.reader;
+      reader_options.max_accuracy_m = options.quality.max_accuracy_m;
+      const std::unique_ptr<RecordSource> source = log.format->open(*log.reader, reader_options);
       source->Read([&](RecordResult& result, long line, std::string_view text,
                        std::string_view evidence) {
-        dispatcher.Handle(result, log, log_index, line, text, evidence);
+        dispatcher.Handle(result, line, text, evidence);
         if ((++records & 0xFFF) == 0) ThrowIfCancelled(cancel);
         if (progress && (line & 0xFFFF) == 0 && line != reported_line) {
           reported_line = line;
@@ -164,6 +210,7 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
                false});
         }
       });
+      dispatcher.EndLog();
     } catch (const FileError& error) {
       // A map that can't take its bytes, or a log that can't give them.
       throw SurveyError(error.kind() == FileErrorKind::kWriteFailed

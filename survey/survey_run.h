@@ -13,6 +13,7 @@
 #include "survey/log_format.h"
 #include "survey/measurement.h"
 #include "survey/privacy.h"
+#include "survey/quality.h"
 #include "survey/readers.h"
 #include "survey/statistics.h"
 #include "survey/survey_error.h"
@@ -43,6 +44,7 @@ struct SurveyOptions {
   // else each log's format is told from its content.
   const FormatRow* format = nullptr;
   std::vector<PrivacyZone> zones;
+  QualityLimits quality;
 };
 
 // A log opened and its format told, ready to be read.
@@ -77,8 +79,10 @@ using CancelFlag = const std::atomic<bool>*;
 void ThrowIfCancelled(CancelFlag cancel);
 
 // Reads every log in order, each in the order of its lines, and hands each record to the
-// privacy zones, then to the sinks: kept measurements to every map sink, rejected lines to
-// rejects (when not null), and every record to stats. Throws SurveyError when a log can't be
+// privacy zones, then to the format's own checks and the quality checks (accuracy, duplicate,
+// GPS jump), then to the sinks: kept measurements to every map sink, rejected lines to rejects
+// (when not null), and every record to stats. A record waits for the next one of its log before
+// it is kept (the GPS jump check), so a gps_jump line may follow later lines in the rejects. Throws SurveyError when a log can't be
 // read, or kCancelled soon after cancel is set; exceptions of the sinks pass through.
 void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
                const std::vector<MeasurementSink*>& sinks, RejectSink* rejects,

@@ -532,6 +532,7 @@ TEST_F(SurveyRunTest, EachSentenceOfAJoinedLineIsARecordWithItsOwnText) {
   const std::string good = Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7");
   const std::string bad = "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7*00";
   Write("a.LOG", good + bad + "\n# a comment, then a sentence " + good + "\n");
+  options_.quality.keep_duplicates = true;  // the same sentence twice
   Run({"a.LOG"});
   EXPECT_EQ(stats_.kept(), 2);
   ASSERT_EQ(sink_.rejected.size(), 1u);
@@ -545,6 +546,7 @@ TEST_F(SurveyRunTest, AnEndlessLineOfSentencesIsReadSentenceBySentence) {
     line += Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7");
   }
   Write("endless.LOG", line + "\n" + line);
+  options_.quality.keep_duplicates = true;
   Run({"endless.LOG"});
   EXPECT_EQ(stats_.kept(), 2 * count);
   EXPECT_EQ(stats_.read(), 2 * count);

@@ -1,0 +1,53 @@
+#ifndef DOSEMAP_SURVEY_QUALITY_H_
+#define DOSEMAP_SURVEY_QUALITY_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "survey/measurement.h"
+
+namespace dosemap {
+
+// The limits of the data quality checks; 0 turns a limit off.
+struct QualityLimits {
+  double max_accuracy_m = 100;  // a worse reported accuracy is rejected (kAccuracy)
+  double max_speed_kmh = 300;   // a lone point reached and left faster is rejected (kGpsJump)
+  bool keep_duplicates = false;
+};
+
+// A record's time, position and dose, exactly as read, in 64 bits.
+std::uint64_t FingerprintOf(const Measurement& m);
+
+// A set of 64-bit fingerprints in at most 16 bytes each: open addressing in 64 tables, each
+// grown by half when 80 % full, so that growing never holds two copies of the whole.
+class FingerprintSet {
+ public:
+  // Adds fingerprint; false when it was there already.
+  bool Insert(std::uint64_t fingerprint);
+  std::size_t size() const { return size_; }
+  std::size_t bytes() const;
+
+ private:
+  struct Table {
+    std::vector<std::uint64_t> cells;  // 0: empty
+    std::size_t count = 0;
+  };
+  static void Grow(Table& table);
+  static bool Place(std::vector<std::uint64_t>& cells, std::uint64_t fingerprint);
+
+  std::array<Table, 64> tables_;
+  std::size_t size_ = 0;
+};
+
+// The speed of going from a to b, in km/h; the time between them is taken as at least a second.
+double SpeedKmh(const Measurement& a, const Measurement& b);
+
+// Whether p, kept after a and followed by b, is a lone point thrown off and back: reached and
+// left faster than max_kmh, while a to b is not that fast.
+bool IsGpsJump(const Measurement& a, const Measurement& p, const Measurement& b, double max_kmh);
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_SURVEY_QUALITY_H_

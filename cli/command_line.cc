@@ -223,7 +223,7 @@ std::string HelpText() {
   std::vector<std::string_view> named;
   for (const FormatRow* format : Formats()) {
     text += "  " + std::string(format->name);
-    text.append(std::max<std::size_t>(2, 12 - format->name.size()), ' ');
+    text.append(format->name.size() < 14 ? 16 - format->name.size() : 2, ' ');
     text += std::string(format->description) + "\n";
   }
   text += "\nOUT's extension chooses the map form:\n";
@@ -231,7 +231,7 @@ std::string HelpText() {
     std::string extensions(form->extensions[0]);
     if (!form->extensions[1].empty()) extensions += ", " + std::string(form->extensions[1]);
     text += "  " + extensions;
-    text.append(std::max<std::size_t>(2, 16 - extensions.size()), ' ');
+    text.append(extensions.size() < 14 ? 16 - extensions.size() : 2, ' ');
     text += std::string(form->description) + "\n";
   }
   text +=

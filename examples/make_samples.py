@@ -94,7 +94,60 @@ def ers():
     return "\r\n".join(lines) + "\r\n"
 
 
+def czech():
+    lines = ["", "# NEW LOG", "# format=2.0.0CzechRad", "# deadtime=on"]  # a blank line first, as the logger writes
+    total = 0
+    for i, (t, lat, lon, alt, cpm) in enumerate(drive()):
+        total += cpm // 12
+        la, ns = nmea(lat, "N", "S", 2)
+        lo, ew = nmea(lon, "E", "W", 3)
+        lines.append(sentence(f"CZRA1,0159,{t:%Y-%m-%dT%H:%M:%SZ},{cpm},{cpm // 12},{total},A,{la},{ns},{lo},{ew},{alt:.2f},A,7,107"))
+    lines.insert(30, lines[29])  # a sentence written twice, as when a log is appended to
+    return "\n".join(lines) + "\n"
+
+
+def atomfast_csv():
+    lines = ["unix timestamp;doserate (uSv/h);lat;lng;wgs84_alt (m.);speed (m/s);cps;cp_2s;"
+             "horizontal accuracy (radius of 68% confidence [m]);marker type (2-circle, 1-marker);SE (1 \u03c3)[%]"]
+    for i, (t, lat, lon, alt, cpm) in enumerate(drive()):
+        if i == 70:
+            lat += 0.02  # the receiver threw this fix 2 km off, and back
+        accuracy = 350.0 if i == 90 else 2.0 + i % 3 / 10  # and here it had lost the sky
+        lines.append(f"{int(t.timestamp())};{cpm / 334:.5f};{lat:.9f};{lon:.9f};{alt:.9f};9.5;{cpm / 60:.5f};"
+                     f"{cpm / 30:.5f};{accuracy:.4f};2;11.5")
+    return "\n".join(lines) + "\n"
+
+
+def atomfast_json():
+    elements = [{"dv": 3, "d": round(cpm / 334, 4), "r": 4, "lat": round(lat, 6), "lng": round(lon, 6), "sm": 0,
+                 "s": 1700, "t": int(t.timestamp() * 1000) + 276} for t, lat, lon, alt, cpm in drive()]
+    return json.dumps(elements, separators=(",", ":"))
+
+
+RUSSIAN_MONTHS = ["янв", "фев", "мар", "апр", "мая", "июн", "июл", "авг", "сен", "окт", "ноя", "дек"]
+
+
+def radiacode_kml():
+    parts = ['<?xml version="1.0" encoding="UTF-8"?>', '<kml xmlns:gx="http://www.google.com/kml/ext/2.2">', "<Document>",
+             "<name>Drive 2026-11-21</name>",
+             "<description>21 ноя 2026 10:30, 00:10:00, Точек: 120/120, 4.03 км</description>",
+             '<Style id="FF006800">', "<IconStyle>", "<scale>0.75</scale><Icon>", "<href>FF006800.png</href>", "</Icon>",
+             "</IconStyle>", "</Style>"]
+    for i, (t, lat, lon, alt, cpm) in enumerate(drive()):
+        local = t + timedelta(hours=9)  # the phone writes its local time, without a zone
+        when = f"{local.day} {RUSSIAN_MONTHS[local.month - 1]} {local.year} {local:%H:%M:%S}"
+        accuracy = 2200 if i == 0 else 4 + i % 5  # the first fix is still rough
+        parts += [f'<Placemark id="{i}">', "<styleUrl>#FF006800</styleUrl>", "<Point>",
+                  f"<coordinates>{lon:.7f},{lat:.7f},0</coordinates>", "</Point>",
+                  f"<description><![CDATA[<b>{when}</b></br>{cpm / 334:.2f} мкЗв/ч</br>{cpm / 60:.1f} имп/c</br>"
+                  f"Точность: ±{accuracy} м</br>]]></description>", "</Placemark>"]
+    parts += ["</Document>", "</kml>"]
+    return "\n".join(parts) + "\n"
+
+
 for name, text in [("drive.LOG", bgeigie()), ("drive.rctrk", radiacode()), ("drive-ios.rctrk", radiacode_json()),
-                   ("drive-database.csv", database_csv()), ("drive.ers", ers())]:
+                   ("drive-database.csv", database_csv()), ("drive.ers", ers()),
+                   ("drive-czech.LOG", czech()), ("drive-atomfast.csv", atomfast_csv()),
+                   ("drive-atomfast.json", atomfast_json()), ("drive-radiacode.kml", radiacode_kml())]:
     with open(os.path.join(HERE, name), "w", newline="") as out:
         out.write(text)

@@ -1,5 +1,8 @@
-// bGeigie-type logs: "$BNRDD,..*XX" sentences, "#" comments.
+// bGeigie-type logs: "$BNRDD,..*XX" sentences, "#" comments; and the Czech logger's "$CZRA1"
+// sentences, built on the same tube with the same fields.
+#include <algorithm>
 #include <cmath>
+#include <span>
 
 #include "survey/civil_time.h"
 #include "survey/log_format.h"
@@ -7,8 +10,18 @@
 namespace dosemap {
 namespace {
 
-// The sentence kinds that carry a reading, and where their fields are.
-constexpr std::string_view kKinds[] = {"BNRDD", "BNXRDD", "BMRDD", "BGRDD"};
+// The sentence kinds that carry a reading, and where their fields are. Each sentence is read by
+// its own name, so a log may mix the families.
+constexpr std::string_view kBgeigieKinds[] = {"BNRDD", "BNXRDD", "BMRDD", "BGRDD", "BZRDD"};
+constexpr std::string_view kCzechKinds[] = {"CZRDD", "CZRA1"};
+bool Known(std::string_view kind) {
+  for (const std::span<const std::string_view> kinds :
+       {std::span<const std::string_view>(kBgeigieKinds),
+        std::span<const std::string_view>(kCzechKinds)}) {
+    if (std::find(kinds.begin(), kinds.end(), kind) != kinds.end()) return true;
+  }
+  return false;
+}
 enum Field {
   kKind,
   kDevice,
@@ -108,9 +121,7 @@ class BgeigieParser : public LineParser {
       result.reason = RejectReason::kChecksum;
       return;
     }
-    bool known = false;
-    for (const std::string_view kind : kKinds) known = known || fields_[kKind] == kind;
-    if (!known || fields_.size() < kFieldsNeeded) {
+    if (!Known(fields_[kKind]) || fields_.size() < kFieldsNeeded) {
       result.reason = RejectReason::kFields;
       return;
     }
@@ -164,10 +175,10 @@ class BgeigieParser : public LineParser {
   std::vector<std::string_view> fields_;
 };
 
-// A sentence of one of the kinds that carry a reading.
-int ToldBy(const LogHead& head) {
+// The first line that is a sentence of one of kinds.
+int FirstSentenceOf(const LogHead& head, std::span<const std::string_view> kinds) {
   for (std::size_t i = 0; i < head.lines.size(); ++i) {
-    for (const std::string_view kind : kKinds) {
+    for (const std::string_view kind : kinds) {
       const std::string_view line = head.lines[i];
       if (line.size() > kind.size() + 1 && line[0] == '$' && line.substr(1, kind.size()) == kind &&
           line[kind.size() + 1] == ',') {
@@ -177,6 +188,9 @@ int ToldBy(const LogHead& head) {
   }
   return -1;
 }
+
+int ToldByBgeigie(const LogHead& head) { return FirstSentenceOf(head, kBgeigieKinds); }
+int ToldByCzech(const LogHead& head) { return FirstSentenceOf(head, kCzechKinds); }
 
 std::unique_ptr<LineParser> Parser(const ReaderOptions& options) {
   return std::make_unique<BgeigieParser>(options);
@@ -191,7 +205,13 @@ std::unique_ptr<RecordSource> Open(LineReader& reader, const ReaderOptions& opti
 }  // namespace
 
 extern const FormatRow kBgeigieFormat = {
-    "bgeigie", "bGeigie-type $BNRDD, $BNXRDD, $BMRDD and $BGRDD sentences (cpm / --cpm-factor)",
-    ToldBy, Parser, Open};
+    "bgeigie",
+    "bGeigie-type $BNRDD, $BNXRDD, $BMRDD, $BGRDD and $BZRDD sentences (cpm / --cpm-factor)",
+    ToldByBgeigie, Parser, Open};
+
+extern const FormatRow kCzechFormat = {
+    "czechrad",
+    "the Czech logger's $CZRDD and $CZRA1 sentences, bGeigie fields (cpm / --cpm-factor)",
+    ToldByCzech, Parser, Open};
 
 }  // namespace dosemap

@@ -22,6 +22,12 @@ std::string IsoTime(std::int64_t seconds, bool utc);
 // The same appended to out, for writers that format a time per line.
 void AppendIsoTime(std::string& out, std::int64_t seconds, bool utc);
 
+// Whether seconds since 1970 lie from 0001-01-01 to 9999-12-31T23:59:59, the times maps can
+// write.
+inline bool IsCivilSeconds(double seconds) {
+  return seconds >= -62135596800.0 && seconds < 253402300800.0;
+}
+
 // Reads "+09:00", "-05:30", "+0900" or "Z" as seconds east of UTC.
 std::optional<std::int64_t> ParseUtcOffset(std::string_view text);
 

@@ -6,15 +6,18 @@
 
 namespace dosemap {
 
-extern const FormatRow kRadiacodeTsvFormat, kRadiacodeJsonFormat, kBgeigieFormat, kSafecastFormat,
-    kErsFormat, kOwnFormat;
+extern const FormatRow kRadiacodeTsvFormat, kRadiacodeJsonFormat, kBgeigieFormat, kCzechFormat,
+    kAtomfastCsvFormat, kAtomfastJsonFormat, kRadiacodeKmlFormat, kSafecastFormat, kErsFormat,
+    kOwnFormat, kCsvMapFormat, kGeoJsonMapFormat;
 
 namespace {
 
 // The tab-separated RadiaCode export comes before the JSON one: --from radiacode means it unless
 // the log's content is JSON.
-const FormatRow* const kFormats[] = {&kRadiacodeTsvFormat, &kRadiacodeJsonFormat, &kBgeigieFormat,
-                                     &kSafecastFormat,     &kErsFormat,           &kOwnFormat};
+const FormatRow* const kFormats[] = {
+    &kRadiacodeTsvFormat, &kRadiacodeJsonFormat, &kBgeigieFormat,      &kCzechFormat,
+    &kAtomfastCsvFormat,  &kAtomfastJsonFormat,  &kRadiacodeKmlFormat, &kSafecastFormat,
+    &kErsFormat,          &kOwnFormat,           &kCsvMapFormat,       &kGeoJsonMapFormat};
 
 constexpr int kHeadLines = 200;
 

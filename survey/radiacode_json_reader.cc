@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "survey/civil_time.h"
+#include "survey/json_stream.h"
 #include "survey/log_format.h"
 
 namespace dosemap {
@@ -20,8 +22,6 @@ constexpr double kSecondsPerMinute = 60;
 
 namespace {
 
-// The seconds of 0001-01-01 and of 9999-12-31T23:59:59: times beyond are no times.
-constexpr double kEarliestTime = -62135596800.0, kLatestTime = 253402300799.0;
 // How much of a marker's values the privacy check reads.
 constexpr std::size_t kMaxEvidenceBytes = 1024;
 
@@ -31,24 +31,6 @@ struct StoredMarker {
   double latitude, longitude, dose_usvh, cpm;
   std::uint32_t index;
   bool has_cpm;
-};
-
-// A byte source as a stream buffer, so that the JSON parser reads the log as it comes.
-class SourceBuffer : public std::streambuf {
- public:
-  explicit SourceBuffer(const ByteSource& source) : source_(source) {}
-
- protected:
-  int_type underflow() override {
-    const std::string_view bytes = source_();
-    if (bytes.empty()) return traits_type::eof();
-    char* begin = const_cast<char*>(bytes.data());
-    setg(begin, begin, begin + bytes.size());
-    return traits_type::to_int_type(*begin);
-  }
-
- private:
-  const ByteSource& source_;
 };
 
 // Reads the track's events: the markers array of the top-level object, each marker's numbers.
@@ -187,8 +169,7 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
     } else if (!number(kLat) || !number(kLon) || !number(kDose) || fields_[kCount] == State::kBad ||
                fields_[kAccuracy] == State::kBad) {
       result.reason = RejectReason::kNumber;
-    } else if (!number(kDate) || !(numbers_[kDate] >= kEarliestTime) ||
-               !(numbers_[kDate] <= kLatestTime)) {
+    } else if (!number(kDate) || !IsCivilSeconds(numbers_[kDate])) {
       result.reason = RejectReason::kTime;
     } else {
       m.time = static_cast<std::int64_t>(std::floor(numbers_[kDate]));
@@ -231,7 +212,7 @@ void ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions& option
                        const MarkerHandler& handle) {
   std::deque<StoredMarker> kept;  // grows in small blocks: no copy of the whole to grow
   TrackReader reader(handle, kept, options.max_accuracy_m);
-  SourceBuffer buffer(next_bytes);
+  ByteSourceBuffer buffer(next_bytes);
   std::istream in(&buffer);
   if (!nlohmann::json::sax_parse(in, &reader)) {
     throw std::runtime_error(reader.error().empty() ? "not valid JSON" : reader.error());
@@ -286,8 +267,14 @@ class JsonSource : public RecordSource {
   ReaderOptions options_;
 };
 
-// A JSON object first.
-int ToldBy(const LogHead& head) { return head.first == '{' ? 0 : -1; }
+// A JSON object first, unless it is a FeatureCollection (a map of ours, read back).
+int ToldBy(const LogHead& head) {
+  if (head.first != '{') return -1;
+  for (const std::string_view line : head.lines) {
+    if (line.find("\"FeatureCollection\"") != std::string_view::npos) return -1;
+  }
+  return 0;
+}
 
 std::unique_ptr<RecordSource> Open(LineReader& reader, const ReaderOptions& options) {
   return std::make_unique<JsonSource>(reader, options);

@@ -251,6 +251,18 @@ TEST(DetectFormat, TellsEachFormatFromItsFirstLines) {
       {"a,b,c\n1,2,3\n", ""},
       {"", ""},
       {"\x89PNG\r\n", ""},
+      {"\n# NEW LOG\n# format=2.0.0CzechRad\n$CZRA1,0159,2024-04-21T05:16:31Z", "czechrad"},
+      {"$BZRDD,1,2024", "bgeigie"},
+      {"unix timestamp;doserate (uSv/h);lat;lng", "atomfast"},
+      {"[{\"dv\":3,\"d\":0.0536,\"r\":3,\"lat\":53.893616,\"lng\":27.477983}]", "json"},
+      {"[{\"x\":1}]", ""},
+      {"<?xml version=\"1.0\"?>\n<kml>\n<Placemark>\n<description><![CDATA[<b>26 июл 2025 "
+       "11:28:49</b></br>0.15 мкЗв/ч</br>]]></description>",
+       "json"},
+      {"<kml><Document><name>a</name></Document></kml>", ""},
+      {"time,latitude,longitude,altitude,dose_usvh,cpm,class,source\r\n", "csv"},
+      {"{\"type\":\"FeatureCollection\",\"features\":[\n{\"properties\":{\"dose_usvh\":1}}",
+       "json"},
   };
   for (const auto& c : cases) {
     const FormatRow* format = DetectFormat(c.head);
@@ -259,7 +271,13 @@ TEST(DetectFormat, TellsEachFormatFromItsFirstLines) {
                                                               : std::string(format->name);
     EXPECT_EQ(told, c.format) << c.head;
   }
-  EXPECT_EQ(FormatNames(), "radiacode, bgeigie, safecast, ers, own");
+  EXPECT_EQ(FormatNames(),
+            "radiacode, bgeigie, czechrad, atomfast, radiacode-kml, safecast, ers, own, csv, "
+            "geojson");
+  EXPECT_EQ(DetectFormat("[{\"d\":1,\"lat\":2}]")->name, "atomfast");
+  EXPECT_EQ(DetectFormat("<kml><b>Feb 3, 2024 18:10:04</b></br>0.29 \xC2\xB5Sv/h")->name,
+            "radiacode-kml");
+  EXPECT_EQ(DetectFormat("{\"type\":\"FeatureCollection\",\"dose_usvh\":1")->name, "geojson");
 }
 
 TEST(CivilTime, ReadsTheFormsLogsUseAndRefusesImpossibleDates) {

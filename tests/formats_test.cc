@@ -1,0 +1,350 @@
+// The newer meters' formats on real lines, our own maps read back, and the quality checks.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "maps/byte_sink.h"
+#include "maps/survey_maps.h"
+#include "survey/civil_time.h"
+#include "survey/line_reader.h"
+#include "survey/log_format.h"
+#include "survey/quality.h"
+#include "survey/survey_run.h"
+
+namespace dosemap {
+namespace {
+
+struct Row {
+  Row(std::string r, double lat = 0, double lon = 0, double d = 0, double c = -1,
+      std::string t = "", double a = -1)
+      : reason(std::move(r)),
+        latitude(lat),
+        longitude(lon),
+        dose(d),
+        cpm(c),
+        time(std::move(t)),
+        accuracy(a) {}
+  std::string reason;                     // "" for a kept record
+  double latitude, longitude, dose, cpm;  // cpm -1: none
+  std::string time;                       // ISO, kept records only
+  double accuracy;                        // -1: none
+};
+
+// Every record of a log in memory, as its format (told from its content) reads it: line,
+// reason, measurement.
+std::vector<std::pair<long, RecordResult>> Read(const std::string& bytes,
+                                                const ReaderOptions& options = {}) {
+  const FormatRow* format = DetectFormat(bytes);
+  if (format == nullptr) throw std::runtime_error("format not told");
+  LineReader reader("log", bytes);
+  std::vector<std::pair<long, RecordResult>> records;
+  format->open(reader, options)
+      ->Read([&](RecordResult& r, long line, std::string_view, std::string_view) {
+        records.emplace_back(line, r);
+      });
+  return records;
+}
+
+void Expect(const std::vector<std::pair<long, RecordResult>>& records,
+            const std::vector<Row>& rows) {
+  ASSERT_EQ(records.size(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE("record " + std::to_string(i + 1));
+    const RecordResult& r = records[i].second;
+    EXPECT_EQ(ReasonName(r.reason), rows[i].reason.empty() ? "none" : rows[i].reason);
+    if (r.reason != RejectReason::kNone) continue;
+    const Measurement& m = r.measurement;
+    EXPECT_DOUBLE_EQ(m.latitude, rows[i].latitude);
+    EXPECT_DOUBLE_EQ(m.longitude, rows[i].longitude);
+    EXPECT_DOUBLE_EQ(m.dose_usvh, rows[i].dose);
+    EXPECT_EQ(m.has_cpm, rows[i].cpm >= 0);
+    if (m.has_cpm) {
+      EXPECT_NEAR(m.cpm, rows[i].cpm, 1e-9);
+    }
+    EXPECT_EQ(IsoTime(m.time, m.utc), rows[i].time);
+    EXPECT_EQ(m.has_accuracy, rows[i].accuracy >= 0);
+    if (m.has_accuracy) {
+      EXPECT_DOUBLE_EQ(m.accuracy_m, rows[i].accuracy);
+    }
+  }
+}
+
+TEST(CzechLogger, ReadsItsSentencesLikeTheBgeigiesAndMixesWithThem) {
+  // The logger's own sample, after a blank first line; then a Zen sentence and a damaged one.
+  const std::string log =
+      "\n# NEW LOG\n# format=2.0.0CzechRad\n# deadtime=on\n"
+      "$CZRA1,0159,2024-04-21T05:16:31Z,42,7,32804,A,5001.1094,N,01420.7866,E,384.69,A,5,193*1C\n"
+      "$CZRA1,0159,2024-04-21T05:18:01Z,23,4,32840,A,5001.3877,N,01419.5630,E,367.3,A,7,107*29\n"
+      "$BZRDD,0159,2024-04-21T05:18:01Z,23,4,32840,A,5001.3877,N,01419.5630,E,367.3,A,7,107*58\n"
+      "$CZRA1,0159,2024-04-21T05:18:01Z,23,4,32840,A,5001.3877,N,01419.5630,E,367.3,A,7,107*28\n";
+  Expect(Read(log),
+         {{"", 50 + 1.1094 / 60, 14 + 20.7866 / 60, 42.0 / 334, 42, "2024-04-21T05:16:31Z"},
+          {"", 50 + 1.3877 / 60, 14 + 19.5630 / 60, 23.0 / 334, 23, "2024-04-21T05:18:01Z"},
+          {"", 50 + 1.3877 / 60, 14 + 19.5630 / 60, 23.0 / 334, 23, "2024-04-21T05:18:01Z"},
+          {"checksum"}});
+  EXPECT_EQ(DetectFormat(log)->name, "czechrad");
+}
+
+TEST(AtomFast, ReadsTheCsvExportByItsColumnNames) {
+  const std::string header =
+      "unix timestamp;doserate (uSv/h);lat;lng;wgs84_alt (m.);speed (m/s);cps;cp_2s;horizontal "
+      "accuracy (radius of 68% confidence [m]);marker type (2-circle, 1-marker);SE (1 σ)[%]\n";
+  Expect(Read(header +
+              // two real rows
+              "1752939428;0.04356;45.329978943;37.267513275;16.200000763;0.326333880;4.16472;"
+              "5.50000;1.7000;2;11.5\n"
+              "1752939432;0.04115;45.330036163;37.267486572;15.899999619;0.877086639;3.93412;"
+              "4.50000;2.0000;2;11.5\n"
+              "1752939434;0.04104;45.33;37.26;15.6;1.1;;3.0;;2;11.5\n"  // no cps, no accuracy
+              "1752939436;0.03886;45.33;37.26;15.2;1.4;3.7;2.5;far;2;11.5\n"
+              "1752939438;0.03886;45.33\n"
+              "17529394x8;0.03886;45.33;37.26;15.2;1.4;3.7;2.5;2.1;2;11.5\n"),
+         {{"", 45.329978943, 37.267513275, 0.04356, 4.16472 * 60, "2025-07-19T15:37:08Z", 1.7},
+          {"", 45.330036163, 37.267486572, 0.04115, 3.93412 * 60, "2025-07-19T15:37:12Z", 2.0},
+          {"", 45.33, 37.26, 0.04104, -1, "2025-07-19T15:37:14Z"},
+          {"number"},
+          {"fields"},
+          {"time"}});
+  // Columns in another order are found by their names.
+  Expect(Read("unix timestamp;lng;lat;doserate (uSv/h);cps\n1752939428;37.5;45.5;0.1;2\n"),
+         {{"", 45.5, 37.5, 0.1, 120, "2025-07-19T15:37:08Z"}});
+}
+
+TEST(AtomFast, ReadsTheJsonArrayInFileOrderWithTimesCutToTheSecond) {
+  Expect(Read("[{\"dv\":3,\"d\":0.0536,\"r\":3,\"lat\":53.893616,\"lng\":27.477983,\"sm\":0,"
+              "\"s\":1700,\"t\":1513527459276},"
+              "{\"dv\":3,\"d\":0.0532,\"r\":4,\"lat\":53.893614,\"lng\":27.478265,\"sm\":0,"
+              "\"s\":1700,\"t\":1513527401999},"
+              "{\"d\":0.05,\"lat\":53.9,\"t\":1513527459276},"
+              "{\"d\":\"high\",\"lat\":53.9,\"lng\":27.4,\"t\":1513527459276},"
+              "{\"d\":0.05,\"lat\":53.9,\"lng\":27.4,\"t\":1e300},"
+              "7,"
+              "{\"d\":0.05,\"lat\":53.9,\"lng\":{\"x\":1},\"t\":1513527459276}]"),
+         {{"", 53.893616, 27.477983, 0.0536, -1, "2017-12-17T16:17:39Z"},
+          {"", 53.893614, 27.478265, 0.0532, -1, "2017-12-17T16:16:41Z"},
+          {"fields"},
+          {"number"},
+          {"time"},
+          {"fields"},
+          {"number"}});
+  EXPECT_THROW(Read("[{\"d\":1,\"lat\":2,\"lng\":3,\"t\":4}"), std::runtime_error);  // cut off
+}
+
+TEST(RadiacodeKml, ReadsTheAppsPlacemarksInRussianAndEnglish) {
+  const std::string head =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<kml xmlns:gx=\"http://www.google.com/kml/ext/2.2\">\n<Document>\n<name>Бештау</name>\n"
+      "<description>26 июл 2025 11:28, 06:24:06, Точек: 1019/1019, 4.03 км</description>\n";
+  const auto placemark = [](std::string coordinates, std::string description) {
+    return "<Placemark id=\"0\">\n<styleUrl>#FF006800</styleUrl>\n<Point>\n<coordinates>" +
+           coordinates + "</coordinates>\n</Point>\n<description><![CDATA[" + description +
+           "]]></description>\n</Placemark>\n";
+  };
+  const std::string kml =
+      head +
+      // two real placemarks
+      placemark("43.0569708,44.0684605,0",
+                "<b>26 июл 2025 11:28:49</b></br>0.15 мкЗв/ч</br>19.3 имп/c</br>Точность: "
+                "±2200 м</br>") +
+      placemark("43.0298435,44.0854283,0",
+                "<b>26 июл 2025 11:29:54</b></br>0.29 мкЗв/ч</br>24.7 имп/c</br>Точность: ±63 "
+                "м</br>") +
+      placemark("139.5,35.5,0",
+                "<b>Feb 3, 2024 18:10:04</b></br>0.29 µSv/h</br>69.2 cps</br>Accuracy: ±4 m</br>") +
+      placemark("139.5,35.5,0", "<b>3 май 2024 18:10:04</b></br>120 µR/h</br>") +
+      placemark("139.5,35.5,0", "<b>3 сент. 2024 18:10:04</b></br>0.1 мкЗв/ч</br>") +
+      placemark("139.5,35.5,0", "<b>Feb 30, 2024 18:10:04</b></br>0.29 µSv/h</br>") +
+      placemark("139.5,35.5,0", "<b>Feb 3, 2024 18:10:04</b></br>a lot µSv/h</br>") +
+      placemark("139.5,35.5,0", "<b>Feb 3, 2024 18:10:04</b></br>69.2 cps</br>") +
+      placemark("139.5;35.5", "<b>Feb 3, 2024 18:10:04</b></br>0.29 µSv/h</br>") +
+      "<Placemark><name>no point</name></Placemark>\n</Document>\n</kml>\n";
+  Expect(Read(kml), {{"", 44.0684605, 43.0569708, 0.15, 19.3 * 60, "2025-07-26T11:28:49", 2200},
+                     {"", 44.0854283, 43.0298435, 0.29, 24.7 * 60, "2025-07-26T11:29:54", 63},
+                     {"", 35.5, 139.5, 0.29, 69.2 * 60, "2024-02-03T18:10:04", 4},
+                     {"", 35.5, 139.5, 1.2, -1, "2024-05-03T18:10:04"},
+                     {"", 35.5, 139.5, 0.1, -1, "2024-09-03T18:10:04"},
+                     {"time"},
+                     {"number"},
+                     {"number"},
+                     {"number"},
+                     {"fields"}});
+  ReaderOptions moscow;
+  moscow.utc_offset = 3 * 3600;
+  EXPECT_EQ(IsoTime(Read(kml, moscow)[0].second.measurement.time, true), "2025-07-26T08:28:49Z");
+  EXPECT_THROW(Read(head + placemark("1,2", "<b>x</b>0.1 мкЗв/ч")), std::runtime_error);  // cut
+}
+
+// A run over logs in memory, keeping what it kept and rejected.
+class QualityRun : public ::testing::Test {
+ protected:
+  struct Collected : MeasurementSink, RejectSink {
+    void Add(const Measurement& m, int) override { kept.push_back(m.line); }
+    void Reject(const std::string& log, long line, RejectReason reason, std::string_view) override {
+      rejected.push_back(log + ":" + std::to_string(line) + " " + std::string(ReasonName(reason)));
+    }
+    std::vector<long> kept;
+    std::vector<std::string> rejected;
+  };
+
+  void Run(const std::vector<std::pair<std::string, std::string>>& named_logs) {
+    std::vector<OpenLog> logs;
+    for (const auto& [name, bytes] : named_logs) logs.push_back(OpenLogInMemory(name, bytes));
+    RunSurvey(logs, options_, {&sink_}, &sink_, stats_);
+  }
+
+  SurveyOptions options_;
+  Collected sink_;
+  DriveStatistics stats_;
+};
+
+// An atomfast CSV line: seconds, latitude, longitude, accuracy.
+std::string Line(int t, double lat, double lon, std::string accuracy = "3", double dose = 0.1) {
+  return std::to_string(1752939400 + t) + ";" + std::to_string(dose) + ";" + std::to_string(lat) +
+         ";" + std::to_string(lon) + ";1;1;1;1;" + accuracy + "\n";
+}
+const std::string kHeader =
+    "unix timestamp;doserate;lat;lng;wgs84_alt;speed;cps;cp_2s;horizontal accuracy\n";
+
+TEST_F(QualityRun, PoorAccuracyIsRejectedAtTheLimitsEdgeAndOnlyWhenGiven) {
+  Run({{"a.csv", kHeader + Line(0, 45, 37, "100") + Line(5, 45, 37.0001, "100.5") +
+                     Line(10, 45, 37.0002, "") + Line(15, 45, 37.0003, "1600")}});
+  EXPECT_EQ(sink_.kept, (std::vector<long>{2, 4}));
+  EXPECT_EQ(sink_.rejected, (std::vector<std::string>{"a.csv:3 accuracy", "a.csv:5 accuracy"}));
+  options_.quality.max_accuracy_m = 0;  // off
+  sink_ = {};
+  Run({{"a.csv", kHeader + Line(15, 45, 37.0003, "1600")}});
+  EXPECT_EQ(sink_.kept.size(), 1u);
+}
+
+TEST_F(QualityRun, ALoneJumpIsRejectedButAFastTrainAndTheEndsAreKept) {
+  // 45°N: 0.01° of latitude is 1.1 km; 5 s apart that is 800 km/h.
+  Run({{"jump.csv", kHeader + Line(0, 45.02, 37) +  // first: never judged, though far
+                        Line(5, 45, 37) + Line(10, 45.0001, 37) +
+                        Line(15, 45.01, 37) +  // thrown off and back: gps_jump
+                        Line(20, 45.0002, 37) +
+                        Line(25, 45.0003, 37, "500") +  // rejected: no neighbour
+                        Line(30, 45.02, 37)},           // last: never judged
+       {"train.csv", kHeader + Line(0, 46, 37) + Line(5, 46.01, 37) + Line(10, 46.02, 37) +
+                         Line(15, 46.03, 37)}});
+  EXPECT_EQ(sink_.rejected,
+            (std::vector<std::string>{"jump.csv:5 gps_jump", "jump.csv:7 accuracy"}));
+  EXPECT_EQ(sink_.kept, (std::vector<long>{2, 3, 4, 6, 8, 2, 3, 4, 5}));
+  EXPECT_EQ(stats_.rejected(RejectReason::kGpsJump), 1);
+  // The spike's 2.2 km out and back are not in the distance.
+  EXPECT_LT(stats_.distance_km(), 2 * 2.3 + 3 * 1.2);
+  options_.quality.max_speed_kmh = 0;
+  sink_ = {};
+  Run({{"jump.csv", kHeader + Line(0, 45, 37) + Line(5, 45.01, 37) + Line(10, 45, 37)}});
+  EXPECT_EQ(sink_.kept.size(), 3u);
+}
+
+TEST_F(QualityRun, ARecordReadBeforeInTheRunIsADuplicateFromAnyLog) {
+  const std::string day = kHeader + Line(0, 45, 37) + Line(5, 45.0001, 37);
+  // Appended to and given again: the old lines once, the new one once.
+  Run({{"day.csv", day}, {"again.csv", day + Line(10, 45.0002, 37)}, {"same.csv", day}});
+  EXPECT_EQ(sink_.kept, (std::vector<long>{2, 3, 4}));
+  EXPECT_EQ(stats_.rejected(RejectReason::kDuplicate), 4);
+  // A different dose at the same time and place is a measurement of its own.
+  sink_ = {};
+  Run({{"b.csv", kHeader + Line(0, 45, 37, "3", 0.1) + Line(0, 45, 37, "3", 0.2)}});
+  EXPECT_EQ(sink_.kept.size(), 2u);
+  options_.quality.keep_duplicates = true;
+  sink_ = {};
+  Run({{"day.csv", day}, {"same.csv", day}});
+  EXPECT_EQ(sink_.kept.size(), 4u);
+}
+
+TEST_F(QualityRun, PrivacyAndTheFormatsOwnReasonsComeFirst) {
+  options_.zones.push_back(ParseCircleZone("45,37,1000"));
+  const std::string log = kHeader + Line(0, 45, 37, "900") + Line(5, 46, 37, "x");
+  Run({{"a.csv", log}, {"b.csv", log}});
+  EXPECT_EQ(stats_.privacy(), 2);  // poor accuracy and a duplicate, but at home
+  EXPECT_EQ(sink_.rejected, (std::vector<std::string>{"a.csv:3 number", "b.csv:3 number"}));
+}
+
+TEST(FingerprintSet, HoldsAMillionRecordsInAtMostSixteenBytesEach) {
+  FingerprintSet set;
+  Measurement m;
+  for (int i = 0; i < 1000000; ++i) {
+    m.time = 1700000000 + i;
+    m.latitude = 35 + i * 1e-6;
+    ASSERT_TRUE(set.Insert(FingerprintOf(m))) << i;
+    if (i % 99991 == 0) {
+      ASSERT_FALSE(set.Insert(FingerprintOf(m)));
+    }
+  }
+  EXPECT_EQ(set.size(), 1000000u);
+  EXPECT_LE(set.bytes(), 16u * set.size());
+  m.time = 1700000000;
+  m.latitude = 35;
+  EXPECT_FALSE(set.Insert(FingerprintOf(m)));
+  m.latitude = -0.0;
+  const std::uint64_t negative_zero = FingerprintOf(m);
+  m.latitude = 0.0;
+  EXPECT_EQ(negative_zero, FingerprintOf(m));
+}
+
+// Measurements through a map form and back through its reader, bit for bit.
+TEST(OwnMaps, CsvAndGeoJsonComeBackExactly) {
+  std::vector<Measurement> drive(4);
+  drive[0] = {.time = 1795224600,
+              .latitude = 0.1 + 0.2,
+              .longitude = -179.99999999999997,
+              .altitude = 210.53293835878,
+              .has_altitude = true,
+              .dose_usvh = 1.0 / 3,
+              .cpm = 111.33333333333333,
+              .has_cpm = true};
+  drive[1] = {.time = -62135596800,
+              .latitude = 89.99999999999999,
+              .longitude = 1e-300,
+              .dose_usvh = 5e-324};
+  drive[2] = {.time = 253402300799,
+              .utc = false,
+              .latitude = -45.5,
+              .longitude = 140.25,
+              .altitude = -0.5,
+              .has_altitude = true,
+              .dose_usvh = 123456789.125};
+  drive[3] = {.time = 0, .latitude = 1, .longitude = 1, .dose_usvh = 0};
+  for (const char* form : {"csv", "geojson"}) {
+    SCOPED_TRACE(form);
+    const MapFormRow* row = nullptr;
+    for (const MapFormRow* r : MapForms()) {
+      if (r->name == form) row = r;
+    }
+    ASSERT_NE(row, nullptr);
+    StringSink sink;
+    std::unique_ptr<FormWriter> writer = row->write(sink, "drive", MapOptions{});
+    writer->BeginLog(0, "a,\"b\".LOG");
+    for (const Measurement& m : drive) writer->Add(m, 1);
+    writer->Finish(DriveStatistics{});
+    const auto records = Read(sink.bytes());
+    ASSERT_EQ(records.size(), drive.size());
+    for (std::size_t i = 0; i < drive.size(); ++i) {
+      SCOPED_TRACE(i);
+      const Measurement& in = drive[i];
+      const Measurement& out = records[i].second.measurement;
+      ASSERT_EQ(records[i].second.reason, RejectReason::kNone);
+      EXPECT_EQ(out.time, in.time);
+      EXPECT_EQ(out.utc, in.utc);
+      for (const auto& [a, b] : {std::pair{in.latitude, out.latitude},
+                                 {in.longitude, out.longitude},
+                                 {in.dose_usvh, out.dose_usvh},
+                                 {in.cpm, out.cpm},
+                                 {in.altitude, out.altitude}}) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(a), std::bit_cast<std::uint64_t>(b))
+            << a << " " << b;
+      }
+      EXPECT_EQ(out.has_cpm, in.has_cpm);
+      EXPECT_EQ(out.has_altitude, in.has_altitude);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dosemap

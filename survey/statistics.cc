@@ -1,5 +1,6 @@
 #include "survey/statistics.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -19,6 +20,19 @@ std::string ShortestNumber(double x) {
   char text[32];
   const auto result = std::to_chars(text, text + sizeof text, x);
   return std::string(text, result.ptr);
+}
+
+std::string ThreeDigits(double x) {
+  if (!std::isfinite(x)) return "null";
+  char text[32];
+  char* end = std::to_chars(text, text + sizeof text, x, std::chars_format::general, 3).ptr;
+  if (std::search(text, end, "e+", "e+" + 2) != end) {
+    // 1.23e+03 reads as 1230: whole numbers in full.
+    double rounded = 0;
+    std::from_chars(text, end, rounded);
+    end = std::to_chars(text, text + sizeof text, rounded, std::chars_format::fixed, 0).ptr;
+  }
+  return std::string(text, end);
 }
 
 void DriveStatistics::StartLog() { has_previous_ = false; }
@@ -91,15 +105,15 @@ std::string DriveStatistics::Line() const {
   line += " to ";
   line += IsoTime(last_time_, times_utc_);
   line += ", ";
-  line += ShortestNumber(std::round(distance_km() * 1000) / 1000);
+  line += ThreeDigits(distance_km());
   line += " km, highest ";
-  line += ShortestNumber(dose_max_);
+  line += ThreeDigits(dose_max_);
   line += " \xC2\xB5Sv/h at ";
   line += IsoTime(highest_.time, highest_.utc);
   line += ", mean ";
-  line += ShortestNumber(dose_mean_usvh());
+  line += ThreeDigits(dose_mean_usvh());
   line += " \xC2\xB5Sv/h, total dose ";
-  line += ShortestNumber(dose_total_usv_);
+  line += ThreeDigits(dose_total_usv_);
   line += " \xC2\xB5Sv";
   return line;
 }

@@ -33,7 +33,7 @@ class DriveStatistics {
   std::int64_t last_time() const { return last_time_; }
   bool times_utc() const { return times_utc_; }
 
-  // "--summary" text: one line.
+  // "--summary" text: one line; doses and distances to three significant digits.
   std::string Line() const;
   // "--summary=json" text: one JSON object on one line.
   std::string Json() const;
@@ -54,6 +54,9 @@ class DriveStatistics {
   bool has_previous_ = false;
   Measurement previous_;
 };
+
+// x to three significant digits, as people read figures: "0.135", "8.06", "1230".
+std::string ThreeDigits(double x);
 
 // The shortest text that reads back as the same double ("0.1", "1e+21"), as JSON takes it.
 std::string ShortestNumber(double x);

@@ -288,6 +288,22 @@ TEST(FingerprintSet, HoldsAMillionRecordsInAtMostSixteenBytesEach) {
   EXPECT_EQ(negative_zero, FingerprintOf(m));
 }
 
+TEST(Summary, GivesDosesAndDistancesToThreeSignificantDigits) {
+  EXPECT_EQ(ThreeDigits(0.13539587491683325), "0.135");
+  EXPECT_EQ(ThreeDigits(8.058), "8.06");
+  EXPECT_EQ(ThreeDigits(0.02232410179640721), "0.0223");
+  EXPECT_EQ(ThreeDigits(0.9996), "1");
+  EXPECT_EQ(ThreeDigits(1234.5), "1230");
+  EXPECT_EQ(ThreeDigits(0), "0");
+  EXPECT_EQ(ThreeDigits(2e-7), "2e-07");
+  DriveStatistics stats;
+  Measurement m;
+  m.dose_usvh = 0.13539587491683325;
+  stats.Keep(m, 2);
+  EXPECT_NE(stats.Line().find("highest 0.135 \xC2\xB5Sv/h"), std::string::npos);
+  EXPECT_NE(stats.Json().find("0.13539587491683325"), std::string::npos);  // every digit
+}
+
 // Measurements through a map form and back through its reader, bit for bit.
 TEST(OwnMaps, CsvAndGeoJsonComeBackExactly) {
   std::vector<Measurement> drive(4);

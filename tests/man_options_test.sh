@@ -11,7 +11,9 @@ cd "$work" || exit 1
 
 "$convert" --help >help.txt
 help_options=$(grep -E '^  -' help.txt | grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)
-man_options=$(grep -oE -- '\\-(\\-)?[a-z][a-z\\-]*' "$man_page" | sed 's/\\//g' | grep -E '^--?[a-z]' | sort -u)
+# An option stands after a blank or a quote, not inside a word ("radiacode\-kml" is a format).
+man_options=$(grep -oE -- '(^|[ "])\\-(\\-)?[a-z][a-z\\-]*' "$man_page" | sed 's/\\//g; s/^[ "]//' |
+  grep -E '^--?[a-z]' | sort -u)
 check "--help lists options" 1 "$(( $(echo "$help_options" | wc -l) >= 15 ))"
 for option in $help_options; do
   echo "$man_options" | grep -qx -- "$option"; check "$option is in dosemap-convert(1)" 0 $?

@@ -63,6 +63,26 @@ constexpr const char* kScript = R"(
   var errors = 0;
   window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
   var points = JSON.parse(document.getElementById('points').textContent);
+  // A UTC time in the viewer's own zone, with its offset ("2026-11-21 10:30:00 +09:00"); a time
+  // the log gave without a zone is shown as written.
+  function two(n) { return (n < 10 ? '0' : '') + n; }
+  function local(iso) {
+    if (iso.slice(-1) !== 'Z') return iso;
+    var d = new Date(iso);
+    if (isNaN(d)) return iso;
+    var offset = -d.getTimezoneOffset(), a = Math.abs(offset);
+    return String(d.getFullYear()).padStart(4, '0') + '-' + two(d.getMonth() + 1) + '-' +
+      two(d.getDate()) + ' ' + two(d.getHours()) + ':' + two(d.getMinutes()) + ':' +
+      two(d.getSeconds()) + ' ' + (offset < 0 ? '-' : '+') + two(Math.floor(a / 60)) + ':' + two(a % 60);
+  }
+  function timeHtml(iso) {
+    return iso.slice(-1) === 'Z' ? '<time datetime="' + iso + '" title="' + iso + ' (UTC)' + '">' +
+      local(iso) + '</time>' : iso;
+  }
+  Array.prototype.forEach.call(document.querySelectorAll('#figures time[datetime]'), function (t) {
+    t.textContent = local(t.getAttribute('datetime'));
+    t.title = t.getAttribute('datetime') + ' (UTC)';
+  });
   var classes = JSON.parse(document.getElementById('classes').textContent);
   var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
   // Online the standard tiles show; offline the plain background does, and the points still do.
@@ -84,7 +104,7 @@ constexpr const char* kScript = R"(
   });
   group.bindPopup(function (layer) {
     var p = points[layer.options.index];
-    return '<b>' + Number(p[2].toPrecision(4)) + ' \u00b5Sv/h</b><br>' + p[5] +
+    return '<b>' + Number(p[2].toPrecision(4)) + ' \u00b5Sv/h</b><br>' + timeHtml(p[5]) +
       (p[3] === null ? '' : '<br>' + p[3] + ' cpm');
   });
   group.addTo(map);
@@ -209,12 +229,17 @@ class HtmlWriter : public FormWriter {
     for (const std::int64_t count : s.per_class())
       classes += (classes.empty() ? "" : " / ") + std::to_string(count);
     row("per class 1-5", classes);
+    // A UTC time is marked for the page to show in the viewer's zone, UTC on hover.
+    const auto time = [](std::int64_t seconds, bool utc) {
+      const std::string iso = IsoTime(seconds, utc);
+      return utc ? "<time datetime=\"" + iso + "\">" + iso + "</time>" : iso;
+    };
     if (s.kept() > 0) {
-      row("from", IsoTime(s.first_time(), s.times_utc()));
-      row("to", IsoTime(s.last_time(), s.times_utc()));
+      row("from", time(s.first_time(), s.times_utc()));
+      row("to", time(s.last_time(), s.times_utc()));
       row("distance", Figure(s.distance_km()) + " km");
       row("highest",
-          Figure(s.dose_max_usvh()) + " µSv/h at " + IsoTime(s.highest().time, s.highest().utc));
+          Figure(s.dose_max_usvh()) + " µSv/h at " + time(s.highest().time, s.highest().utc));
       row("mean", Figure(s.dose_mean_usvh()) + " µSv/h");
       row("total dose", Figure(s.dose_total_usv()) + " µSv");
     }

@@ -29,8 +29,11 @@ if [ "$part" = report ]; then
 "$convert" --summary=json -o report.html "$examples/drive.LOG" "$examples/drive-ios.rctrk" >summary.json
 kept=$(json_field kept summary.json)
 check "no external script or style" 0 "$(grep -c -E '<script[^>]* src=|<link |@import' report.html)"
-browser --dump-dom "file://$work/report.html" >dom.html
+TZ=Asia/Tokyo browser --dump-dom "file://$work/report.html" >dom.html
 check "report: ready" yes "$(attribute ready dom.html)"
+# Times in the viewer's zone with its offset, UTC on hover.
+grep -qF '<time datetime="2026-11-21T01:30:00Z" title="2026-11-21T01:30:00Z (UTC)">2026-11-21 10:30:00 +09:00</time>' dom.html
+check "report: the first time in the viewer's zone" 0 $?
 check "report: no script error" "" "$(attribute errors dom.html)"
 check "report: points drawn" "$kept" "$(attribute drawn dom.html)"
 grep -q "<td>$kept</td>" dom.html; check "report: the figures show the count" 0 $?

@@ -13,7 +13,8 @@ CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_BUILD_
 cmake --build "$root/build-fuzz" -j2 >/dev/null
 # A memory file system makes the settings' fsync free, which multiplies the runs per second.
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
-for target in input_fields conversion_run load_settings survey_bgeigie survey_radiacode survey_own survey_safecast survey_ers survey_json; do
+for target in input_fields conversion_run load_settings survey_bgeigie survey_radiacode survey_own survey_safecast survey_ers survey_json \
+    survey_czechrad survey_atomfast survey_csv survey_streams; do
   corpus=$root/build-fuzz/corpus/$target
   mkdir -p "$corpus"
   log=$root/build-fuzz/$target.log

@@ -26,7 +26,8 @@ std::string ThreeDigits(double x) {
   if (!std::isfinite(x)) return "null";
   char text[32];
   char* end = std::to_chars(text, text + sizeof text, x, std::chars_format::general, 3).ptr;
-  if (std::search(text, end, "e+", "e+" + 2) != end) {
+  if (std::string_view(text, static_cast<std::size_t>(end - text)).find("e+") !=
+      std::string_view::npos) {
     // 1.23e+03 reads as 1230: whole numbers in full.
     double rounded = 0;
     std::from_chars(text, end, rounded);

@@ -10,7 +10,8 @@ trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
 # Every sample, every form: the kept count is what each reader finds.
-for sample in DATA_0.csv drive.LOG drive.rctrk drive-ios.rctrk drive-database.csv drive.ers; do
+for sample in DATA_0.csv drive.LOG drive.rctrk drive-ios.rctrk drive-database.csv drive.ers \
+              drive-czech.LOG drive-atomfast.csv drive-atomfast.json drive-radiacode.kml; do
   base=${sample//./_}
   "$convert" --summary=json -o "$base.geojson" "$examples/$sample" >summary.json 2>err
   check "$sample to GeoJSON" 0 $?
@@ -33,6 +34,20 @@ for sample in DATA_0.csv drive.LOG drive.rctrk drive-ios.rctrk drive-database.cs
     points() { ogrinfo -ro -al -q "$@" 2>/dev/null | sed -n 's/^ *POINT Z* *(\(.*\))$/\1/p' | awk '{ printf "%.7f %.7f\n", $1, $2 }'; }
     cmp -s <(points "$base.geojson") <(points "$base.kml"); check "$sample: KML points at the GeoJSON's places" 0 $?
   fi
+done
+# Each sample's faults, rejected with their reasons (GPS spike, poor fix, a sentence written twice).
+"$convert" --summary=json -o all.csv "$examples/drive-czech.LOG" "$examples/drive-atomfast.csv" \
+  "$examples/drive-radiacode.kml" >summary.json
+check "the samples' faults" '{"accuracy":2,"duplicate":1,"gps_jump":1}' \
+  "$(grep -o '"rejected":{[^}]*}' summary.json | sed 's/"rejected"://')"
+# Our own maps read back: the same figures as from the log.
+"$convert" --summary=json -o drive.csv "$examples/drive.LOG" >from-logs.json
+"$convert" --summary=json -o drive.geojson "$examples/drive.LOG" >/dev/null
+"$convert" --summary=json -o back.kml drive.csv >from-csv.json
+"$convert" --summary=json -o back.kml --from geojson drive.geojson >from-geojson.json
+for form in csv geojson; do
+  check "$form read back: the same figures" "$(sed 's/"read":[0-9]*,//' from-logs.json | sed 's/"rejected":{[^}]*}/R/')" \
+    "$(sed 's/"read":[0-9]*,//' from-$form.json | sed 's/"rejected":{[^}]*}/R/')"
 done
 # GPX and CSV: every kept point, and GDAL's GPX driver finds them with their figures.
 "$convert" --summary=json -o drive.gpx "$examples/drive.LOG" "$examples/drive.ers" >summary.json

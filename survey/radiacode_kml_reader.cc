@@ -187,7 +187,7 @@ int ReadInput(void* context, char* buffer, int size) {
     return -1;
   }
   const std::size_t n = std::min(input.pending.size(), static_cast<std::size_t>(size));
-  std::memcpy(buffer, input.pending.data(), n);
+  if (n > 0) std::memcpy(buffer, input.pending.data(), n);
   input.pending.remove_prefix(n);
   return static_cast<int>(n);
 }

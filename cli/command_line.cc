@@ -33,7 +33,7 @@ struct Typed {
   bool help = false, version = false, summary = false, summary_json = false;
   bool strict = false, kmz = false, keep_duplicates = false;
   std::string out, from, yellow, red, cpm_factor, utc_offset, rejects, icon_url, max_accuracy,
-      max_speed;
+      max_speed, grid, grid_min;
   std::vector<std::string> privacy, privacy_box, privacy_files, args;
 };
 
@@ -78,6 +78,9 @@ void Declare(CLI::App& app, Typed& t) {
   app.add_flag("--keep-duplicates", t.keep_duplicates,
                "keep records whose time, position and dose were read before in the run")
       ->group(kSurveyForm);
+  value("--grid", t.grid, "SIZE_M",
+        "map cells of about SIZE_M metres (10 to 100000) with the mean dose, not points");
+  value("--grid-min", t.grid_min, "N", "leave out cells of fewer than N measurements (default 1)");
   value("--rejects", t.rejects, "FILE.csv", "list every rejected record with its reason");
   value("--icon-url", t.icon_url, "URL", "a web icon instead of the icon written beside a .kml");
   app.add_flag("--strict", t.strict, "write standard KML 2.2 that every reader takes")
@@ -140,6 +143,19 @@ int CheckPathForm(const Typed& t, PathOptions& options) {
     *target = *limit;
   }
   survey.quality.keep_duplicates = t.keep_duplicates;
+  if (!t.grid.empty()) {
+    const std::optional<double> size = NumberOf(t.grid, true);
+    if (!size || *size < kMinGridMetres || *size > kMaxGridMetres)
+      return UsageError("--grid takes a number of metres from 10 to 100000");
+    options.grid_m = *size;
+  }
+  if (!t.grid_min.empty()) {
+    const std::optional<double> count = NumberOf(t.grid_min, true);
+    if (!count || *count < 1 || *count != std::floor(*count) || *count > 4294967295.0)
+      return UsageError("--grid-min takes a whole number, 1 or above");
+    if (t.grid.empty()) return UsageError("--grid-min needs --grid");
+    options.grid_min = static_cast<std::uint32_t>(*count);
+  }
   if (!t.utc_offset.empty()) {
     survey.reader.utc_offset = ParseUtcOffset(t.utc_offset);
     if (!survey.reader.utc_offset) return UsageError("--utc-offset takes +HH:MM or -HH:MM");
@@ -185,6 +201,8 @@ int CheckLegacyForm(const Typed& t, LegacyOptions& options) {
                                    {"--max-accuracy", !t.max_accuracy.empty()},
                                    {"--max-speed", !t.max_speed.empty()},
                                    {"--keep-duplicates", t.keep_duplicates},
+                                   {"--grid", !t.grid.empty()},
+                                   {"--grid-min", !t.grid_min.empty()},
                                    {"--rejects", !t.rejects.empty()},
                                    {"--icon-url", !t.icon_url.empty()},
                                    {"--summary=json", t.summary_json}}) {

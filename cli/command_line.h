@@ -1,6 +1,7 @@
 #ifndef DOSEMAP_CLI_COMMAND_LINE_H_
 #define DOSEMAP_CLI_COMMAND_LINE_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct PathOptions {
   std::vector<std::string> privacy_files;
   std::string rejects;
   std::string icon_url;
+  double grid_m = 0;  // --grid; 0: points
+  std::uint32_t grid_min = 1;
   bool summary = false;
   bool summary_json = false;
 };

@@ -51,6 +51,43 @@ class CsvWriter : public FormWriter {
   std::string row_;
 };
 
+// A grid cell a line.
+class CsvCellWriter : public CellWriter {
+ public:
+  explicit CsvCellWriter(ByteSink& sink) : file_(sink) {
+    file_ << "lat_south,lon_west,lat_north,lon_east,count,dose_mean_usvh,dose_max_usvh,"
+             "dose_min_usvh,class,first_time,last_time,logs\r\n";
+  }
+  void Add(const GridCell& cell, const CellEdges& edges, int dose_class) override {
+    std::string& r = row_;
+    r.clear();
+    for (const double x : {edges.south, edges.west, edges.north, edges.east}) {
+      AppendNumber(r, x);
+      r += ',';
+    }
+    AppendInteger(r, cell.count);
+    for (const double x : {cell.dose_mean(), cell.dose_max, cell.dose_min}) {
+      r += ',';
+      AppendNumber(r, x);
+    }
+    r += ',';
+    r += static_cast<char>('0' + dose_class);
+    r += ',';
+    AppendFirstTime(r, cell);
+    r += ',';
+    AppendLastTime(r, cell);
+    r += ',';
+    AppendInteger(r, cell.logs);
+    r += "\r\n";
+    file_ << r;
+  }
+  void Finish(const DriveStatistics&) override {}
+
+ private:
+  ByteSink& file_;
+  std::string row_;
+};
+
 }  // namespace
 
 // A text cell (never a number) as RFC 4180 writes it: with a comma, a quote or a line end it goes
@@ -74,6 +111,8 @@ const MapFormRow kCsvForm = {
     {".csv", ""},
     "time,latitude,longitude,altitude,dose_usvh,cpm,class,source (RFC 4180)",
     WriteWith<CsvWriter>,
-    MakeStaged<kCsvForm>};
+    MakeStaged<kCsvForm>,
+    WriteCellsWith<CsvCellWriter>,
+    MakeStagedGrid<kCsvForm>};
 
 }  // namespace dosemap

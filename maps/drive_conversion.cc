@@ -48,27 +48,54 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
       throw SurveyError(SurveyErrorKind::kUsage,
                         request.rejects.string() + ": is the map itself; nothing was written");
   }
+  const bool gridded = request.grid_m > 0;
+  for (const std::filesystem::path& path : request.maps) {
+    const MapFormRow* form = MapFormOf(path);
+    if (gridded && form != nullptr && form->make_grid == nullptr) {
+      throw SurveyError(SurveyErrorKind::kUsage, path.string() + ": a ." +
+                                                     std::string(form->name) +
+                                                     " map has no grid; nothing was written");
+    }
+  }
   DriveStatistics stats;
-  std::vector<OpenLog> logs = OpenLogs(request.logs, request.options.format);
+  std::int64_t skipped = 0;
+  std::vector<OpenLog> logs = OpenLogs(request.logs, request.options.format, &skipped);
   const MapOptions map_options{request.options.yellow, request.options.red, request.icon_url,
                                cancel};
   std::vector<std::unique_ptr<SurveyMap>> maps;
   std::vector<MeasurementSink*> sinks;
   std::unique_ptr<RejectsFile> rejects;
+  // The grid's cells, filled once as the run goes and written by every map when it is finished.
+  std::unique_ptr<GridAccumulator> cells;
+  struct CellSink : MeasurementSink {
+    explicit CellSink(GridAccumulator& cells) : cells(cells) {}
+    void Add(const Measurement& m, int) override { cells.Add(m); }
+    GridAccumulator& cells;
+  };
+  std::unique_ptr<CellSink> cell_sink;
+  if (gridded) {
+    cells = std::make_unique<GridAccumulator>(request.grid_m);
+    cell_sink = std::make_unique<CellSink>(*cells);
+    sinks.push_back(cell_sink.get());
+  }
   for (const std::filesystem::path& path : request.maps) {
     if (MapFormOf(path) == nullptr)
       throw SurveyError(SurveyErrorKind::kUsage, path.string() + ": not a map form dosemap writes");
   }
   try {
     for (const std::filesystem::path& path : request.maps) {
-      maps.push_back(MapFormOf(path)->make(path, map_options));
-      sinks.push_back(maps.back().get());
+      const MapFormRow& form = *MapFormOf(path);
+      maps.push_back(gridded ? form.make_grid(path, map_options, {cells.get(), request.grid_min})
+                             : form.make(path, map_options));
+      if (!gridded) sinks.push_back(maps.back().get());
     }
     if (!request.rejects.empty()) rejects = std::make_unique<RejectsFile>(request.rejects);
   } catch (const FileError& error) {
     throw SurveyError(SurveyErrorKind::kCannotWriteMap, error.what());
   }
+  stats.set_files(0, skipped);
   RunSurvey(logs, request.options, sinks, rejects.get(), stats, progress, cancel);
+  if (cells) stats.set_cells(cells->CellsWith(request.grid_min));
   if (progress) progress({stats.read(), 1, true});
   std::string replaced;
   try {

@@ -18,6 +18,10 @@ struct DriveRequest {
   std::filesystem::path rejects;
   SurveyOptions options;
   std::string icon_url;
+  // --grid: maps of cells about grid_m metres a side, each of at least grid_min measurements;
+  // 0: maps of points.
+  double grid_m = 0;
+  std::uint32_t grid_min = 1;
 };
 
 // The request for logs into maps with the thresholds and zone files the user gave, as both the

@@ -64,6 +64,55 @@ class GeoJsonWriter : public FormWriter {
   bool first_ = true;
 };
 
+// A Polygon a cell, its ring counter-clockwise and closed.
+class GeoJsonCellWriter : public CellWriter {
+ public:
+  explicit GeoJsonCellWriter(ByteSink& sink) : file_(sink) {
+    file_ << "{\"type\":\"FeatureCollection\",\"features\":[";
+  }
+  void Add(const GridCell& cell, const CellEdges& e, int dose_class) override {
+    std::string& f = feature_;
+    f.assign(first_ ? "\n" : ",\n");
+    first_ = false;
+    f += "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Polygon\",\"coordinates\":[[";
+    const double ring[5][2] = {
+        {e.west, e.south}, {e.east, e.south}, {e.east, e.north}, {e.west, e.north}, {e.west, e.south}};
+    for (int i = 0; i < 5; ++i) {
+      f += i == 0 ? "[" : ",[";
+      AppendNumber(f, ring[i][0]);
+      f += ',';
+      AppendNumber(f, ring[i][1]);
+      f += ']';
+    }
+    f += "]]},\"properties\":{\"count\":";
+    AppendInteger(f, cell.count);
+    f += ",\"dose_mean_usvh\":";
+    AppendNumber(f, cell.dose_mean());
+    f += ",\"dose_max_usvh\":";
+    AppendNumber(f, cell.dose_max);
+    f += ",\"dose_min_usvh\":";
+    AppendNumber(f, cell.dose_min);
+    f += ",\"first_time\":\"";
+    AppendFirstTime(f, cell);
+    f += "\",\"last_time\":\"";
+    AppendLastTime(f, cell);
+    f += "\",\"logs\":";
+    AppendInteger(f, cell.logs);
+    f += ",\"class\":";
+    f += static_cast<char>('0' + dose_class);
+    f += ",\"color\":\"";
+    f += ClassStyleOf(dose_class).html_colour;
+    f += "\"}}";
+    file_ << f;
+  }
+  void Finish(const DriveStatistics&) override { file_ << "\n]}\n"; }
+
+ private:
+  ByteSink& file_;
+  std::string feature_;
+  bool first_ = true;
+};
+
 }  // namespace
 
 const MapFormRow kGeoJsonForm = {
@@ -71,6 +120,8 @@ const MapFormRow kGeoJsonForm = {
     {".geojson", ""},
     "RFC 7946 points with time, dose_usvh, cpm, class, color and source",
     WriteWith<GeoJsonWriter>,
-    MakeStaged<kGeoJsonForm>};
+    MakeStaged<kGeoJsonForm>,
+    WriteCellsWith<GeoJsonCellWriter>,
+    MakeStagedGrid<kGeoJsonForm>};
 
 }  // namespace dosemap

@@ -73,6 +73,8 @@ const MapFormRow kGpxForm = {"gpx",
                              {".gpx", ""},
                              "GPX 1.1, a track a log; dose, cpm and class as extensions",
                              WriteWith<GpxWriter>,
-                             MakeStaged<kGpxForm>};
+                             MakeStaged<kGpxForm>,
+    nullptr,  // a track has no cells
+    nullptr};
 
 }  // namespace dosemap

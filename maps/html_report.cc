@@ -58,31 +58,35 @@ aside table{border-collapse:collapse;width:100%}aside td,aside th{padding:3px 6p
 @media (max-width:800px){main{grid-template-columns:1fr}}
 )";
 
+// What both pages' scripts share: times in the viewer's zone, here and in the figures.
+constexpr const char* kTimeScript = R"(
+// A UTC time in the viewer's own zone, with its offset ("2026-11-21 10:30:00 +09:00"); a time
+// the log gave without a zone is shown as written.
+function two(n) { return (n < 10 ? '0' : '') + n; }
+function local(iso) {
+  if (iso.slice(-1) !== 'Z') return iso;
+  var d = new Date(iso);
+  if (isNaN(d)) return iso;
+  var offset = -d.getTimezoneOffset(), a = Math.abs(offset);
+  return String(d.getFullYear()).padStart(4, '0') + '-' + two(d.getMonth() + 1) + '-' +
+    two(d.getDate()) + ' ' + two(d.getHours()) + ':' + two(d.getMinutes()) + ':' +
+    two(d.getSeconds()) + ' ' + (offset < 0 ? '-' : '+') + two(Math.floor(a / 60)) + ':' + two(a % 60);
+}
+function timeHtml(iso) {
+  return iso.slice(-1) === 'Z' ? '<time datetime="' + iso + '" title="' + iso + ' (UTC)' + '">' +
+    local(iso) + '</time>' : iso;
+}
+Array.prototype.forEach.call(document.querySelectorAll('#figures time[datetime]'), function (t) {
+  t.textContent = local(t.getAttribute('datetime'));
+  t.title = t.getAttribute('datetime') + ' (UTC)';
+});
+)";
+
 constexpr const char* kScript = R"(
 (function () {
   var errors = 0;
   window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
   var points = JSON.parse(document.getElementById('points').textContent);
-  // A UTC time in the viewer's own zone, with its offset ("2026-11-21 10:30:00 +09:00"); a time
-  // the log gave without a zone is shown as written.
-  function two(n) { return (n < 10 ? '0' : '') + n; }
-  function local(iso) {
-    if (iso.slice(-1) !== 'Z') return iso;
-    var d = new Date(iso);
-    if (isNaN(d)) return iso;
-    var offset = -d.getTimezoneOffset(), a = Math.abs(offset);
-    return String(d.getFullYear()).padStart(4, '0') + '-' + two(d.getMonth() + 1) + '-' +
-      two(d.getDate()) + ' ' + two(d.getHours()) + ':' + two(d.getMinutes()) + ':' +
-      two(d.getSeconds()) + ' ' + (offset < 0 ? '-' : '+') + two(Math.floor(a / 60)) + ':' + two(a % 60);
-  }
-  function timeHtml(iso) {
-    return iso.slice(-1) === 'Z' ? '<time datetime="' + iso + '" title="' + iso + ' (UTC)' + '">' +
-      local(iso) + '</time>' : iso;
-  }
-  Array.prototype.forEach.call(document.querySelectorAll('#figures time[datetime]'), function (t) {
-    t.textContent = local(t.getAttribute('datetime'));
-    t.title = t.getAttribute('datetime') + ' (UTC)';
-  });
   var classes = JSON.parse(document.getElementById('classes').textContent);
   var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
   // Online the standard tiles show; offline the plain background does, and the points still do.
@@ -131,22 +135,199 @@ constexpr const char* kScript = R"(
 })();
 )";
 
+// Each class with exactly the doses the classifier puts in it.
+std::string Legend(const MapOptions& options) {
+  std::string legend = "<table class=\"legend\"><tr><th colspan=\"2\">µSv/h</th></tr>\n";
+  for (int c = 1; c <= 5; ++c) {
+    double lower, upper;
+    std::string range;
+    if (!DoseScale{options.yellow, options.red}.Bounds(static_cast<DoseClass>(c), &lower,
+                                                         &upper)) {
+      range = "none";
+    } else if (std::isinf(lower)) {
+      range = "below " + StrictNumber(upper);
+    } else if (std::isinf(upper)) {
+      range = StrictNumber(lower) + " and above";
+    } else {
+      range = StrictNumber(lower) + " to below " + StrictNumber(upper);
+    }
+    legend += "<tr><td><i style=\"background:" + std::string(ClassStyleOf(c).html_colour) +
+              "\"></i>class " + std::to_string(c) + "</td><td>" + range + "</td></tr>\n";
+  }
+  return legend + "</table>\n";
+}
+
+std::string Figures(const DriveStatistics& s) {
+  std::string rows;
+  const auto row = [&](const std::string& name, const std::string& value) {
+    rows += "<tr><th>" + name + "</th><td>" + value + "</td></tr>";
+  };
+  row("measurements included", std::to_string(s.kept()));
+  row("lines read", std::to_string(s.read()));
+  std::string rejected = std::to_string(s.rejected_total());
+  std::string reasons;
+  for (int r = 1; r < kRejectReasonCount; ++r) {
+    const auto reason = static_cast<RejectReason>(r);
+    if (reason == RejectReason::kPrivacy || s.rejected(reason) == 0) continue;
+    reasons += (reasons.empty() ? "" : ", ") + std::string(ReasonName(reason)) + " " +
+               std::to_string(s.rejected(reason));
+  }
+  if (!reasons.empty()) rejected += " (" + reasons + ")";
+  row("rejected", rejected);
+  row("in privacy zones", std::to_string(s.privacy()));
+  std::string classes;
+  for (const std::int64_t count : s.per_class())
+    classes += (classes.empty() ? "" : " / ") + std::to_string(count);
+  row("per class 1-5", classes);
+  if (s.cells() >= 0) row("cells", std::to_string(s.cells()));
+  // A UTC time is marked for the page to show in the viewer's zone, UTC on hover.
+  const auto time = [](std::int64_t seconds, bool utc) {
+    const std::string iso = IsoTime(seconds, utc);
+    return utc ? "<time datetime=\"" + iso + "\">" + iso + "</time>" : iso;
+  };
+  if (s.kept() > 0) {
+    row("from", time(s.first_time(), s.times_utc()));
+    row("to", time(s.last_time(), s.times_utc()));
+    row("distance", Figure(s.distance_km()) + " km");
+    row("highest",
+        Figure(s.dose_max_usvh()) + " µSv/h at " + time(s.highest().time, s.highest().utc));
+    row("mean", Figure(s.dose_mean_usvh()) + " µSv/h");
+    row("total dose", Figure(s.dose_total_usv()) + " µSv");
+  }
+  // The figures are known only at the end: the page moves them into their place.
+  return "<table id=\"figure-table\" hidden>" + rows +
+         "</table>\n<script>(function(){var t=document.getElementById('figure-table');"
+         "document.getElementById('figures').appendChild(t);t.hidden=false;})();</script>\n";
+}
+
+// The page up to its data: the head with everything inlined, the map, the legend, room for the
+// figures and the chart, then the opening of the data script named data_id.
+void WritePageHead(ByteSink& file, const std::string& name, const MapOptions& options,
+                   const char* data_id) {
+  const std::string title = Html(name);
+  file << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
+       << title << " \xE2\x80\x94 dosemap</title>\n<style>\n"
+       << Inline(LeafletCss()) << kStyle << "</style>\n<script>\n"
+       << Inline(LeafletJs()) << "\n</script>\n<script>\n"
+       << Inline(ChartJs()) << "\n</script>\n</head>\n<body>\n<header><h1>" << title
+       << "</h1></header>\n<main>\n<div id=\"map\"></div>\n<aside>\n"
+       << Legend(options)
+       << "<div id=\"figures\"></div>\n</aside>\n<div id=\"chart-box\"><canvas "
+          "id=\"chart\"></canvas></div>\n"
+          "</main>\n<script id=\""
+       << data_id << "\" type=\"application/json\">[";
+}
+
+// The end of the data, the classes' colours and sizes, the figures and the page's script.
+void WritePageEnd(ByteSink& file, const DriveStatistics& statistics, const char* script) {
+  file << "]</script>\n<script id=\"classes\" type=\"application/json\">[";
+  for (int c = 1; c <= 5; ++c) {
+    std::string entry = c > 1 ? "," : "";
+    entry += "{\"colour\":\"" + std::string(ClassStyleOf(c).html_colour) + "\",\"radius\":";
+    AppendNumber(entry, ClassStyleOf(c).report_radius);
+    entry += "}";
+    file << entry;
+  }
+  file << "]</script>\n"
+       << Figures(statistics) << "<script>\n"
+       << kTimeScript << script << "</script>\n</body>\n</html>\n";
+}
+
+// The report of a grid: a rectangle a cell (within ±85°, where the map's projection has them),
+// and the cells per class of their mean in place of the dose over time.
+constexpr const char* kCellScript = R"(
+(function () {
+  var errors = 0;
+  window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
+  var cells = JSON.parse(document.getElementById('cells').textContent);
+  var classes = JSON.parse(document.getElementById('classes').textContent);
+  var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
+  L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {maxZoom: 19,
+    attribution: '&copy; OpenStreetMap contributors'}).addTo(map);
+  var renderer = L.canvas({padding: 0.5});
+  var group = L.featureGroup();
+  var perClass = [0, 0, 0, 0, 0];
+  cells.forEach(function (c, i) {
+    perClass[c[4] - 1]++;
+    if (c[0] < -85 || c[2] > 85) return;
+    L.rectangle([[c[0], c[1]], [c[2], c[3]]], {renderer: renderer, color: '#333', weight: 0.3,
+      fillColor: classes[c[4] - 1].colour, fillOpacity: 0.7, index: i}).addTo(group);
+  });
+  group.bindPopup(function (layer) {
+    var c = cells[layer.options.index];
+    return '<b>' + Number(c[6].toPrecision(3)) + ' \u00b5Sv/h</b> mean of ' + c[5] +
+      '<br>' + Number(c[8].toPrecision(3)) + ' to ' + Number(c[7].toPrecision(3)) + ' \u00b5Sv/h' +
+      '<br>' + timeHtml(c[9]) + ' to ' + timeHtml(c[10]) + '<br>' + c[11] + (c[11] === 1 ? ' log' : ' logs');
+  });
+  group.addTo(map);
+  if (group.getLayers().length) {
+    map.fitBounds(group.getBounds(), {padding: [20, 20], maxZoom: 17});
+  } else {
+    map.setView([0, 0], 1);
+  }
+  document.body.dataset.drawn = Object.keys(renderer._layers).length;
+  new Chart(document.getElementById('chart'), {
+    type: 'bar',
+    data: {labels: ['class 1', 'class 2', 'class 3', 'class 4', 'class 5'],
+      datasets: [{label: 'cells', data: perClass,
+        backgroundColor: classes.map(function (c) { return c.colour; }), borderColor: '#333', borderWidth: 1}]},
+    options: {animation: false, maintainAspectRatio: false, plugins: {legend: {display: false}},
+      scales: {y: {beginAtZero: true, title: {display: true, text: 'cells by the class of their mean'}}}}
+  });
+  document.body.dataset.ready = 'yes';
+})();
+)";
+
+class HtmlCellWriter : public CellWriter {
+ public:
+  HtmlCellWriter(ByteSink& sink, const std::string& name, const MapOptions& options)
+      : file_(sink) {
+    WritePageHead(file_, name, options, "cells");
+  }
+  void Add(const GridCell& cell, const CellEdges& e, int dose_class) override {
+    std::string& c = text_;
+    c.assign(first_ ? "\n[" : ",\n[");
+    first_ = false;
+    for (const double x : {e.south, e.west, e.north, e.east}) {
+      AppendNumber(c, x);
+      c += ',';
+    }
+    c += static_cast<char>('0' + dose_class);
+    c += ',';
+    AppendInteger(c, cell.count);
+    for (const double x : {cell.dose_mean(), cell.dose_max, cell.dose_min}) {
+      c += ',';
+      AppendNumber(c, x);
+    }
+    c += ",\"";
+    AppendFirstTime(c, cell);
+    c += "\",\"";
+    AppendLastTime(c, cell);
+    c += "\",";
+    AppendInteger(c, cell.logs);
+    c += ']';
+    file_ << c;
+  }
+  void Finish(const DriveStatistics& statistics) override {
+    WritePageEnd(file_, statistics, kCellScript);
+  }
+
+ private:
+  ByteSink& file_;
+  std::string text_;
+  bool first_ = true;
+};
+
+std::unique_ptr<CellWriter> WriteCells(ByteSink& sink, const std::string& title,
+                                       const MapOptions& options) {
+  return std::make_unique<HtmlCellWriter>(sink, title, options);
+}
+
 class HtmlWriter : public FormWriter {
  public:
-  HtmlWriter(ByteSink& sink, const std::string& name, const MapOptions& options)
-      : file_(sink), options_(options) {
-    const std::string title = Html(name);
-    file_ << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
-          << title << " \xE2\x80\x94 dosemap</title>\n<style>\n"
-          << Inline(LeafletCss()) << kStyle << "</style>\n<script>\n"
-          << Inline(LeafletJs()) << "\n</script>\n<script>\n"
-          << Inline(ChartJs()) << "\n</script>\n</head>\n<body>\n<header><h1>" << title
-          << "</h1></header>\n<main>\n<div id=\"map\"></div>\n<aside>\n"
-          << Legend()
-          << "<div id=\"figures\"></div>\n</aside>\n<div id=\"chart-box\"><canvas "
-             "id=\"chart\"></canvas></div>\n"
-             "</main>\n<script id=\"points\" type=\"application/json\">[";
+  HtmlWriter(ByteSink& sink, const std::string& name, const MapOptions& options) : file_(sink) {
+    WritePageHead(file_, name, options, "points");
   }
   void Add(const Measurement& m, int dose_class) override {
     std::string& p = point_;
@@ -171,86 +352,11 @@ class HtmlWriter : public FormWriter {
     file_ << p;
   }
   void Finish(const DriveStatistics& statistics) override {
-    file_ << "]</script>\n<script id=\"classes\" type=\"application/json\">[";
-    for (int c = 1; c <= 5; ++c) {
-      std::string entry = c > 1 ? "," : "";
-      entry += "{\"colour\":\"" + std::string(ClassStyleOf(c).html_colour) + "\",\"radius\":";
-      AppendNumber(entry, ClassStyleOf(c).report_radius);
-      entry += "}";
-      file_ << entry;
-    }
-    file_ << "]</script>\n"
-          << Figures(statistics) << "<script>\n"
-          << kScript << "</script>\n</body>\n</html>\n";
+    WritePageEnd(file_, statistics, kScript);
   }
 
  private:
-  // Each class with exactly the doses the classifier puts in it.
-  std::string Legend() const {
-    std::string legend = "<table class=\"legend\"><tr><th colspan=\"2\">µSv/h</th></tr>\n";
-    for (int c = 1; c <= 5; ++c) {
-      double lower, upper;
-      std::string range;
-      if (!DoseScale{options_.yellow, options_.red}.Bounds(static_cast<DoseClass>(c), &lower,
-                                                           &upper)) {
-        range = "none";
-      } else if (std::isinf(lower)) {
-        range = "below " + StrictNumber(upper);
-      } else if (std::isinf(upper)) {
-        range = StrictNumber(lower) + " and above";
-      } else {
-        range = StrictNumber(lower) + " to below " + StrictNumber(upper);
-      }
-      legend += "<tr><td><i style=\"background:" + std::string(ClassStyleOf(c).html_colour) +
-                "\"></i>class " + std::to_string(c) + "</td><td>" + range + "</td></tr>\n";
-    }
-    return legend + "</table>\n";
-  }
-
-  std::string Figures(const DriveStatistics& s) const {
-    std::string rows;
-    const auto row = [&](const std::string& name, const std::string& value) {
-      rows += "<tr><th>" + name + "</th><td>" + value + "</td></tr>";
-    };
-    row("measurements included", std::to_string(s.kept()));
-    row("lines read", std::to_string(s.read()));
-    std::string rejected = std::to_string(s.rejected_total());
-    std::string reasons;
-    for (int r = 1; r < kRejectReasonCount; ++r) {
-      const auto reason = static_cast<RejectReason>(r);
-      if (reason == RejectReason::kPrivacy || s.rejected(reason) == 0) continue;
-      reasons += (reasons.empty() ? "" : ", ") + std::string(ReasonName(reason)) + " " +
-                 std::to_string(s.rejected(reason));
-    }
-    if (!reasons.empty()) rejected += " (" + reasons + ")";
-    row("rejected", rejected);
-    row("in privacy zones", std::to_string(s.privacy()));
-    std::string classes;
-    for (const std::int64_t count : s.per_class())
-      classes += (classes.empty() ? "" : " / ") + std::to_string(count);
-    row("per class 1-5", classes);
-    // A UTC time is marked for the page to show in the viewer's zone, UTC on hover.
-    const auto time = [](std::int64_t seconds, bool utc) {
-      const std::string iso = IsoTime(seconds, utc);
-      return utc ? "<time datetime=\"" + iso + "\">" + iso + "</time>" : iso;
-    };
-    if (s.kept() > 0) {
-      row("from", time(s.first_time(), s.times_utc()));
-      row("to", time(s.last_time(), s.times_utc()));
-      row("distance", Figure(s.distance_km()) + " km");
-      row("highest",
-          Figure(s.dose_max_usvh()) + " µSv/h at " + time(s.highest().time, s.highest().utc));
-      row("mean", Figure(s.dose_mean_usvh()) + " µSv/h");
-      row("total dose", Figure(s.dose_total_usv()) + " µSv");
-    }
-    // The figures are known only at the end: the page moves them into their place.
-    return "<table id=\"figure-table\" hidden>" + rows +
-           "</table>\n<script>(function(){var t=document.getElementById('figure-table');"
-           "document.getElementById('figures').appendChild(t);t.hidden=false;})();</script>\n";
-  }
-
   ByteSink& file_;
-  MapOptions options_;
   std::string point_;
   bool first_ = true;
 };
@@ -267,6 +373,8 @@ const MapFormRow kHtmlForm = {
     {".html", ".htm"},
     "one self-contained report: the map, a legend, the dose over time and the figures",
     Write,
-    MakeStaged<kHtmlForm>};
+    MakeStaged<kHtmlForm>,
+    WriteCells,
+    MakeStagedGrid<kHtmlForm>};
 
 }  // namespace dosemap

@@ -24,6 +24,12 @@ std::string KmlStyles(const std::string& icon);
 // as extended data. source: KmlSource of its log.
 void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::string_view source);
 
+// A grid's cells in KML 2.2: a Polygon placemark a cell, one shared style a class ("cell1".."cell5":
+// a fill in the class colour and an outline), the mean to three digits as its name, a TimeSpan
+// from its first to its last time and its figures as extended data.
+std::unique_ptr<CellWriter> WriteKmlCells(ByteSink& sink, const std::string& title,
+                                          const MapOptions& options);
+
 // A log's name as a placemark's source says it, with the colon before the line.
 std::string KmlSource(const std::string& log_name);
 

@@ -93,6 +93,8 @@ const MapFormRow kKmlForm = {
     {".kml", ""},
     "KML 2.2: shared class styles, a folder a log, its icon beside it in OUT_files/",
     Write,
-    Make};
+    Make,
+    WriteKmlCells,
+    MakeStagedGrid<kKmlForm>};
 
 }  // namespace dosemap

@@ -295,6 +295,38 @@ class KmzMap : public SurveyMap {
   std::vector<std::string> documents_;
 };
 
+// A KMZ of a grid's cells: one document.
+class GridKmzMap : public SurveyMap {
+ public:
+  GridKmzMap(const std::filesystem::path& out, const MapOptions& options, const GridRequest& grid)
+      : out_(out), options_(options), grid_(grid), archive_(out) {}
+  void Add(const Measurement&, int) override {}
+  void Finish(const DriveStatistics& statistics) override {
+    archive_.Seal();
+    StagedFile file(std::filesystem::path(out_.string() + ".doc"));  // packed, then removed
+    const std::unique_ptr<CellWriter> document =
+        WriteKmlCells(file, out_.stem().string(), options_);
+    StagedGridMap::WriteCells(*grid_.cells, grid_.min_count, DoseScale{options_.yellow, options_.red},
+                              *document);
+    document->Finish(statistics);
+    file.Flush();
+    WriteKmz(archive_.staging(), {{"doc.kml", file.staging(), {}}}, 0, options_.cancel);
+    archive_.Close();
+  }
+  void Commit() override { archive_.Commit(); }
+
+ private:
+  std::filesystem::path out_;
+  MapOptions options_;
+  GridRequest grid_;
+  StagedFile archive_;
+};
+
+std::unique_ptr<SurveyMap> MakeGrid(const std::filesystem::path& out, const MapOptions& options,
+                                    const GridRequest& grid) {
+  return std::make_unique<GridKmzMap>(out, options, grid);
+}
+
 std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string& title, const MapOptions&) {
   return std::make_unique<KmlDocument>(sink, title, kKmzIconPath);
 }
@@ -310,6 +342,8 @@ const MapFormRow kKmzForm = {
     {".kmz", ""},
     "KML zipped with its icon; above 5,000 points a regionated quadtree, highest doses on top",
     Write,
-    Make};
+    Make,
+    WriteKmlCells,
+    MakeGrid};
 
 }  // namespace dosemap

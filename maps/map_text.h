@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "dose/dose_scale.h"
 #include "maps/survey_maps.h"
+#include "survey/civil_time.h"
 #include "survey/measurement.h"
 
 namespace dosemap {
@@ -82,6 +84,54 @@ std::unique_ptr<FormWriter> WriteWith(ByteSink& sink, const std::string&, const 
 template <const MapFormRow& kRow>
 std::unique_ptr<SurveyMap> MakeStaged(const std::filesystem::path& out, const MapOptions& options) {
   return std::make_unique<StagedMap>(out, kRow, options);
+}
+
+// A grid map whose one file is a form's bytes: the cells written when it is finished.
+class StagedGridMap : public SurveyMap {
+ public:
+  StagedGridMap(const std::filesystem::path& out, const MapFormRow& row, const MapOptions& options,
+                const GridRequest& grid)
+      : file_(out),
+        writer_(row.write_cells(file_, out.stem().string(), options)),
+        grid_(grid),
+        scale_{options.yellow, options.red} {}
+  void Add(const Measurement&, int) override {}
+  void Finish(const DriveStatistics& statistics) override {
+    WriteCells(*grid_.cells, grid_.min_count, scale_, *writer_);
+    writer_->Finish(statistics);
+    file_.Close();
+  }
+  void Commit() override { file_.Commit(); }
+
+  // Every cell of at least min_count into writer, with its edges and the class of its mean.
+  static void WriteCells(GridAccumulator& cells, std::uint32_t min_count, const DoseScale& scale,
+                         CellWriter& writer);
+
+ private:
+  StagedFile file_;
+  std::unique_ptr<CellWriter> writer_;
+  GridRequest grid_;
+  DoseScale scale_;
+};
+
+// "2026-11-21T01:30:00Z" of a cell's first and last times.
+inline void AppendFirstTime(std::string& out, const GridCell& cell) {
+  AppendIsoTime(out, cell.first_time, cell.first_utc);
+}
+inline void AppendLastTime(std::string& out, const GridCell& cell) {
+  AppendIsoTime(out, cell.last_time, cell.last_utc);
+}
+
+template <class Writer>
+std::unique_ptr<CellWriter> WriteCellsWith(ByteSink& sink, const std::string&,
+                                           const MapOptions&) {
+  return std::make_unique<Writer>(sink);
+}
+
+template <const MapFormRow& kRow>
+std::unique_ptr<SurveyMap> MakeStagedGrid(const std::filesystem::path& out,
+                                          const MapOptions& options, const GridRequest& grid) {
+  return std::make_unique<StagedGridMap>(out, kRow, options, grid);
 }
 
 // The rows, each beside its form's writer.

@@ -9,6 +9,7 @@
 
 #include "maps/byte_sink.h"
 #include "maps/staged_file.h"
+#include "survey/grid.h"
 #include "survey/survey_run.h"
 
 namespace dosemap {
@@ -36,6 +37,21 @@ class SurveyMap : public MeasurementSink {
   virtual void Commit() = 0;
 };
 
+// A map form's bytes of a grid: its cells in order (south to north, then west to east), then the
+// drive's figures.
+class CellWriter {
+ public:
+  virtual ~CellWriter() = default;
+  virtual void Add(const GridCell& cell, const CellEdges& edges, int dose_class) = 0;
+  virtual void Finish(const DriveStatistics& statistics) = 0;
+};
+
+// What --grid asks for: the cells of at least min_count measurements.
+struct GridRequest {
+  GridAccumulator* cells = nullptr;
+  std::uint32_t min_count = 1;
+};
+
 // A map form: what --help and the error messages say of it, and how to write it.
 struct MapFormRow {
   std::string_view name;           // "geojson"
@@ -46,6 +62,12 @@ struct MapFormRow {
                                        const MapOptions& options);
   // The map at out, staged beside it. Throws FileError when it can't be staged.
   std::unique_ptr<SurveyMap> (*make)(const std::filesystem::path& out, const MapOptions& options);
+  // The same of a grid's cells; both null for a form that has no grid (GPX). The map takes no
+  // measurement: it writes the grid's cells when it is finished.
+  std::unique_ptr<CellWriter> (*write_cells)(ByteSink& sink, const std::string& title,
+                                             const MapOptions& options);
+  std::unique_ptr<SurveyMap> (*make_grid)(const std::filesystem::path& out,
+                                          const MapOptions& options, const GridRequest& grid);
 };
 
 // Every map form, in the order --help lists them.

@@ -97,9 +97,18 @@ std::string DriveStatistics::Line() const {
     line += ' ';
     line += std::to_string(count);
   }
+  // What the line ends with, kept or not: the files and the cells.
+  std::string tail = ", files read ";
+  tail += std::to_string(files_read_);
+  tail += ", skipped ";
+  tail += std::to_string(files_skipped_);
+  if (cells_ >= 0) {
+    tail += ", cells ";
+    tail += std::to_string(cells_);
+  }
   if (kept_ == 0) {
     line += ", no measurement kept";
-    return line;
+    return line + tail;
   }
   line += ", from ";
   line += IsoTime(first_time_, times_utc_);
@@ -116,7 +125,7 @@ std::string DriveStatistics::Line() const {
   line += " \xC2\xB5Sv/h, total dose ";
   line += ThreeDigits(dose_total_usv_);
   line += " \xC2\xB5Sv";
-  return line;
+  return line + tail;
 }
 
 std::string DriveStatistics::Json() const {
@@ -165,6 +174,14 @@ std::string DriveStatistics::Json() const {
   field("dose_mean_usvh", ShortestNumber(dose_mean_usvh()));
   json += ",\"dose_total_usv\":";
   json += ShortestNumber(dose_total_usv_);
+  json += ",\"files_read\":";
+  json += std::to_string(files_read_);
+  json += ",\"files_skipped\":";
+  json += std::to_string(files_skipped_);
+  if (cells_ >= 0) {
+    json += ",\"cells\":";
+    json += std::to_string(cells_);
+  }
   json += '}';
   return json;
 }

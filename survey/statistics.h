@@ -32,6 +32,15 @@ class DriveStatistics {
   std::int64_t first_time() const { return first_time_; }
   std::int64_t last_time() const { return last_time_; }
   bool times_utc() const { return times_utc_; }
+  // The grid's cells written, or -1 without a grid.
+  std::int64_t cells() const { return cells_; }
+  void set_cells(std::int64_t cells) { cells_ = cells; }
+  // The files of the run: read, and passed over in a folder as of no known format.
+  std::int64_t files_read() const { return files_read_; }
+  std::int64_t files_skipped() const { return files_skipped_; }
+  void set_files(std::int64_t read, std::int64_t skipped) {
+    files_read_ = read, files_skipped_ = skipped;
+  }
 
   // "--summary" text: one line; doses and distances to three significant digits.
   std::string Line() const;
@@ -51,6 +60,8 @@ class DriveStatistics {
   std::int64_t first_time_ = 0;
   std::int64_t last_time_ = 0;
   bool times_utc_ = true;
+  std::int64_t cells_ = -1;
+  std::int64_t files_read_ = 0, files_skipped_ = 0;
   bool has_previous_ = false;
   Measurement previous_;
 };

@@ -1,5 +1,6 @@
 #include "survey/survey_run.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -152,10 +153,63 @@ void ThrowIfCancelled(CancelFlag cancel) {
     throw SurveyError(SurveyErrorKind::kCancelled, "cancelled");
 }
 
-std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const FormatRow* forced) {
+namespace {
+
+// The regular files under folder, by their path under it in byte order, hidden names and links
+// passed over.
+std::vector<std::string> FilesUnder(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> files;
+  std::error_code error;
+  fs::recursive_directory_iterator it(folder, error), end;
+  for (; !error && it != end; it.increment(error)) {
+    const fs::directory_entry& entry = *it;
+    const std::string name = entry.path().filename().string();
+    std::error_code ignored;
+    if (!name.empty() && name[0] == '.') {
+      if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) it.disable_recursion_pending();
+      continue;
+    }
+    if (entry.is_symlink(ignored) || !entry.is_regular_file(ignored)) continue;
+    files.push_back(entry.path().lexically_relative(folder).generic_string());
+  }
+  if (error) {
+    throw SurveyError(SurveyErrorKind::kCannotReadLog,
+                      folder + ": cannot read the folder: " + error.message());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace
+
+std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const FormatRow* forced,
+                              std::int64_t* skipped) {
   std::vector<OpenLog> logs;
   for (const std::string& path : paths) {
+    std::error_code not_a_folder;
+    if (path != "-" && std::filesystem::is_directory(path, not_a_folder)) {
+      for (const std::string& file : FilesUnder(path)) {
+        OpenLog log;
+        log.path = (std::filesystem::path(path) / file).string();
+        log.name = file;
+        try {
+          log.reader = std::make_unique<LineReader>(log.path);
+          TellFormat(log, log.path, forced);
+        } catch (const FileError& error) {
+          throw SurveyError(SurveyErrorKind::kCannotReadLog, error.what());
+        } catch (const SurveyError& error) {
+          if (error.kind() != SurveyErrorKind::kUnknownFormat) throw;
+          if (skipped != nullptr) ++*skipped;
+          continue;
+        }
+        log.reader.reset();  // a folder may hold more files than may be open at once
+        logs.push_back(std::move(log));
+      }
+      continue;
+    }
     OpenLog log;
+    log.path = path;
     try {
       log.reader = std::make_unique<LineReader>(path);
       // Maps and rejects name a log by its file name: a shared map tells nothing of the folders.
@@ -181,15 +235,28 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
                const std::vector<MeasurementSink*>& sinks, RejectSink* rejects,
                DriveStatistics& stats, const ProgressCallback& progress, CancelFlag cancel) {
   Dispatcher dispatcher(options, sinks, rejects, stats);
+  stats.set_files(static_cast<std::int64_t>(logs.size()), stats.files_skipped());
   std::int64_t total_bytes = 0;
-  for (const OpenLog& log : logs)
-    total_bytes = log.reader->size() < 0 || total_bytes < 0 ? -1 : total_bytes + log.reader->size();
+  for (const OpenLog& log : logs) {
+    std::error_code error;
+    const std::int64_t size =
+        log.reader ? log.reader->size()
+                   : static_cast<std::int64_t>(std::filesystem::file_size(log.path, error));
+    total_bytes = size < 0 || error || total_bytes < 0 ? -1 : total_bytes + size;
+  }
   std::int64_t done_bytes = 0;
   std::int64_t records = 0;
   long reported_line = 0;
   for (std::size_t index = 0; index < logs.size(); ++index) {
     OpenLog& log = logs[index];
     const int log_index = static_cast<int>(index);
+    if (!log.reader) {
+      try {
+        log.reader = std::make_unique<LineReader>(log.path);
+      } catch (const FileError& error) {
+        throw SurveyError(SurveyErrorKind::kCannotReadLog, error.what());
+      }
+    }
     stats.StartLog();
     for (MeasurementSink* sink : sinks) sink->BeginLog(log_index, log.name);
     dispatcher.BeginLog(log, log_index);

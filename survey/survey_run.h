@@ -51,12 +51,17 @@ struct SurveyOptions {
 struct OpenLog {
   std::string name;
   const FormatRow* format = nullptr;
-  std::unique_ptr<LineReader> reader;
+  std::unique_ptr<LineReader> reader;  // null for a folder's file: opened again when it is read
+  std::string path;
 };
 
 // Opens every log ("-" is standard input) and tells its format, before anything is written.
-// Throws SurveyError for a log that can't be opened or whose format is not recognised.
-std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const FormatRow* forced);
+// A folder stands for every regular file under it, recursively, in byte order of the path under
+// the folder (the log's name); hidden names, everything under a hidden folder and symbolic links
+// are passed over, and a file of no known format is skipped and counted in *skipped. Throws
+// SurveyError for a log that can't be opened or whose format is not recognised.
+std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const FormatRow* forced,
+                              std::int64_t* skipped = nullptr);
 
 // A log in memory named name, its format told from its bytes (or forced). bytes must outlive it.
 // Throws SurveyError when its format is not recognised.

@@ -522,7 +522,7 @@ TEST_F(SurveyRunTest, FiguresFollowConsecutiveKeptPointsOfEachLog) {
       "\"distance_km\":" +
           ShortestNumber(stats_.distance_km()) +
           ",\"dose_max_usvh\":0.6,\"dose_mean_usvh\":0.2625,\"dose_total_usv\":" +
-          ShortestNumber(stats_.dose_total_usv()) + "}");
+          ShortestNumber(stats_.dose_total_usv()) + ",\"files_read\":2,\"files_skipped\":0}");
   EXPECT_EQ(sink_.kept[3].first.log, 1);
   EXPECT_EQ(sink_.kept[2].first.line, 5);
 }
@@ -534,7 +534,7 @@ TEST_F(SurveyRunTest, NothingKeptGivesNullFiguresAndUnknownLogsStopBeforeReading
             "{\"read\":1,\"kept\":0,\"rejected\":{\"zero_position\":1},\"privacy\":0,\"per_class\":"
             "[0,0,0,0,0],"
             "\"first_time\":null,\"last_time\":null,\"duration_s\":null,\"distance_km\":0,"
-            "\"dose_max_usvh\":null,\"dose_mean_usvh\":null,\"dose_total_usv\":0}");
+            "\"dose_max_usvh\":null,\"dose_mean_usvh\":null,\"dose_total_usv\":0,\"files_read\":1,\"files_skipped\":0}");
   Write("photo.png", "\x89PNG\r\n\x1a\n");
   try {
     Run({"empty.csv", "photo.png"});

@@ -1,0 +1,84 @@
+#ifndef DOSEMAP_SURVEY_GRID_H_
+#define DOSEMAP_SURVEY_GRID_H_
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "survey/measurement.h"
+
+namespace dosemap {
+
+// The sizes --grid takes, in metres.
+inline constexpr double kMinGridMetres = 10, kMaxGridMetres = 100000;
+
+// A cell's edges in degrees.
+struct CellEdges {
+  double south, west, north, east;
+};
+
+// The cells of a grid of about size_m metres a side, the same for everyone: rows of equal height
+// from the south pole, each cut into as many equal columns as make them near-square at the row's
+// middle latitude.
+class GridGeometry {
+ public:
+  explicit GridGeometry(double size_m);
+  double size_m() const { return size_m_; }
+  std::int64_t RowOf(double latitude) const;
+  std::int64_t ColumnsOf(std::int64_t row) const;
+  std::int64_t ColumnOf(std::int64_t row, double longitude) const;
+  CellEdges EdgesOf(std::int64_t row, std::int64_t column) const;
+  // Row and column in one number whose order is rows south to north, then columns west to east.
+  static std::uint64_t KeyOf(std::int64_t row, std::int64_t column) {
+    return static_cast<std::uint64_t>(row) << 23 | static_cast<std::uint64_t>(column);
+  }
+  static std::int64_t RowOfKey(std::uint64_t key) { return static_cast<std::int64_t>(key >> 23); }
+  static std::int64_t ColumnOfKey(std::uint64_t key) {
+    return static_cast<std::int64_t>(key & ((1u << 23) - 1));
+  }
+
+ private:
+  double size_m_;
+  double row_degrees_;
+  std::int64_t rows_;
+};
+
+// One cell's figures: 64 bytes.
+struct GridCell {
+  std::uint64_t key;
+  double dose_sum, dose_max, dose_min;
+  std::int64_t first_time, last_time;  // times without a zone compared as if UTC
+  std::uint32_t count;
+  std::uint32_t logs;      // the logs that fed it
+  std::int32_t last_log;   // the last of them
+  bool first_utc, last_utc;
+  double dose_mean() const { return dose_sum / count; }
+};
+static_assert(sizeof(GridCell) <= 64);
+
+// Every kept measurement into its cell. Memory: one GridCell a cell and a 4-byte index slot, held
+// in blocks so that growing copies no cell.
+class GridAccumulator {
+ public:
+  explicit GridAccumulator(double size_m) : geometry_(size_m) {}
+  void Add(const Measurement& m);
+  // The cells of at least min_count measurements, south to north, then west to east. Sorts the
+  // cells in place; Add may not follow.
+  void ForEachCell(std::uint32_t min_count, const std::function<void(const GridCell&)>& take);
+  std::int64_t CellsWith(std::uint32_t min_count) const;
+  const GridGeometry& geometry() const { return geometry_; }
+
+ private:
+  GridCell& CellFor(std::uint64_t key);
+  void Grow();
+
+  GridGeometry geometry_;
+  std::deque<GridCell> cells_;
+  std::vector<std::uint32_t> index_;  // open addressing: cell number + 1, 0 empty
+  bool sorted_ = false;
+};
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_SURVEY_GRID_H_

@@ -42,6 +42,14 @@ browser --dump-dom "file://$work/empty.html" >dom.html
 check "empty report: ready" yes "$(attribute ready dom.html)"
 check "empty report: nothing drawn" 0 "$(attribute drawn dom.html)"
 [ -n "$shots" ] && browser --screenshot="$shots/report.png" "file://$work/report.html" >/dev/null
+# The report of a grid of several drives: a rectangle a cell.
+"$convert" --summary=json --grid 100 --utc-offset +09:00 -o grid.html "$examples/drive.LOG" "$examples/drive.ers" \
+  "$examples/drive-atomfast.csv" "$examples/drive-radiacode.kml" >grid.json
+browser --dump-dom "file://$work/grid.html" >dom.html
+check "grid report: ready" yes "$(attribute ready dom.html)"
+check "grid report: no script error" "" "$(attribute errors dom.html)"
+check "grid report: cells drawn" "$(json_field cells grid.json)" "$(attribute drawn dom.html)"
+[ -n "$shots" ] && browser --screenshot="$shots/grid.png" "file://$work/grid.html" >/dev/null
 fi
 
 if [ "$part" = openlayers ]; then

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# dosemap-convert --grid and folders as logs, as a user runs them: every sample of every drive
+# into cells in every form, read back by GDAL's drivers and xmllint when installed.
+set -u
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
+convert=$1
+examples=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+# A folder of drives: its files in byte order of their paths, hidden and linked ones passed over,
+# a file of no known format skipped and counted.
+mkdir -p drives/b drives/.cache drives/a
+cp "$examples/drive.LOG" drives/b/monday.LOG
+cp "$examples/drive.ers" drives/a/tuesday.ers
+cp "$examples/drive-atomfast.csv" drives/wednesday.csv
+cp "$examples/drive.LOG" drives/.cache/copy.LOG
+ln -s "$examples/drive-czech.LOG" drives/link.LOG
+echo "notes of the week" >drives/notes.txt
+"$convert" --summary=json -o week.csv drives >week.json 2>err
+check "a folder as a log exits 0" 0 $?
+check "a folder: nothing on stderr" "" "$(cat err)"
+check "a folder: files read" 3 "$(json_field files_read week.json)"
+check "a folder: files skipped" 1 "$(json_field files_skipped week.json)"
+check "a folder: logs in byte order of their paths" "a/tuesday.ers b/monday.LOG wednesday.csv" \
+  "$(tail -n +2 week.csv | sed 's/.*,\([^,]*\):[0-9]*\r$/\1/' | uniq | paste -sd' ')"
+"$convert" -o week.csv drives/b/monday.LOG drives/a/tuesday.ers "$examples/drive-atomfast.csv" \
+  --summary=json >files.json
+check "a folder counts like its files" "$(json_field kept files.json)" "$(json_field kept week.json)"
+mkdir empty
+"$convert" --summary=json -o none.csv empty >none.json; check "an empty folder exits 0" 0 $?
+check "an empty folder: no file read" 0 "$(json_field files_read none.json)"
+
+# Cells in every form: their counts add up to the measurements kept.
+"$convert" --summary=json -o points.csv drives >points.json
+kept=$(json_field kept points.json)
+for form in csv geojson kml kmz html; do
+  "$convert" --summary=json --grid 250 -o "cells.$form" drives >"cells-$form.json" 2>err
+  check "--grid to .$form exits 0" 0 $?
+  check "--grid to .$form: the figures stay the points'" "$kept" "$(json_field kept "cells-$form.json")"
+done
+cells=$(json_field cells cells-csv.json)
+check "--grid: cells in the CSV" "$cells" "$(tail -n +2 cells.csv | wc -l)"
+check "--grid: the cells hold every measurement" "$kept" "$(tail -n +2 cells.csv | awk -F, '{ s += $5 } END { print s }')"
+check "--grid: a cell's mean between its lowest and highest" 0 \
+  "$(tail -n +2 cells.csv | awk -F, '!($8 <= $6 && $6 <= $7) { n++ } END { print n + 0 }')"
+check "--grid: GeoJSON polygons" "$cells" "$(grep -c '"type":"Polygon"' cells.geojson)"
+check "--grid: KML placemarks" "$cells" "$(grep -c '<Placemark>' cells.kml)"
+"$convert" --summary=json --grid 250 --grid-min 3 -o few.csv drives >few.json
+check "--grid-min leaves out the small cells" 0 "$(tail -n +2 few.csv | awk -F, '$5 < 3 { n++ } END { print n + 0 }')"
+check "--grid-min changes no figure" "$kept" "$(json_field kept few.json)"
+if command -v xmllint >/dev/null; then
+  xmllint --noout cells.kml; check "--grid: the KML is well-formed" 0 $?
+  unzip -p cells.kmz doc.kml | xmllint --noout -; check "--grid: the KMZ document is well-formed" 0 $?
+fi
+if command -v ogrinfo >/dev/null; then
+  count() { ogrinfo -ro -al -so "$@" 2>/dev/null | sed -n 's/^Feature Count: //p' | awk '{ s += $1 } END { print s }'; }
+  check "--grid: GDAL's GeoJSON driver" "$cells" "$(count cells.geojson)"
+  check "--grid: GDAL's LIBKML driver (KML)" "$cells" "$(count cells.kml)"
+  check "--grid: GDAL's LIBKML driver (KMZ)" "$cells" "$(count cells.kmz)"
+  check "--grid: GDAL's KML driver" "$cells" "$(count --config GDAL_SKIP LIBKML cells.kml)"
+  ogrinfo -ro -al -q cells.geojson 2>/dev/null | grep -q 'POLYGON ((' ; check "--grid: GDAL reads polygons" 0 $?
+fi
+
+# What --grid refuses, before anything is written.
+for bad in 9.99 100001 0 -5 abc; do
+  "$convert" --grid "$bad" -o bad.csv drives 2>err; check "--grid $bad exits 2" 2 $?
+done
+"$convert" --grid 100 --grid-min 0 -o bad.csv drives 2>err; check "--grid-min 0 exits 2" 2 $?
+"$convert" --grid 100 --grid-min 1.5 -o bad.csv drives 2>err; check "--grid-min 1.5 exits 2" 2 $?
+"$convert" --grid-min 2 -o bad.csv drives 2>err; check "--grid-min without --grid exits 2" 2 $?
+"$convert" --grid 100 -o cells.gpx drives 2>err; check "--grid to .gpx exits 2" 2 $?
+check "--grid to .gpx: one line" 1 "$(wc -l <err)"
+check "--grid to .gpx: nothing written" "" "$(ls | grep -E '^(bad|cells)\.gpx')"
+"$convert" --grid 10 -o small.csv drives; check "--grid 10 exits 0" 0 $?
+"$convert" --grid 100000 -o large.csv drives; check "--grid 100000 exits 0" 0 $?
+check "--grid 100000: one cell for a drive" 1 "$(tail -n +2 large.csv | wc -l)"
+
+checks_done grid_cli_test

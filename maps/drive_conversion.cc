@@ -52,8 +52,7 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   for (const std::filesystem::path& path : request.maps) {
     const MapFormRow* form = MapFormOf(path);
     if (gridded && form != nullptr && form->make_grid == nullptr) {
-      throw SurveyError(SurveyErrorKind::kUsage, path.string() + ": a ." +
-                                                     std::string(form->name) +
+      throw SurveyError(SurveyErrorKind::kUsage, path.string() + ": a ." + std::string(form->name) +
                                                      " map has no grid; nothing was written");
     }
   }

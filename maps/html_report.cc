@@ -141,8 +141,7 @@ std::string Legend(const MapOptions& options) {
   for (int c = 1; c <= 5; ++c) {
     double lower, upper;
     std::string range;
-    if (!DoseScale{options.yellow, options.red}.Bounds(static_cast<DoseClass>(c), &lower,
-                                                         &upper)) {
+    if (!DoseScale{options.yellow, options.red}.Bounds(static_cast<DoseClass>(c), &lower, &upper)) {
       range = "none";
     } else if (std::isinf(lower)) {
       range = "below " + StrictNumber(upper);
@@ -281,8 +280,7 @@ constexpr const char* kCellScript = R"(
 
 class HtmlCellWriter : public CellWriter {
  public:
-  HtmlCellWriter(ByteSink& sink, const std::string& name, const MapOptions& options)
-      : file_(sink) {
+  HtmlCellWriter(ByteSink& sink, const std::string& name, const MapOptions& options) : file_(sink) {
     WritePageHead(file_, name, options, "cells");
   }
   void Add(const GridCell& cell, const CellEdges& e, int dose_class) override {

@@ -1,10 +1,10 @@
 // The KML document's shared pieces: the class styles and a placemark.
 #include "maps/kml_document.h"
 
-#include "dose/dose_scale.h"
-
 #include <charconv>
 #include <memory>
+
+#include "dose/dose_scale.h"
 
 namespace dosemap {
 
@@ -66,67 +66,77 @@ void AppendPlacemark(std::string& p, const Measurement& m, int dose_class,
 
 std::string KmlSource(const std::string& log_name) { return XmlEscaped(XmlSafe(log_name)) + ":"; }
 
+std::string KmlCellStyles() {
+  std::string styles;
+  for (int c = 1; c <= 5; ++c) {
+    const ClassStyle& style = ClassStyleOf(c);
+    styles += "<Style id=\"cell";
+    styles += static_cast<char>('0' + c);
+    styles += "\"><LineStyle><color>";
+    styles += style.kml_colour;
+    styles += "</color><width>1</width></LineStyle><PolyStyle><color>";
+    styles += style.kml_colour;
+    styles += "</color></PolyStyle></Style>\n";
+  }
+  return styles;
+}
+
+std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& e, int dose_class) {
+  std::string p = "<Placemark><name>";
+  char label[32];
+  p.append(label, std::to_chars(label, label + sizeof label, cell.dose_mean(),
+                                std::chars_format::general, 3)
+                      .ptr);
+  p += "</name><TimeSpan><begin>";
+  AppendFirstTime(p, cell);
+  p += "</begin><end>";
+  AppendLastTime(p, cell);
+  p += "</end></TimeSpan><styleUrl>#cell";
+  p += static_cast<char>('0' + dose_class);
+  p += "</styleUrl><ExtendedData><Data name=\"count\"><value>";
+  AppendInteger(p, cell.count);
+  p += "</value></Data><Data name=\"dose_mean_usvh\"><value>";
+  AppendNumber(p, cell.dose_mean());
+  p += "</value></Data><Data name=\"dose_max_usvh\"><value>";
+  AppendNumber(p, cell.dose_max);
+  p += "</value></Data><Data name=\"dose_min_usvh\"><value>";
+  AppendNumber(p, cell.dose_min);
+  p += "</value></Data><Data name=\"logs\"><value>";
+  AppendInteger(p, cell.logs);
+  p += "</value></Data><Data name=\"class\"><value>";
+  p += static_cast<char>('0' + dose_class);
+  p += "</value></Data></ExtendedData><Polygon><outerBoundaryIs><LinearRing><coordinates>";
+  const double ring[5][2] = {{e.west, e.south},
+                             {e.east, e.south},
+                             {e.east, e.north},
+                             {e.west, e.north},
+                             {e.west, e.south}};
+  for (int i = 0; i < 5; ++i) {
+    if (i > 0) p += ' ';
+    AppendNumber(p, ring[i][0]);
+    p += ',';
+    AppendNumber(p, ring[i][1]);
+  }
+  p += "</coordinates></LinearRing></outerBoundaryIs></Polygon></Placemark>\n";
+  return p;
+}
+
 namespace {
 
 class KmlCellDocument : public CellWriter {
  public:
   KmlCellDocument(ByteSink& file, const std::string& name) : file_(file) {
-    file_ << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(name)) << "</name>\n<open>1</open>\n";
-    std::string styles;
-    for (int c = 1; c <= 5; ++c) {
-      const ClassStyle& style = ClassStyleOf(c);
-      styles += "<Style id=\"cell";
-      styles += static_cast<char>('0' + c);
-      styles += "\"><LineStyle><color>";
-      styles += style.kml_colour;
-      styles += "</color><width>1</width></LineStyle><PolyStyle><color>";
-      styles += style.kml_colour;
-      styles += "</color></PolyStyle></Style>\n";
-    }
-    file_ << styles;
+    file_ << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(name))
+          << "</name>\n<open>1</open>\n"
+          << KmlCellStyles();
   }
   void Add(const GridCell& cell, const CellEdges& e, int dose_class) override {
-    std::string& p = placemark_;
-    p.assign("<Placemark><name>");
-    char label[32];
-    p.append(label, std::to_chars(label, label + sizeof label, cell.dose_mean(),
-                                  std::chars_format::general, 3)
-                        .ptr);
-    p += "</name><TimeSpan><begin>";
-    AppendFirstTime(p, cell);
-    p += "</begin><end>";
-    AppendLastTime(p, cell);
-    p += "</end></TimeSpan><styleUrl>#cell";
-    p += static_cast<char>('0' + dose_class);
-    p += "</styleUrl><ExtendedData><Data name=\"count\"><value>";
-    AppendInteger(p, cell.count);
-    p += "</value></Data><Data name=\"dose_mean_usvh\"><value>";
-    AppendNumber(p, cell.dose_mean());
-    p += "</value></Data><Data name=\"dose_max_usvh\"><value>";
-    AppendNumber(p, cell.dose_max);
-    p += "</value></Data><Data name=\"dose_min_usvh\"><value>";
-    AppendNumber(p, cell.dose_min);
-    p += "</value></Data><Data name=\"logs\"><value>";
-    AppendInteger(p, cell.logs);
-    p += "</value></Data><Data name=\"class\"><value>";
-    p += static_cast<char>('0' + dose_class);
-    p += "</value></Data></ExtendedData><Polygon><outerBoundaryIs><LinearRing><coordinates>";
-    const double ring[5][2] = {
-        {e.west, e.south}, {e.east, e.south}, {e.east, e.north}, {e.west, e.north}, {e.west, e.south}};
-    for (int i = 0; i < 5; ++i) {
-      if (i > 0) p += ' ';
-      AppendNumber(p, ring[i][0]);
-      p += ',';
-      AppendNumber(p, ring[i][1]);
-    }
-    p += "</coordinates></LinearRing></outerBoundaryIs></Polygon></Placemark>\n";
-    file_ << p;
+    file_ << KmlCellPlacemark(cell, e, dose_class);
   }
   void Finish(const DriveStatistics&) override { file_ << "</Document>\n</kml>\n"; }
 
  private:
   ByteSink& file_;
-  std::string placemark_;
 };
 
 }  // namespace

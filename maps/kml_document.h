@@ -29,6 +29,9 @@ void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::
 // from its first to its last time and its figures as extended data.
 std::unique_ptr<CellWriter> WriteKmlCells(ByteSink& sink, const std::string& title,
                                           const MapOptions& options);
+// Its shared styles and one cell's placemark.
+std::string KmlCellStyles();
+std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& edges, int dose_class);
 
 // A log's name as a placemark's source says it, with the colon before the line.
 std::string KmlSource(const std::string& log_name);

@@ -72,17 +72,226 @@ struct Box {
   double south, west, north, east;
 };
 
-// A KMZ. Up to kSingleDocumentLimit measurements: one document, the icon inside the archive.
-// Above that a regionated archive: doc.kml leads into a quadtree of documents linked by
-// NetworkLinks with Regions, each holding at most kPerDocument placemarks. A measurement is placed
-// once, in the coarsest document whose selection takes it; the selection ranks by dose, so the
-// highest doses show from the top down and no hotspot is thinned away. A quarter smaller than
-// about a metre is not divided further: what it still holds goes to documents of its own region,
-// by rank.
+// What a regionated KMZ places: items with a position, a rank (the highest placed first) and
+// their placemark.
+class PlacedItems {
+ public:
+  virtual ~PlacedItems() = default;
+  virtual std::size_t size() const = 0;
+  virtual double latitude(std::size_t i) const = 0;
+  virtual double longitude(std::size_t i) const = 0;
+  virtual double rank(std::size_t i) const = 0;
+  // The shared styles every document starts with.
+  virtual std::string Styles() const = 0;
+  virtual void AppendPlacemark(std::string& text, std::size_t i) = 0;
+};
+
+// A regionated archive: doc.kml leads into a quadtree of documents linked by NetworkLinks with
+// Regions, each holding at most kPerDocument placemarks. An item is placed once, in the coarsest
+// document whose selection takes it; the selection ranks, so the highest show from the top down
+// and none is thinned away. A quarter smaller than about a metre is not divided further: what it
+// still holds goes to documents of its own region, by rank.
+class RegionatedKmz {
+ public:
+  static constexpr std::size_t kPerDocument = 2000;
+
+  RegionatedKmz(PlacedItems& items, const std::filesystem::path& out,
+                const std::filesystem::path& archive, CancelFlag cancel)
+      : items_(items), out_(out), archive_(archive), cancel_(cancel) {}
+
+  void Write() {
+    // The documents are written to a private folder beside the KMZ, then packed.
+    std::string pattern = out_.string() + ".XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw FileError(FileErrorKind::kCannotOpen,
+                      out_.string() + ": cannot create: " + std::strerror(errno));
+    }
+    folder_ = pattern;
+    const StagingPath interrupt_removes(folder_, StagingKind::kFolder);
+    try {
+      std::vector<std::uint32_t> order(items_.size());
+      for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+      Box box{90, 180, -90, -180};
+      for (std::size_t i = 0; i < items_.size(); ++i) {
+        const double latitude = items_.latitude(i), longitude = items_.longitude(i);
+        box = {std::min(box.south, latitude), std::min(box.west, longitude),
+               std::max(box.north, latitude), std::max(box.east, longitude)};
+      }
+      WriteNode(order.data(), order.data() + order.size(), Pad(box), 0, "doc.kml");
+      std::vector<KmzEntry> entries;
+      for (const std::string& name : documents_) entries.push_back({name, folder_ / name, {}});
+      entries.push_back({kKmzIconPath, {}, SquareIconPng()});
+      WriteKmz(archive_, entries, /*level=*/1, cancel_);
+    } catch (...) {
+      RemoveFolder();
+      throw;
+    }
+    RemoveFolder();
+  }
+
+  void RemoveFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  // A box of some size, so that a Region around a single point is still a Region.
+  static Box Pad(Box b) {
+    if (b.north - b.south < kSmallestQuarter)
+      b.south -= kSmallestQuarter / 2, b.north += kSmallestQuarter / 2;
+    if (b.east - b.west < kSmallestQuarter)
+      b.west -= kSmallestQuarter / 2, b.east += kSmallestQuarter / 2;
+    return b;
+  }
+
+  static std::string RegionOf(const Box& b, int min_lod_pixels) {
+    std::string r = "<Region><LatLonAltBox><north>";
+    AppendNumber(r, b.north);
+    r += "</north><south>";
+    AppendNumber(r, b.south);
+    r += "</south><east>";
+    AppendNumber(r, b.east);
+    r += "</east><west>";
+    AppendNumber(r, b.west);
+    r += "</west></LatLonAltBox><Lod><minLodPixels>";
+    AppendInteger(r, min_lod_pixels);
+    r += "</minLodPixels><maxLodPixels>-1</maxLodPixels></Lod></Region>";
+    return r;
+  }
+
+  // Ranks [begin, end) so that its first kPerDocument (or fewer) are its highest, and
+  // returns where they end.
+  std::uint32_t* TakeHighest(std::uint32_t* begin, std::uint32_t* end) const {
+    if (static_cast<std::size_t>(end - begin) <= kPerDocument) return end;
+    std::uint32_t* const placed_end = begin + kPerDocument;
+    std::nth_element(begin, placed_end, end, [this](std::uint32_t a, std::uint32_t b) {
+      const double da = items_.rank(a), db = items_.rank(b);
+      return da != db ? da > db : a < b;
+    });
+    return placed_end;
+  }
+
+  struct Link {
+    std::uint32_t *from, *to;
+    Box box;
+    std::string name;
+    bool divides;  // a quarter with children of its own; else a leaf of one rank
+  };
+
+  // Writes the document of the measurements [begin, end) within box, and its children's.
+  void WriteNode(std::uint32_t* begin, std::uint32_t* end, const Box& box, int depth,
+                 const std::string& name, bool divides = true) {
+    std::uint32_t* const placed_end = divides ? TakeHighest(begin, end) : end;
+    std::sort(begin, placed_end);  // the placed ones in the order of the logs and lines
+    const std::string prefix = depth == 0 ? "r" : name.substr(0, name.size() - 4);
+    std::vector<Link> links;
+    std::uint32_t* const rest = placed_end;
+    if (!divides || rest == end) {
+      // nothing left to place
+    } else if (box.north - box.south < kSmallestQuarter && box.east - box.west < kSmallestQuarter) {
+      // So small a quarter is not divided: what is left goes to leaves of its region, by rank.
+      int rank = 0;
+      for (std::uint32_t* from = rest; from < end; ++rank) {
+        std::uint32_t* const to = TakeHighest(from, end);
+        links.push_back({from, to, box, prefix + "_" + std::to_string(rank) + ".kml", false});
+        from = to;
+      }
+    } else {
+      // The rest goes to the four quarters of the box.
+      const double middle_lat = (box.south + box.north) / 2, middle_lon = (box.west + box.east) / 2;
+      std::uint32_t* const north_end = std::partition(
+          rest, end, [&](std::uint32_t i) { return items_.latitude(i) >= middle_lat; });
+      std::uint32_t* const ne_end = std::partition(
+          rest, north_end, [&](std::uint32_t i) { return items_.longitude(i) >= middle_lon; });
+      std::uint32_t* const se_end = std::partition(
+          north_end, end, [&](std::uint32_t i) { return items_.longitude(i) >= middle_lon; });
+      const Link quarters[] = {
+          {rest, ne_end, {middle_lat, middle_lon, box.north, box.east}, prefix + "0.kml", true},
+          {ne_end,
+           north_end,
+           {middle_lat, box.west, box.north, middle_lon},
+           prefix + "1.kml",
+           true},
+          {north_end,
+           se_end,
+           {box.south, middle_lon, middle_lat, box.east},
+           prefix + "2.kml",
+           true},
+          {se_end, end, {box.south, box.west, middle_lat, middle_lon}, prefix + "3.kml", true}};
+      for (const Link& quarter : quarters) {
+        if (quarter.from != quarter.to) links.push_back(quarter);
+      }
+    }
+    WriteDocument(begin, placed_end, box, depth, name, links);
+    for (const Link& link : links)
+      WriteNode(link.from, link.to, link.box, depth + 1, link.name, link.divides);
+  }
+
+  // One document, closed before its children are written: one buffer at a time, at any depth.
+  void WriteDocument(const std::uint32_t* begin, const std::uint32_t* end, const Box& box,
+                     int depth, const std::string& name, const std::vector<Link>& links) {
+    ThrowIfCancelled(cancel_);
+    documents_.push_back(name);
+    StagedFile file(folder_ / name);
+    file << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(out_.stem().string()));
+    if (depth > 0) file << " " << std::string_view(name).substr(0, name.size() - 4);
+    file << "</name>\n";
+    if (depth > 0) file << RegionOf(box, kMinLodPixels) << "\n";
+    file << items_.Styles();
+    std::string text;
+    for (const std::uint32_t* i = begin; i < end; ++i) {
+      text.clear();
+      items_.AppendPlacemark(text, *i);
+      file << text;
+    }
+    for (const Link& link : links) {
+      file << "<NetworkLink><name>" << link.name << "</name>" << RegionOf(link.box, kMinLodPixels)
+           << "<Link><href>" << link.name
+           << "</href><viewRefreshMode>onRegion</viewRefreshMode></Link></NetworkLink>\n";
+    }
+    file << "</Document>\n</kml>\n";
+    file.Commit();
+  }
+
+  static constexpr int kMinLodPixels = 256;
+  // About a metre of latitude: quarters smaller than this are not divided.
+  static constexpr double kSmallestQuarter = 1e-5;
+
+  PlacedItems& items_;
+  std::filesystem::path out_;
+  std::filesystem::path archive_;
+  CancelFlag cancel_;
+  std::filesystem::path folder_;
+  std::vector<std::string> documents_;
+};
+
+// The measurements of a drive as a KMZ places them.
+class MeasurementItems : public PlacedItems {
+ public:
+  MeasurementItems(const MeasurementStore& store, const std::vector<std::string>& logs)
+      : store_(store), logs_(logs) {}
+  std::size_t size() const override { return store_.size(); }
+  double latitude(std::size_t i) const override { return store_[i].latitude; }
+  double longitude(std::size_t i) const override { return store_[i].longitude; }
+  double rank(std::size_t i) const override { return store_[i].dose_usvh; }
+  std::string Styles() const override { return KmlStyles(kKmzIconPath); }
+  void AppendPlacemark(std::string& text, std::size_t i) override {
+    const Measurement m = store_.At(i);
+    if (m.log != log_) log_ = m.log, source_ = KmlSource(logs_[log_]);
+    dosemap::AppendPlacemark(text, m, store_[i].dose_class, source_);
+  }
+
+ private:
+  const MeasurementStore& store_;
+  const std::vector<std::string>& logs_;
+  int log_ = -1;
+  std::string source_;
+};
+
+// A KMZ. Up to kSingleDocumentLimit measurements: one document, the icon inside the archive;
+// above that a regionated archive, ranked by dose so that no hotspot is thinned away.
 class KmzMap : public SurveyMap {
  public:
   static constexpr std::size_t kSingleDocumentLimit = 5000;
-  static constexpr std::size_t kPerDocument = 2000;
 
   KmzMap(const std::filesystem::path& out, CancelFlag cancel)
       : out_(out), cancel_(cancel), archive_(out) {}
@@ -126,191 +335,75 @@ class KmzMap : public SurveyMap {
   }
 
   void WriteRegionated() {
-    // The documents are written to a private folder beside the KMZ, then packed.
-    std::string pattern = out_.string() + ".XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw FileError(FileErrorKind::kCannotOpen,
-                      out_.string() + ": cannot create: " + std::strerror(errno));
-    }
-    folder_ = pattern;
-    const StagingPath interrupt_removes(folder_, StagingKind::kFolder);
-    try {
-      std::vector<std::uint32_t> order(store_.size());
-      for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-      Box box{90, 180, -90, -180};
-      for (std::size_t i = 0; i < store_.size(); ++i) {
-        const StoredMeasurement& s = store_[i];
-        box = {std::min(box.south, s.latitude), std::min(box.west, s.longitude),
-               std::max(box.north, s.latitude), std::max(box.east, s.longitude)};
-      }
-      WriteNode(order.data(), order.data() + order.size(), Pad(box), 0, "doc.kml");
-      std::vector<KmzEntry> entries;
-      for (const std::string& name : documents_) entries.push_back({name, folder_ / name, {}});
-      entries.push_back({kKmzIconPath, {}, SquareIconPng()});
-      WriteKmz(archive_.staging(), entries, /*level=*/1, cancel_);
-    } catch (...) {
-      RemoveFolder();
-      throw;
-    }
-    RemoveFolder();
+    MeasurementItems items(store_, logs_);
+    RegionatedKmz(items, out_, archive_.staging(), cancel_).Write();
   }
-
-  void RemoveFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-
-  // A box of some size, so that a Region around a single point is still a Region.
-  static Box Pad(Box b) {
-    if (b.north - b.south < kSmallestQuarter)
-      b.south -= kSmallestQuarter / 2, b.north += kSmallestQuarter / 2;
-    if (b.east - b.west < kSmallestQuarter)
-      b.west -= kSmallestQuarter / 2, b.east += kSmallestQuarter / 2;
-    return b;
-  }
-
-  static std::string RegionOf(const Box& b, int min_lod_pixels) {
-    std::string r = "<Region><LatLonAltBox><north>";
-    AppendNumber(r, b.north);
-    r += "</north><south>";
-    AppendNumber(r, b.south);
-    r += "</south><east>";
-    AppendNumber(r, b.east);
-    r += "</east><west>";
-    AppendNumber(r, b.west);
-    r += "</west></LatLonAltBox><Lod><minLodPixels>";
-    AppendInteger(r, min_lod_pixels);
-    r += "</minLodPixels><maxLodPixels>-1</maxLodPixels></Lod></Region>";
-    return r;
-  }
-
-  // Ranks [begin, end) so that its first kPerDocument (or fewer) are its highest doses, and
-  // returns where they end.
-  std::uint32_t* TakeHighest(std::uint32_t* begin, std::uint32_t* end) const {
-    if (static_cast<std::size_t>(end - begin) <= kPerDocument) return end;
-    std::uint32_t* const placed_end = begin + kPerDocument;
-    std::nth_element(begin, placed_end, end, [this](std::uint32_t a, std::uint32_t b) {
-      const double da = store_[a].dose_usvh, db = store_[b].dose_usvh;
-      return da != db ? da > db : a < b;
-    });
-    return placed_end;
-  }
-
-  struct Link {
-    std::uint32_t *from, *to;
-    Box box;
-    std::string name;
-    bool divides;  // a quarter with children of its own; else a leaf of one rank
-  };
-
-  // Writes the document of the measurements [begin, end) within box, and its children's.
-  void WriteNode(std::uint32_t* begin, std::uint32_t* end, const Box& box, int depth,
-                 const std::string& name, bool divides = true) {
-    std::uint32_t* const placed_end = divides ? TakeHighest(begin, end) : end;
-    std::sort(begin, placed_end);  // the placed ones in the order of the logs and lines
-    const std::string prefix = depth == 0 ? "r" : name.substr(0, name.size() - 4);
-    std::vector<Link> links;
-    std::uint32_t* const rest = placed_end;
-    if (!divides || rest == end) {
-      // nothing left to place
-    } else if (box.north - box.south < kSmallestQuarter && box.east - box.west < kSmallestQuarter) {
-      // So small a quarter is not divided: what is left goes to leaves of its region, by rank.
-      int rank = 0;
-      for (std::uint32_t* from = rest; from < end; ++rank) {
-        std::uint32_t* const to = TakeHighest(from, end);
-        links.push_back({from, to, box, prefix + "_" + std::to_string(rank) + ".kml", false});
-        from = to;
-      }
-    } else {
-      // The rest goes to the four quarters of the box.
-      const double middle_lat = (box.south + box.north) / 2, middle_lon = (box.west + box.east) / 2;
-      std::uint32_t* const north_end = std::partition(
-          rest, end, [&](std::uint32_t i) { return store_[i].latitude >= middle_lat; });
-      std::uint32_t* const ne_end = std::partition(
-          rest, north_end, [&](std::uint32_t i) { return store_[i].longitude >= middle_lon; });
-      std::uint32_t* const se_end = std::partition(
-          north_end, end, [&](std::uint32_t i) { return store_[i].longitude >= middle_lon; });
-      const Link quarters[] = {
-          {rest, ne_end, {middle_lat, middle_lon, box.north, box.east}, prefix + "0.kml", true},
-          {ne_end,
-           north_end,
-           {middle_lat, box.west, box.north, middle_lon},
-           prefix + "1.kml",
-           true},
-          {north_end,
-           se_end,
-           {box.south, middle_lon, middle_lat, box.east},
-           prefix + "2.kml",
-           true},
-          {se_end, end, {box.south, box.west, middle_lat, middle_lon}, prefix + "3.kml", true}};
-      for (const Link& quarter : quarters) {
-        if (quarter.from != quarter.to) links.push_back(quarter);
-      }
-    }
-    WriteDocument(begin, placed_end, box, depth, name, links);
-    for (const Link& link : links)
-      WriteNode(link.from, link.to, link.box, depth + 1, link.name, link.divides);
-  }
-
-  // One document, closed before its children are written: one buffer at a time, at any depth.
-  void WriteDocument(const std::uint32_t* begin, const std::uint32_t* end, const Box& box,
-                     int depth, const std::string& name, const std::vector<Link>& links) {
-    ThrowIfCancelled(cancel_);
-    documents_.push_back(name);
-    StagedFile file(folder_ / name);
-    file << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(out_.stem().string()));
-    if (depth > 0) file << " " << std::string_view(name).substr(0, name.size() - 4);
-    file << "</name>\n";
-    if (depth > 0) file << RegionOf(box, kMinLodPixels) << "\n";
-    file << KmlStyles(kKmzIconPath);
-    std::string text;
-    int log = -1;
-    std::string source;
-    for (const std::uint32_t* i = begin; i < end; ++i) {
-      const Measurement m = store_.At(*i);
-      if (m.log != log) log = m.log, source = KmlSource(logs_[log]);
-      text.clear();
-      AppendPlacemark(text, m, store_[*i].dose_class, source);
-      file << text;
-    }
-    for (const Link& link : links) {
-      file << "<NetworkLink><name>" << link.name << "</name>" << RegionOf(link.box, kMinLodPixels)
-           << "<Link><href>" << link.name
-           << "</href><viewRefreshMode>onRegion</viewRefreshMode></Link></NetworkLink>\n";
-    }
-    file << "</Document>\n</kml>\n";
-    file.Commit();
-  }
-
-  static constexpr int kMinLodPixels = 256;
-  // About a metre of latitude: quarters smaller than this are not divided.
-  static constexpr double kSmallestQuarter = 1e-5;
 
   std::filesystem::path out_;
   CancelFlag cancel_;
   StagedFile archive_;
   std::vector<std::string> logs_;
   MeasurementStore store_;
-  std::filesystem::path folder_;
-  std::vector<std::string> documents_;
 };
 
-// A KMZ of a grid's cells: one document.
+// A grid's cells as a KMZ places them, ranked by their mean: the hottest cells are in the level
+// that is always shown.
+class CellItems : public PlacedItems {
+ public:
+  CellItems(const GridGeometry& geometry, std::vector<GridCell> cells, const DoseScale& scale)
+      : geometry_(geometry), cells_(std::move(cells)), scale_(scale) {}
+  std::size_t size() const override { return cells_.size(); }
+  double latitude(std::size_t i) const override {
+    const CellEdges e = EdgesOf(i);
+    return (e.south + e.north) / 2;
+  }
+  double longitude(std::size_t i) const override {
+    const CellEdges e = EdgesOf(i);
+    return (e.west + e.east) / 2;
+  }
+  double rank(std::size_t i) const override { return cells_[i].dose_mean(); }
+  std::string Styles() const override { return KmlCellStyles(); }
+  void AppendPlacemark(std::string& text, std::size_t i) override {
+    text += KmlCellPlacemark(cells_[i], EdgesOf(i),
+                             static_cast<int>(scale_.ClassOf(cells_[i].dose_mean())));
+  }
+
+ private:
+  CellEdges EdgesOf(std::size_t i) const {
+    return geometry_.EdgesOf(GridGeometry::RowOfKey(cells_[i].key),
+                             GridGeometry::ColumnOfKey(cells_[i].key));
+  }
+  const GridGeometry& geometry_;
+  std::vector<GridCell> cells_;
+  DoseScale scale_;
+};
+
+// A KMZ of a grid's cells: one document up to kSingleDocumentLimit cells, regionated above.
 class GridKmzMap : public SurveyMap {
  public:
+  static constexpr std::size_t kSingleDocumentLimit = 5000;
+
   GridKmzMap(const std::filesystem::path& out, const MapOptions& options, const GridRequest& grid)
       : out_(out), options_(options), grid_(grid), archive_(out) {}
   void Add(const Measurement&, int) override {}
   void Finish(const DriveStatistics& statistics) override {
     archive_.Seal();
-    StagedFile file(std::filesystem::path(out_.string() + ".doc"));  // packed, then removed
-    const std::unique_ptr<CellWriter> document =
-        WriteKmlCells(file, out_.stem().string(), options_);
-    StagedGridMap::WriteCells(*grid_.cells, grid_.min_count, DoseScale{options_.yellow, options_.red},
-                              *document);
-    document->Finish(statistics);
-    file.Flush();
-    WriteKmz(archive_.staging(), {{"doc.kml", file.staging(), {}}}, 0, options_.cancel);
+    const DoseScale scale{options_.yellow, options_.red};
+    if (static_cast<std::size_t>(grid_.cells->CellsWith(grid_.min_count)) > kSingleDocumentLimit) {
+      std::vector<GridCell> cells;
+      grid_.cells->ForEachCell(grid_.min_count,
+                               [&](const GridCell& cell) { cells.push_back(cell); });
+      CellItems items(grid_.cells->geometry(), std::move(cells), scale);
+      RegionatedKmz(items, out_, archive_.staging(), options_.cancel).Write();
+    } else {
+      StagedFile file(std::filesystem::path(out_.string() + ".doc"));  // packed, then removed
+      const std::unique_ptr<CellWriter> document =
+          WriteKmlCells(file, out_.stem().string(), options_);
+      StagedGridMap::WriteCells(*grid_.cells, grid_.min_count, scale, *document);
+      document->Finish(statistics);
+      file.Flush();
+      WriteKmz(archive_.staging(), {{"doc.kml", file.staging(), {}}}, 0, options_.cancel);
+    }
     archive_.Close();
   }
   void Commit() override { archive_.Commit(); }

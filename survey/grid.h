@@ -50,8 +50,8 @@ struct GridCell {
   double dose_sum, dose_max, dose_min;
   std::int64_t first_time, last_time;  // times without a zone compared as if UTC
   std::uint32_t count;
-  std::uint32_t logs;      // the logs that fed it
-  std::int32_t last_log;   // the last of them
+  std::uint32_t logs;     // the logs that fed it
+  std::int32_t last_log;  // the last of them
   bool first_utc, last_utc;
   double dose_mean() const { return dose_sum / count; }
 };

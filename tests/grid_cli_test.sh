@@ -63,6 +63,19 @@ if command -v ogrinfo >/dev/null; then
   ogrinfo -ro -al -q cells.geojson 2>/dev/null | grep -q 'POLYGON ((' ; check "--grid: GDAL reads polygons" 0 $?
 fi
 
+# Above 5,000 cells the KMZ is regionated: every cell placed once, the hottest at the top.
+awk 'BEGIN { srand(3); print "unix timestamp;doserate;lat;lng"
+  for (i = 0; i < 30000; i++) printf "%d;%.5f;%.7f;%.7f\n", 1752939428 + 2 * i, 0.05 + rand() * 0.3, 37 + rand() * 0.2, 140 + rand() * 0.2 }' >wide.csv
+"$convert" --summary=json --grid 100 -o wide.kmz wide.csv >wide.json
+wide_cells=$(json_field cells wide.json)
+check "a wide grid has more than 5,000 cells" 1 "$(( wide_cells > 5000 ))"
+mkdir wide && (cd wide && unzip -q ../wide.kmz)
+check "regionated KMZ: every cell once" "$wide_cells" "$(cat wide/*.kml | grep -o '<Placemark>' | wc -l)"
+check "regionated KMZ: 2,000 cells at the top" 2000 "$(grep -o '<Placemark>' wide/doc.kml | wc -l)"
+top_lowest=$(grep -o '"dose_mean_usvh"><value>[^<]*' wide/doc.kml | sed 's/.*>//' | sort -g | head -n 1)
+below_highest=$(cat wide/r*.kml | grep -o '"dose_mean_usvh"><value>[^<]*' | sed 's/.*>//' | sort -g | tail -n 1)
+check "regionated KMZ: the hottest cells at the top" 1 "$(awk -v a="$top_lowest" -v b="$below_highest" 'BEGIN { print (a >= b) }')"
+
 # What --grid refuses, before anything is written.
 for bad in 9.99 100001 0 -5 abc; do
   "$convert" --grid "$bad" -o bad.csv drives 2>err; check "--grid $bad exits 2" 2 $?

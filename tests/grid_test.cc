@@ -1,15 +1,15 @@
 // The grid's cells: where a point falls, worked by hand, and what a cell carries.
+#include "survey/grid.h"
+
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <climits>
+#include <cmath>
 #include <map>
 #include <numbers>
 #include <random>
 #include <set>
 #include <vector>
-
-#include "survey/grid.h"
 
 namespace dosemap {
 namespace {
@@ -44,9 +44,7 @@ TEST(GridGeometry, PutsPointsInTheCellsWorkedByHand) {
         {-89.9, -10, 11, 72, 34},
         {90, 0, 20015, 1, 0},  // the pole itself is in the top row
         {-90, 0, 0, 3, 1}}},
-      {100000,
-       201,
-       {{0, 0, 100, 400, 200}, {89.9, 10, 200, 1, 0}, {-89.9, -10, 0, 3, 1}}},
+      {100000, 201, {{0, 0, 100, 400, 200}, {89.9, 10, 200, 1, 0}, {-89.9, -10, 0, 3, 1}}},
   };
   for (const auto& grid : grids) {
     SCOPED_TRACE(grid.size);

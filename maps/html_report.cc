@@ -88,36 +88,117 @@ constexpr const char* kScript = R"(
   window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
   var points = JSON.parse(document.getElementById('points').textContent);
   var classes = JSON.parse(document.getElementById('classes').textContent);
+  var scale = JSON.parse(document.getElementById('scale').textContent);
   var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
   // Online the standard tiles show; offline the plain background does, and the points still do.
   L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {maxZoom: 19,
     attribution: '&copy; OpenStreetMap contributors'}).addTo(map);
   var renderer = L.canvas({padding: 0.5});
-  var group = L.featureGroup();
   // A drive across the antimeridian is drawn the narrower way round: west longitudes past 180.
-  var span = [Infinity, -Infinity, Infinity, -Infinity];
+  var span = [Infinity, -Infinity, Infinity, -Infinity], south = Infinity, north = -Infinity;
   points.forEach(function (p) {
     var east = p[1] < 0 ? p[1] + 360 : p[1];
     span = [Math.min(span[0], p[1]), Math.max(span[1], p[1]), Math.min(span[2], east), Math.max(span[3], east)];
+    south = Math.min(south, p[0]), north = Math.max(north, p[0]);
   });
   var across = span[3] - span[2] < span[1] - span[0] - 1e-9;
-  points.forEach(function (p, i) {
-    var c = classes[p[4] - 1];
-    L.circleMarker([p[0], across && p[1] < 0 ? p[1] + 360 : p[1]], {renderer: renderer, radius: c.radius, color: '#333', weight: 0.5,
-      fillColor: c.colour, fillOpacity: 0.85, index: i}).addTo(group);
-  });
-  group.bindPopup(function (layer) {
+  function lon(x) { return across && x < 0 ? x + 360 : x; }
+  var west = across ? span[2] : span[0], east = across ? span[3] : span[1];
+  var pointLayer = L.featureGroup().addTo(map);
+  pointLayer.bindPopup(function (layer) {
     var p = points[layer.options.index];
     return '<b>' + Number(p[2].toPrecision(4)) + ' \u00b5Sv/h</b><br>' + timeHtml(p[5]) +
       (p[3] === null ? '' : '<br>' + p[3] + ' cpm');
   });
-  group.addTo(map);
+  function drawPoint(i) {
+    var p = points[i], c = classes[p[4] - 1];
+    L.circleMarker([p[0], lon(p[1])], {renderer: renderer, radius: c.radius, color: '#333', weight: 0.5,
+      fillColor: c.colour, fillOpacity: 0.85, index: i}).addTo(pointLayer);
+  }
+  function drawn() { document.body.dataset.drawn = Object.keys(renderer._layers).length; }
+  // Above 100,000 points the map opens on cells of their mean dose, about 20,000 over the drive;
+  // the points show once so few are in view that they can be told apart.
+  var big = points.length > 100000;
+  document.body.dataset.view = big ? 'cells' : 'points';
+  if (!big) {
+    for (var i = 0; i < points.length; i++) drawPoint(i);
+  } else {
+    var R = 6371008.8, rad = Math.PI / 180;
+    var area = Math.max(1, (north - south) * rad * R) *
+      Math.max(1, (east - west) * rad * R * Math.cos((south + north) / 2 * rad));
+    var ideal = Math.sqrt(area / 20000), size = 10;
+    [10, 25, 50].forEach(function (s) {
+      for (var m = s; m <= 100000; m *= 10) {
+        if (Math.abs(Math.log(m / ideal)) < Math.abs(Math.log(size / ideal))) size = m;
+      }
+    });
+    var rowDeg = size / R * 180 / Math.PI, rows = Math.ceil(180 / rowDeg), cells = new Map();
+    points.forEach(function (p) {
+      var row = Math.min(rows - 1, Math.max(0, Math.floor((p[0] + 90) / rowDeg)));
+      var middle = Math.min(90, Math.max(-90, -90 + (row + 0.5) * rowDeg));
+      var columns = Math.max(1, Math.floor(360 * Math.cos(middle * rad) / rowDeg));
+      var x = p[1] === 180 ? -180 : p[1], width = 360 / columns;
+      var column = Math.min(columns - 1, Math.max(0, Math.floor((x + 180) / width)));
+      var key = row * 8388608 + column, cell = cells.get(key);
+      if (!cell) cells.set(key, cell = {row: row, column: column, width: width, n: 0, sum: 0, max: -Infinity, min: Infinity});
+      cell.n++, cell.sum += p[2], cell.max = Math.max(cell.max, p[2]), cell.min = Math.min(cell.min, p[2]);
+    });
+    var cellLayer = L.featureGroup();
+    cells.forEach(function (c) {
+      var mean = c.sum / c.n;
+      var k = mean < scale[0] ? 1 : mean < scale[1] ? 2 : mean < scale[2] ? 3 : mean < scale[3] ? 4 : 5;
+      var s = -90 + c.row * rowDeg, n = Math.min(90, s + rowDeg), w = -180 + c.column * c.width;
+      if (s < -85 || n > 85) return;
+      L.rectangle([[s, lon(w)], [n, lon(w) + c.width]], {renderer: renderer, color: '#333', weight: 0.3,
+        fillColor: classes[k - 1].colour, fillOpacity: 0.7}).bindPopup('<b>' + Number(mean.toPrecision(3)) +
+        ' \u00b5Sv/h</b> mean of ' + c.n + '<br>' + Number(c.min.toPrecision(3)) + ' to ' +
+        Number(c.max.toPrecision(3)) + ' \u00b5Sv/h<br>cells of ' + size + ' m').addTo(cellLayer);
+    });
+    cellLayer.addTo(map);
+    document.body.dataset.cells = cells.size;
+    document.body.dataset.cellSize = size;
+    var showing = 'cells', note = L.control({position: 'topright'});
+    function showPointsInView() {
+      if (showing !== 'points') return;
+      var view = map.getBounds(), inView = [];
+      for (var i = 0; i < points.length && inView.length <= 50000; i++) {
+        if (view.contains([points[i][0], lon(points[i][1])])) inView.push(i);
+      }
+      pointLayer.clearLayers();
+      if (inView.length <= 50000) inView.forEach(drawPoint);
+      note.text.textContent = inView.length <= 50000 ? 'cells' : 'points: zoom in (cells)';
+      drawn();
+    }
+    note.onAdd = function () {
+      var button = L.DomUtil.create('button', 'toggle');
+      this.text = button;
+      button.textContent = 'points';
+      button.title = 'switch between the cells and the points';
+      L.DomEvent.disableClickPropagation(button);
+      L.DomEvent.on(button, 'click', function () {
+        showing = showing === 'cells' ? 'points' : 'cells';
+        document.body.dataset.view = showing;
+        if (showing === 'cells') {
+          pointLayer.clearLayers();
+          cellLayer.addTo(map);
+          button.textContent = 'points';
+          drawn();
+        } else {
+          map.removeLayer(cellLayer);
+          showPointsInView();
+        }
+      });
+      return button;
+    };
+    note.addTo(map);
+    map.on('moveend', showPointsInView);
+  }
   if (points.length) {
-    map.fitBounds(group.getBounds(), {padding: [20, 20], maxZoom: 17});
+    map.fitBounds([[south, west], [north, east]], {padding: [20, 20], maxZoom: 17});
   } else {
     map.setView([0, 0], 1);
   }
-  document.body.dataset.drawn = Object.keys(renderer._layers).length;
+  drawn();
   var ordered = points.map(function (p) { return {t: Date.parse(p[5]), y: p[2]}; })
     .filter(function (p) { return !isNaN(p.t); }).sort(function (a, b) { return a.t - b.t; });
   var start = ordered.length ? ordered[0].t : 0;
@@ -219,8 +300,15 @@ void WritePageHead(ByteSink& file, const std::string& name, const MapOptions& op
 }
 
 // The end of the data, the classes' colours and sizes, the figures and the page's script.
-void WritePageEnd(ByteSink& file, const DriveStatistics& statistics, const char* script) {
-  file << "]</script>\n<script id=\"classes\" type=\"application/json\">[";
+void WritePageEnd(ByteSink& file, const DriveStatistics& statistics, const MapOptions& options,
+                  const char* script) {
+  // Where the classes begin, for a page that classes means of its own.
+  std::string scale = "]</script>\n<script id=\"scale\" type=\"application/json\">[";
+  for (const double x : {kGreenBelow, options.yellow, options.red, kLargeRedFrom}) {
+    if (scale.back() != '[') scale += ',';
+    AppendNumber(scale, x);
+  }
+  file << scale << "]</script>\n<script id=\"classes\" type=\"application/json\">[";
   for (int c = 1; c <= 5; ++c) {
     std::string entry = c > 1 ? "," : "";
     entry += "{\"colour\":\"" + std::string(ClassStyleOf(c).html_colour) + "\",\"radius\":";
@@ -280,7 +368,8 @@ constexpr const char* kCellScript = R"(
 
 class HtmlCellWriter : public CellWriter {
  public:
-  HtmlCellWriter(ByteSink& sink, const std::string& name, const MapOptions& options) : file_(sink) {
+  HtmlCellWriter(ByteSink& sink, const std::string& name, const MapOptions& options)
+      : file_(sink), options_(options) {
     WritePageHead(file_, name, options, "cells");
   }
   void Add(const GridCell& cell, const CellEdges& e, int dose_class) override {
@@ -308,11 +397,12 @@ class HtmlCellWriter : public CellWriter {
     file_ << c;
   }
   void Finish(const DriveStatistics& statistics) override {
-    WritePageEnd(file_, statistics, kCellScript);
+    WritePageEnd(file_, statistics, options_, kCellScript);
   }
 
  private:
   ByteSink& file_;
+  MapOptions options_;
   std::string text_;
   bool first_ = true;
 };
@@ -324,7 +414,8 @@ std::unique_ptr<CellWriter> WriteCells(ByteSink& sink, const std::string& title,
 
 class HtmlWriter : public FormWriter {
  public:
-  HtmlWriter(ByteSink& sink, const std::string& name, const MapOptions& options) : file_(sink) {
+  HtmlWriter(ByteSink& sink, const std::string& name, const MapOptions& options)
+      : file_(sink), options_(options) {
     WritePageHead(file_, name, options, "points");
   }
   void Add(const Measurement& m, int dose_class) override {
@@ -350,11 +441,12 @@ class HtmlWriter : public FormWriter {
     file_ << p;
   }
   void Finish(const DriveStatistics& statistics) override {
-    WritePageEnd(file_, statistics, kScript);
+    WritePageEnd(file_, statistics, options_, kScript);
   }
 
  private:
   ByteSink& file_;
+  MapOptions options_;
   std::string point_;
   bool first_ = true;
 };

@@ -50,6 +50,20 @@ check "grid report: ready" yes "$(attribute ready dom.html)"
 check "grid report: no script error" "" "$(attribute errors dom.html)"
 check "grid report: cells drawn" "$(json_field cells grid.json)" "$(attribute drawn dom.html)"
 [ -n "$shots" ] && browser --screenshot="$shots/grid.png" "file://$work/grid.html" >/dev/null
+# A report of more than 100,000 points opens on cells of their mean; 100,000 points do not.
+for n in 100000 100001; do
+  awk -v n="$n" 'BEGIN { srand(5); print "unix timestamp;doserate;lat;lng"; lat = 37; lon = 140
+    for (i = 0; i < n; i++) { lat += (rand() - 0.5) * 0.0004; lon += (rand() - 0.5) * 0.0004
+      printf "%d;%.5f;%.7f;%.7f\n", 1752939428 + 2 * i, 0.05 + rand() * 0.3, lat, lon } }' >big.csv
+  "$convert" --max-speed 0 -o big.html big.csv
+  browser --dump-dom "file://$work/big.html" >dom.html
+  check "report of $n points: ready" yes "$(attribute ready dom.html)"
+  check "report of $n points: no script error" "" "$(attribute errors dom.html)"
+  [ "$n" = 100000 ] && check "report of 100000 points: opens on the points" points "$(attribute view dom.html)"
+done
+check "report of 100001 points: opens on cells" cells "$(attribute view dom.html)"
+check "report of 100001 points: every cell drawn" "$(attribute cells dom.html)" "$(attribute drawn dom.html)"
+check "report of 100001 points: cells of a round size" 1 "$(attribute cell-size dom.html | grep -cE '^(10|25|50)0*$')"
 fi
 
 if [ "$part" = openlayers ]; then

@@ -23,8 +23,12 @@ void PrintSentence(std::FILE* out, const char* body) {
 int main(int argc, char** argv) {
   const bool bgeigie = argc > 1 && std::strcmp(argv[1], "--bgeigie") == 0;
   if (bgeigie) --argc, ++argv;
+  // --database: the measurement database's CSV export over a country: drives of 1,000 rows each
+  // somewhere in 30-45 N, 129-146 E, nine rows in ten in cpm and one in µSv/h.
+  const bool database = argc > 1 && std::strcmp(argv[1], "--database") == 0;
+  if (database) --argc, ++argv;
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: gen_survey_log [--bgeigie] N [FILE]\n");
+    std::fprintf(stderr, "usage: gen_survey_log [--bgeigie | --database] N [FILE]\n");
     return 2;
   }
   const long count = std::strtol(argv[1], nullptr, 10);
@@ -39,7 +43,11 @@ int main(int argc, char** argv) {
   std::uniform_real_distribution<double> unit(0, 1);
   std::time_t when = 1767225600;  // 2026-01-01 00:00:00 UTC
   double latitude = 36.5, longitude = 140.0;
-  std::fputs(bgeigie ? "# NEW LOG\r\n# format=1.3.6nano\r\n" : "Time,Aux,CPM,uSv/h,Lat,Lon,Alt\r\n", out);
+  std::fputs(bgeigie    ? "# NEW LOG\r\n# format=1.3.6nano\r\n"
+             : database ? "Captured Time,Latitude,Longitude,Value,Unit,Location Name,Device ID,MD5Sum,"
+                          "Height,Surface,Radiation,Uploaded Time,Loader ID\n"
+                        : "Time,Aux,CPM,uSv/h,Lat,Lon,Alt\r\n",
+             out);
   long total = 0;
   for (long i = 0; i < count; ++i) {
     when += 1 + static_cast<std::time_t>(random() % 5);
@@ -49,9 +57,22 @@ int main(int argc, char** argv) {
     const int cpm = 10 + static_cast<int>(1990 * (dose - 0.03) / 2.97 + 5 * unit(random));
     latitude += (unit(random) - 0.5) * 0.0004;
     longitude += (unit(random) - 0.5) * 0.0004;
-    if (latitude < 35 || latitude > 38) latitude = 36.5;
-    if (longitude < 139 || longitude > 141) longitude = 140.0;
+    if (!database && (latitude < 35 || latitude > 38)) latitude = 36.5;
+    if (!database && (longitude < 139 || longitude > 141)) longitude = 140.0;
     const int decimals = 5 + static_cast<int>(random() % 2);
+    if (database) {
+      if (i % 1000 == 0) latitude = 30 + 15 * unit(random), longitude = 129 + 17 * unit(random);
+      const bool counts = i % 10 != 0;
+      std::fprintf(out, "%04d-%02d-%02d %02d:%02d:%02d,%.6f,%.6f,", t.tm_year + 1900, t.tm_mon + 1,
+                   t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, latitude, longitude);
+      if (counts) {
+        std::fprintf(out, "%d,cpm", cpm);
+      } else {
+        std::fprintf(out, "%.4f,usv", dose);
+      }
+      std::fputs(",,2601,,,,,2026-02-01 00:00:00,\n", out);
+      continue;
+    }
     if (bgeigie) {
       char body[200];
       total += cpm / 12;

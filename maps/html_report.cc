@@ -86,7 +86,10 @@ constexpr const char* kScript = R"(
 (function () {
   var errors = 0;
   window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
-  var points = JSON.parse(document.getElementById('points').textContent);
+  // The data's text is parsed once and let go: a big drive's page keeps only the parsed points.
+  var data = document.getElementById('points');
+  var points = JSON.parse(data.textContent);
+  data.textContent = '';
   var classes = JSON.parse(document.getElementById('classes').textContent);
   var scale = JSON.parse(document.getElementById('scale').textContent);
   var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
@@ -202,10 +205,10 @@ constexpr const char* kScript = R"(
   var ordered = points.map(function (p) { return {t: Date.parse(p[5]), y: p[2]}; })
     .filter(function (p) { return !isNaN(p.t); }).sort(function (a, b) { return a.t - b.t; });
   var start = ordered.length ? ordered[0].t : 0;
-  var data = ordered.map(function (p) { return {x: (p.t - start) / 60000, y: p.y}; });
+  var series = ordered.map(function (p) { return {x: (p.t - start) / 60000, y: p.y}; });
   new Chart(document.getElementById('chart'), {
     type: 'line',
-    data: {datasets: [{label: 'µSv/h', data: data, borderColor: '#c62828', borderWidth: 1,
+    data: {datasets: [{label: 'µSv/h', data: series, borderColor: '#c62828', borderWidth: 1,
       pointRadius: 0, fill: false}]},
     options: {animation: false, parsing: false, normalized: true, maintainAspectRatio: false,
       plugins: {decimation: {enabled: true, algorithm: 'lttb', samples: 1000}, legend: {display: false}},
@@ -327,7 +330,9 @@ constexpr const char* kCellScript = R"(
 (function () {
   var errors = 0;
   window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
-  var cells = JSON.parse(document.getElementById('cells').textContent);
+  var data = document.getElementById('cells');
+  var cells = JSON.parse(data.textContent);
+  data.textContent = '';
   var classes = JSON.parse(document.getElementById('classes').textContent);
   var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
   L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {maxZoom: 19,

@@ -112,44 +112,16 @@ std::unique_ptr<LineParser> CsvParser(const ReaderOptions&) {
 constexpr std::size_t kMaxEvidenceBytes = 1024;
 
 // Reads the JSON array's elements as they come: {"d": µSv/h, "lat", "lng", "t": Unix ms, ...}.
-class ElementReader : public nlohmann::json_sax<nlohmann::json> {
+class ElementReader : public JsonEvents {
  public:
   explicit ElementReader(const MarkerHandler& handle) : handle_(handle) {}
-  const std::string& error() const { return error_; }
-
-  bool null() override { return Scalar(Value::kNull, 0, {}); }
-  bool boolean(bool) override { return Scalar(Value::kOther, 0, {}); }
-  bool number_integer(number_integer_t x) override {
-    return Scalar(Value::kNumber, static_cast<double>(x), {});
-  }
-  bool number_unsigned(number_unsigned_t x) override {
-    return Scalar(Value::kNumber, static_cast<double>(x), {});
-  }
-  bool number_float(number_float_t x, const string_t&) override {
-    return Scalar(Value::kNumber, x, {});
-  }
-  bool string(string_t& text) override { return Scalar(Value::kOther, 0, text); }
-  bool binary(binary_t&) override { return Scalar(Value::kOther, 0, {}); }
-  bool start_object(std::size_t) override { return Open(true); }
-  bool start_array(std::size_t) override { return Open(false); }
-  bool end_object() override { return Close(); }
-  bool end_array() override { return Close(); }
-  bool key(string_t& name) override {
-    key_ = name;
-    return true;
-  }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
-    error_ = e.what();
-    return false;
-  }
 
  private:
-  enum class Value { kNull, kNumber, kOther };
   enum Field { kDose, kLat, kLng, kTime, kFieldCount };
   enum class State { kMissing, kNumber, kBad };
 
   // depth_: 1 inside the array, 2 inside an element, more below.
-  bool Open(bool object) {
+  bool Open(bool object) override {
     ++depth_;
     if (depth_ == 1 && object) {
       error_ = "not an array of readings";
@@ -164,13 +136,13 @@ class ElementReader : public nlohmann::json_sax<nlohmann::json> {
     return true;
   }
 
-  bool Close() {
+  bool Close() override {
     if (depth_ == 2) End();
     --depth_;
     return true;
   }
 
-  bool Scalar(Value value, double x, std::string_view text) {
+  bool Scalar(Value value, double x, std::string_view text) override {
     if (depth_ == 0) {
       error_ = "not an array of readings";
       return false;
@@ -242,11 +214,9 @@ class ElementReader : public nlohmann::json_sax<nlohmann::json> {
   int depth_ = 0;
   bool element_is_object_ = false;
   long index_ = 0;
-  std::string key_;
   State fields_[kFieldCount] = {};
   double numbers_[kFieldCount] = {};
   std::string evidence_;
-  std::string error_;
 };
 
 class JsonSource : public RecordSource {
@@ -261,10 +231,7 @@ class JsonSource : public RecordSource {
     };
     ElementReader elements(take);
     const ByteSource next = [this]() { return reader_.NextBytes(); };
-    ByteSourceBuffer buffer(next);
-    std::istream in(&buffer);
-    if (!nlohmann::json::sax_parse(in, &elements))
-      throw std::runtime_error(elements.error().empty() ? "not valid JSON" : elements.error());
+    ParseJsonStream(next, elements);
   }
 
  private:

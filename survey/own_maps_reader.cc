@@ -77,44 +77,16 @@ std::unique_ptr<LineParser> CsvParser(const ReaderOptions&) {
 constexpr std::size_t kMaxEvidenceBytes = 1024;
 
 // Reads the features of a FeatureCollection as they come.
-class FeatureReader : public nlohmann::json_sax<nlohmann::json> {
+class FeatureReader : public JsonEvents {
  public:
   explicit FeatureReader(const MarkerHandler& handle) : handle_(handle) {}
-  const std::string& error() const { return error_; }
   bool saw_features() const { return saw_features_; }
 
-  bool null() override { return Scalar(Value::kNull, 0, {}); }
-  bool boolean(bool) override { return Scalar(Value::kOther, 0, {}); }
-  bool number_integer(number_integer_t x) override {
-    return Scalar(Value::kNumber, static_cast<double>(x), {});
-  }
-  bool number_unsigned(number_unsigned_t x) override {
-    return Scalar(Value::kNumber, static_cast<double>(x), {});
-  }
-  bool number_float(number_float_t x, const string_t&) override {
-    return Scalar(Value::kNumber, x, {});
-  }
-  bool string(string_t& text) override { return Scalar(Value::kOther, 0, text); }
-  bool binary(binary_t&) override { return Scalar(Value::kOther, 0, {}); }
-  bool start_object(std::size_t) override { return Open(true); }
-  bool start_array(std::size_t) override { return Open(false); }
-  bool end_object() override { return Close(); }
-  bool end_array() override { return Close(); }
-  bool key(string_t& name) override {
-    key_ = name;
-    return true;
-  }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
-    error_ = e.what();
-    return false;
-  }
-
  private:
-  enum class Value { kNull, kNumber, kOther };
   // Where the parser is: the path of containers from the top-level object down.
   enum class At { kTop, kFeatures, kFeature, kGeometry, kCoordinates, kProperties, kOther };
 
-  bool Open(bool object) {
+  bool Open(bool object) override {
     const At parent = path_.empty() ? At::kOther : path_.back();
     At at = At::kOther;
     if (path_.empty()) {
@@ -144,7 +116,7 @@ class FeatureReader : public nlohmann::json_sax<nlohmann::json> {
     return true;
   }
 
-  bool Close() {
+  bool Close() override {
     const At at = path_.back();
     path_.pop_back();
     if (!path_.empty() && path_.back() == At::kFeatures) End();
@@ -152,7 +124,7 @@ class FeatureReader : public nlohmann::json_sax<nlohmann::json> {
     return true;
   }
 
-  bool Scalar(Value value, double x, std::string_view text) {
+  bool Scalar(Value value, double x, std::string_view text) override {
     if (path_.empty()) {
       error_ = "not a FeatureCollection";
       return false;
@@ -235,7 +207,6 @@ class FeatureReader : public nlohmann::json_sax<nlohmann::json> {
 
   const MarkerHandler& handle_;
   std::vector<At> path_;
-  std::string key_;
   long index_ = 0;
   bool saw_features_ = false, well_formed_ = true, has_time_ = false;
   int coordinates_ = 0, coordinate_count_ = 0;
@@ -245,7 +216,6 @@ class FeatureReader : public nlohmann::json_sax<nlohmann::json> {
   int dose_state_ = 0, cpm_state_ = 0;  // 0: missing or null, 1: a number, 2: something else
   double dose_ = 0, cpm_ = 0;
   std::string evidence_;
-  std::string error_;
 };
 
 class GeoJsonSource : public RecordSource {
@@ -260,10 +230,7 @@ class GeoJsonSource : public RecordSource {
     };
     FeatureReader features(take);
     const ByteSource next = [this]() { return reader_.NextBytes(); };
-    ByteSourceBuffer buffer(next);
-    std::istream in(&buffer);
-    if (!nlohmann::json::sax_parse(in, &features))
-      throw std::runtime_error(features.error().empty() ? "not valid JSON" : features.error());
+    ParseJsonStream(next, features);
     if (!features.saw_features()) throw std::runtime_error("no \"features\" array");
   }
 

@@ -34,54 +34,28 @@ struct StoredMarker {
 };
 
 // Reads the track's events: the markers array of the top-level object, each marker's numbers.
-class TrackReader : public nlohmann::json_sax<nlohmann::json> {
+class TrackReader : public JsonEvents {
  public:
   TrackReader(const MarkerHandler& handle, std::deque<StoredMarker>& kept, double max_accuracy_m)
       : handle_(handle), kept_(kept), max_accuracy_m_(max_accuracy_m) {}
 
   bool saw_markers() const { return saw_markers_; }
-  const std::string& error() const { return error_; }
 
   // The iOS app writes doseRate in µSv/h, unless the track says "sv": false (or "isSievert":
   // false): µR/h. The key may stand after the markers, so the unit applies when they are handed
   // out.
   double dose_divisor() const { return micro_roentgen_ ? kMicroRoentgenPerMicroSievert : 1; }
 
-  bool null() override { return Scalar(Value::kNull, 0, {}); }
-  bool boolean(bool value) override {
+  bool Boolean(bool value) override {
     if (depth_ == 1 && !value && (key_ == "sv" || key_ == "isSievert")) micro_roentgen_ = true;
     return Scalar(Value::kOther, 0, {});
   }
-  bool number_integer(number_integer_t x) override {
-    return Scalar(Value::kNumber, static_cast<double>(x), {});
-  }
-  bool number_unsigned(number_unsigned_t x) override {
-    return Scalar(Value::kNumber, static_cast<double>(x), {});
-  }
-  bool number_float(number_float_t x, const string_t&) override {
-    return Scalar(Value::kNumber, x, {});
-  }
-  bool string(string_t& text) override { return Scalar(Value::kOther, 0, text); }
-  bool binary(binary_t&) override { return Scalar(Value::kOther, 0, {}); }
-  bool start_object(std::size_t) override { return Open(true); }
-  bool start_array(std::size_t) override { return Open(false); }
-  bool end_object() override { return Close(); }
-  bool end_array() override { return Close(); }
-  bool key(string_t& name) override {
-    key_ = name;
-    return true;
-  }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
-    error_ = e.what();
-    return false;
-  }
 
  private:
-  enum class Value { kNull, kNumber, kOther };
   enum Field { kLat, kLon, kDate, kDose, kCount, kAccuracy, kFieldCount };
 
   // depth_: 1 inside the top-level object, 2 inside markers, 3 inside a marker, more below.
-  bool Open(bool object) {
+  bool Open(bool object) override {
     ++depth_;
     if (depth_ == 1) {
       if (!object) error_ = "no \"markers\" array";
@@ -99,14 +73,14 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
     return true;
   }
 
-  bool Close() {
+  bool Close() override {
     if (depth_ == 3 && in_markers_) EndMarker();
     if (depth_ == 2) in_markers_ = false;
     --depth_;
     return true;
   }
 
-  bool Scalar(Value value, double x, std::string_view text) {
+  bool Scalar(Value value, double x, std::string_view text) override {
     if (depth_ == 2 && in_markers_) {  // a marker that is no object
       BeginMarker();
       marker_is_object_ = false;
@@ -124,8 +98,8 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
   }
 
   void Note(Value value, double x, std::string_view text) {
-    static constexpr std::string_view kNames[kFieldCount] = {"lat",       "lon",      "date",
-                                                             "doseRate",  "countRate", "acc"};
+    static constexpr std::string_view kNames[kFieldCount] = {"lat",      "lon",       "date",
+                                                             "doseRate", "countRate", "acc"};
     if (value == Value::kNumber) {
       char digits[32];
       text =
@@ -199,11 +173,9 @@ class TrackReader : public nlohmann::json_sax<nlohmann::json> {
   bool in_markers_ = false, saw_markers_ = false, marker_is_object_ = false;
   bool micro_roentgen_ = false;
   long index_ = 0;
-  std::string key_;
   State fields_[kFieldCount] = {};
   double numbers_[kFieldCount] = {};
   std::string evidence_;
-  std::string error_;
 };
 
 }  // namespace
@@ -212,11 +184,7 @@ void ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions& option
                        const MarkerHandler& handle) {
   std::deque<StoredMarker> kept;  // grows in small blocks: no copy of the whole to grow
   TrackReader reader(handle, kept, options.max_accuracy_m);
-  ByteSourceBuffer buffer(next_bytes);
-  std::istream in(&buffer);
-  if (!nlohmann::json::sax_parse(in, &reader)) {
-    throw std::runtime_error(reader.error().empty() ? "not valid JSON" : reader.error());
-  }
+  ParseJsonStream(next_bytes, reader);
   if (!reader.saw_markers()) throw std::runtime_error("no \"markers\" array");
   // The app writes markers out of order: the track is its markers in time order, ties by index.
   std::sort(kept.begin(), kept.end(), [](const StoredMarker& a, const StoredMarker& b) {

@@ -75,11 +75,7 @@ class GeoJsonCellWriter : public CellWriter {
     f.assign(first_ ? "\n" : ",\n");
     first_ = false;
     f += "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Polygon\",\"coordinates\":[[";
-    const double ring[5][2] = {{e.west, e.south},
-                               {e.east, e.south},
-                               {e.east, e.north},
-                               {e.west, e.north},
-                               {e.west, e.south}};
+    const CellRing ring = RingOf(e);
     for (int i = 0; i < 5; ++i) {
       f += i == 0 ? "[" : ",[";
       AppendNumber(f, ring[i][0]);

@@ -106,11 +106,7 @@ std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& e, int dose_
   p += "</value></Data><Data name=\"class\"><value>";
   p += static_cast<char>('0' + dose_class);
   p += "</value></Data></ExtendedData><Polygon><outerBoundaryIs><LinearRing><coordinates>";
-  const double ring[5][2] = {{e.west, e.south},
-                             {e.east, e.south},
-                             {e.east, e.north},
-                             {e.west, e.north},
-                             {e.west, e.south}};
+  const CellRing ring = RingOf(e);
   for (int i = 0; i < 5; ++i) {
     if (i > 0) p += ' ';
     AppendNumber(p, ring[i][0]);

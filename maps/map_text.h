@@ -2,6 +2,7 @@
 #define DOSEMAP_MAPS_MAP_TEXT_H_
 
 // What the map forms share. Internal to maps/.
+#include <array>
 #include <charconv>
 #include <filesystem>
 #include <memory>
@@ -113,6 +114,13 @@ class StagedGridMap : public SurveyMap {
   GridRequest grid_;
   DoseScale scale_;
 };
+
+// A cell's outline as lon,lat corners, counter-clockwise and closed (RFC 7946, KML alike).
+using CellRing = std::array<std::array<double, 2>, 5>;
+inline CellRing RingOf(const CellEdges& e) {
+  return {{{e.west, e.south}, {e.east, e.south}, {e.east, e.north}, {e.west, e.north},
+           {e.west, e.south}}};
+}
 
 // "2026-11-21T01:30:00Z" of a cell's first and last times.
 inline void AppendFirstTime(std::string& out, const GridCell& cell) {

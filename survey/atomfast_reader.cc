@@ -108,9 +108,6 @@ std::unique_ptr<LineParser> CsvParser(const ReaderOptions&) {
   return std::make_unique<AtomfastCsvParser>();
 }
 
-// How much of an element's values the privacy check reads.
-constexpr std::size_t kMaxEvidenceBytes = 1024;
-
 // Reads the JSON array's elements as they come: {"d": µSv/h, "lat", "lng", "t": Unix ms, ...}.
 class ElementReader : public JsonEvents {
  public:
@@ -118,7 +115,6 @@ class ElementReader : public JsonEvents {
 
  private:
   enum Field { kDose, kLat, kLng, kTime, kFieldCount };
-  enum class State { kMissing, kNumber, kBad };
 
   // depth_: 1 inside the array, 2 inside an element, more below.
   bool Open(bool object) override {
@@ -131,7 +127,7 @@ class ElementReader : public JsonEvents {
       Begin();
       element_is_object_ = object;
     } else if (depth_ == 3 && element_is_object_) {
-      Note(Value::kOther, 0, {});  // a nested value where a number belongs
+      fields_.Note(key_, Value::kOther, 0, {});  // a nested value where a number belongs
     }
     return true;
   }
@@ -152,71 +148,45 @@ class ElementReader : public JsonEvents {
       element_is_object_ = false;
       End();
     } else if (depth_ == 2 && element_is_object_) {
-      Note(value, x, text);
+      fields_.Note(key_, value, x, text);
     }
     return true;
   }
 
   void Begin() {
     ++index_;
-    for (State& state : fields_) state = State::kMissing;
-    evidence_.clear();
-  }
-
-  void Note(Value value, double x, std::string_view text) {
-    static constexpr std::string_view kNames[kFieldCount] = {"d", "lat", "lng", "t"};
-    char digits[32];
-    if (value == Value::kNumber)
-      text =
-          std::string_view(digits, std::to_chars(digits, digits + sizeof digits, x).ptr - digits);
-    if (value != Value::kNull && evidence_.size() + text.size() + 1 <= kMaxEvidenceBytes)
-      evidence_.append(text).push_back(';');
-    for (int f = 0; f < kFieldCount; ++f) {
-      if (key_ != kNames[f]) continue;
-      if (value == Value::kNull) {
-        fields_[f] = State::kMissing;
-      } else if (value == Value::kNumber && std::isfinite(x)) {
-        fields_[f] = State::kNumber;
-        numbers_[f] = x;
-      } else {
-        fields_[f] = State::kBad;
-      }
-    }
+    fields_.Begin();
   }
 
   void End() {
     RecordResult result;
     Measurement& m = result.measurement;
     m.line = index_;
-    const auto number = [this](Field f) { return fields_[f] == State::kNumber; };
+    const auto number = [this](Field f) { return fields_.number(f); };
     if (number(kLat) && number(kLng)) {
       result.position_read = true;
-      m.latitude = numbers_[kLat];
-      m.longitude = numbers_[kLng];
+      m.latitude = fields_.value(kLat);
+      m.longitude = fields_.value(kLng);
     }
-    bool missing = !element_is_object_;
-    for (const State state : fields_) missing = missing || state == State::kMissing;
-    if (missing) {
+    if (!element_is_object_ || fields_.any_missing()) {
       result.reason = RejectReason::kFields;
     } else if (!number(kLat) || !number(kLng) || !number(kDose)) {
       result.reason = RejectReason::kNumber;
-    } else if (!number(kTime) || !IsCivilSeconds(numbers_[kTime] / kMillisecondsPerSecond)) {
+    } else if (!number(kTime) || !IsCivilSeconds(fields_.value(kTime) / kMillisecondsPerSecond)) {
       result.reason = RejectReason::kTime;
     } else {
-      m.time = static_cast<std::int64_t>(std::floor(numbers_[kTime] / kMillisecondsPerSecond));
-      m.dose_usvh = numbers_[kDose];
+      m.time = static_cast<std::int64_t>(std::floor(fields_.value(kTime) / kMillisecondsPerSecond));
+      m.dose_usvh = fields_.value(kDose);
       CheckPosition(result);
     }
-    handle_(result, evidence_);
+    handle_(result, fields_.evidence());
   }
 
   const MarkerHandler& handle_;
   int depth_ = 0;
   bool element_is_object_ = false;
   long index_ = 0;
-  State fields_[kFieldCount] = {};
-  double numbers_[kFieldCount] = {};
-  std::string evidence_;
+  JsonFields<kFieldCount> fields_{{"d", "lat", "lng", "t"}};
 };
 
 class JsonSource : public RecordSource {

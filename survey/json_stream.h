@@ -1,6 +1,10 @@
 #ifndef DOSEMAP_SURVEY_JSON_STREAM_H_
 #define DOSEMAP_SURVEY_JSON_STREAM_H_
 
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <streambuf>
 #include <string>
@@ -71,6 +75,54 @@ class JsonEvents : public nlohmann::json_sax<nlohmann::json> {
 
   std::string key_;
   std::string error_;
+};
+
+// One JSON record's fields by name, as its values come: each missing (or null), a finite number,
+// or anything else; and the record's values as text, up to 1 KiB (what the privacy check reads of
+// a rejected record).
+enum class FieldState { kMissing, kNumber, kBad };
+template <std::size_t kCount>
+class JsonFields {
+ public:
+  explicit JsonFields(std::array<std::string_view, kCount> names) : names_(names) {}
+  void Begin() {
+    states_.fill(FieldState::kMissing);
+    evidence_.clear();
+  }
+  // A value read under key.
+  void Note(std::string_view key, JsonEvents::Value value, double x, std::string_view text) {
+    char digits[32];
+    if (value == JsonEvents::Value::kNumber)
+      text =
+          std::string_view(digits, std::to_chars(digits, digits + sizeof digits, x).ptr - digits);
+    if (value != JsonEvents::Value::kNull && evidence_.size() + text.size() + 1 <= kMaxEvidence)
+      evidence_.append(text).push_back(';');
+    for (std::size_t f = 0; f < kCount; ++f) {
+      if (key != names_[f]) continue;
+      if (value == JsonEvents::Value::kNull) {
+        states_[f] = FieldState::kMissing;
+      } else if (value == JsonEvents::Value::kNumber && std::isfinite(x)) {
+        states_[f] = FieldState::kNumber;
+        values_[f] = x;
+      } else {
+        states_[f] = FieldState::kBad;
+      }
+    }
+  }
+  FieldState state(std::size_t f) const { return states_[f]; }
+  bool number(std::size_t f) const { return states_[f] == FieldState::kNumber; }
+  bool any_missing() const {
+    return std::find(states_.begin(), states_.end(), FieldState::kMissing) != states_.end();
+  }
+  double value(std::size_t f) const { return values_[f]; }
+  const std::string& evidence() const { return evidence_; }
+
+ private:
+  static constexpr std::size_t kMaxEvidence = 1024;
+  std::array<std::string_view, kCount> names_;
+  std::array<FieldState, kCount> states_{};
+  std::array<double, kCount> values_{};
+  std::string evidence_;
 };
 
 // Parses the bytes of next_bytes as JSON into events; throws std::runtime_error with the parse

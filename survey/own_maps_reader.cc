@@ -117,10 +117,8 @@ class FeatureReader : public JsonEvents {
   }
 
   bool Close() override {
-    const At at = path_.back();
     path_.pop_back();
     if (!path_.empty() && path_.back() == At::kFeatures) End();
-    (void)at;
     return true;
   }
 

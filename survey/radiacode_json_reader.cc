@@ -22,9 +22,6 @@ constexpr double kSecondsPerMinute = 60;
 
 namespace {
 
-// How much of a marker's values the privacy check reads.
-constexpr std::size_t kMaxEvidenceBytes = 1024;
-
 // A marker kept for sorting: 48 bytes. Its accuracy was checked as it was read.
 struct StoredMarker {
   std::int64_t time;
@@ -68,7 +65,7 @@ class TrackReader : public JsonEvents {
       BeginMarker();
       marker_is_object_ = object;
     } else if (depth_ == 4 && in_markers_ && marker_is_object_) {
-      Note(Value::kOther, 0, {});  // a nested value where a number belongs
+      fields_.Note(key_, Value::kOther, 0, {});  // a nested value where a number belongs
     }
     return true;
   }
@@ -86,86 +83,57 @@ class TrackReader : public JsonEvents {
       marker_is_object_ = false;
       EndMarker();
     } else if (depth_ == 3 && in_markers_ && marker_is_object_) {
-      Note(value, x, text);
+      fields_.Note(key_, value, x, text);
     }
     return true;
   }
 
   void BeginMarker() {
     ++index_;
-    for (State& state : fields_) state = State::kMissing;
-    evidence_.clear();
-  }
-
-  void Note(Value value, double x, std::string_view text) {
-    static constexpr std::string_view kNames[kFieldCount] = {"lat",      "lon",       "date",
-                                                             "doseRate", "countRate", "acc"};
-    if (value == Value::kNumber) {
-      char digits[32];
-      text =
-          std::string_view(digits, std::to_chars(digits, digits + sizeof digits, x).ptr - digits);
-      Evidence(text);
-    } else if (value == Value::kOther) {
-      Evidence(text);
-    }
-    for (int f = 0; f < kFieldCount; ++f) {
-      if (key_ != kNames[f]) continue;
-      if (value == Value::kNull) {
-        fields_[f] = State::kMissing;
-      } else if (value == Value::kNumber && std::isfinite(x)) {
-        fields_[f] = State::kNumber;
-        numbers_[f] = x;
-      } else {
-        fields_[f] = State::kBad;
-      }
-    }
-  }
-
-  void Evidence(std::string_view text) {
-    if (evidence_.size() + text.size() + 1 > kMaxEvidenceBytes) return;
-    evidence_.append(text).push_back(';');
+    fields_.Begin();
   }
 
   void EndMarker() {
     RecordResult result;
     Measurement& m = result.measurement;
     m.line = index_;
-    const auto number = [this](Field f) { return fields_[f] == State::kNumber; };
+    const auto number = [this](Field f) { return fields_.number(f); };
     if (number(kLat) && number(kLon)) {
       result.position_read = true;
-      m.latitude = numbers_[kLat];
-      m.longitude = numbers_[kLon];
+      m.latitude = fields_.value(kLat);
+      m.longitude = fields_.value(kLon);
     }
-    if (!marker_is_object_ || fields_[kLat] == State::kMissing ||
-        fields_[kLon] == State::kMissing || fields_[kDate] == State::kMissing ||
-        fields_[kDose] == State::kMissing) {
+    if (!marker_is_object_ || fields_.state(kLat) == FieldState::kMissing ||
+        fields_.state(kLon) == FieldState::kMissing ||
+        fields_.state(kDate) == FieldState::kMissing ||
+        fields_.state(kDose) == FieldState::kMissing) {
       result.reason = RejectReason::kFields;
-    } else if (!number(kLat) || !number(kLon) || !number(kDose) || fields_[kCount] == State::kBad ||
-               fields_[kAccuracy] == State::kBad) {
+    } else if (!number(kLat) || !number(kLon) || !number(kDose) ||
+               fields_.state(kCount) == FieldState::kBad ||
+               fields_.state(kAccuracy) == FieldState::kBad) {
       result.reason = RejectReason::kNumber;
-    } else if (!number(kDate) || !IsCivilSeconds(numbers_[kDate])) {
+    } else if (!number(kDate) || !IsCivilSeconds(fields_.value(kDate))) {
       result.reason = RejectReason::kTime;
     } else {
-      m.time = static_cast<std::int64_t>(std::floor(numbers_[kDate]));
-      m.dose_usvh = numbers_[kDose];  // the unit applies at the end
+      m.time = static_cast<std::int64_t>(std::floor(fields_.value(kDate)));
+      m.dose_usvh = fields_.value(kDose);  // the unit applies at the end
       m.has_cpm = number(kCount);
-      m.cpm = m.has_cpm ? numbers_[kCount] * kSecondsPerMinute : 0;
+      m.cpm = m.has_cpm ? fields_.value(kCount) * kSecondsPerMinute : 0;
       m.has_accuracy = number(kAccuracy);
-      m.accuracy_m = m.has_accuracy ? numbers_[kAccuracy] : 0;
+      m.accuracy_m = m.has_accuracy ? fields_.value(kAccuracy) : 0;
       CheckPosition(result);
       // Markers are stored without their accuracy: it is checked now.
       if (result.reason == RejectReason::kNone && AccuracyTooPoor(m, max_accuracy_m_))
         result.reason = RejectReason::kAccuracy;
     }
     if (result.reason != RejectReason::kNone) {
-      handle_(result, evidence_);  // rejected markers go at once: only kept ones wait
+      handle_(result, fields_.evidence());  // rejected markers go at once: only kept ones wait
       return;
     }
     kept_.push_back({m.time, m.latitude, m.longitude, m.dose_usvh, m.cpm,
                      static_cast<std::uint32_t>(index_), m.has_cpm});
   }
 
-  enum class State { kMissing, kNumber, kBad };
   const MarkerHandler& handle_;
   std::deque<StoredMarker>& kept_;
   double max_accuracy_m_;
@@ -173,9 +141,7 @@ class TrackReader : public JsonEvents {
   bool in_markers_ = false, saw_markers_ = false, marker_is_object_ = false;
   bool micro_roentgen_ = false;
   long index_ = 0;
-  State fields_[kFieldCount] = {};
-  double numbers_[kFieldCount] = {};
-  std::string evidence_;
+  JsonFields<kFieldCount> fields_{{"lat", "lon", "date", "doseRate", "countRate", "acc"}};
 };
 
 }  // namespace

@@ -26,34 +26,7 @@ QString TimeText(std::int64_t seconds, bool utc) {
 }
 
 QString ReasonText(dosemap::RejectReason reason) {
-  switch (reason) {
-    case dosemap::RejectReason::kChecksum:
-      return QStringLiteral("チェックサム不一致");
-    case dosemap::RejectReason::kFields:
-      return QStringLiteral("項目数の誤り");
-    case dosemap::RejectReason::kNumber:
-      return QStringLiteral("数値の誤り");
-    case dosemap::RejectReason::kTime:
-      return QStringLiteral("時刻の誤り");
-    case dosemap::RejectReason::kGpsVoid:
-      return QStringLiteral("GPS 測位なし");
-    case dosemap::RejectReason::kRadiationVoid:
-      return QStringLiteral("放射線値なし");
-    case dosemap::RejectReason::kZeroPosition:
-      return QStringLiteral("位置 0,0");
-    case dosemap::RejectReason::kPositionRange:
-      return QStringLiteral("位置が範囲外");
-    case dosemap::RejectReason::kAccuracy:
-      return QStringLiteral("測位精度不足");
-    case dosemap::RejectReason::kDuplicate:
-      return QStringLiteral("重複");
-    case dosemap::RejectReason::kGpsJump:
-      return QStringLiteral("GPS 跳び");
-    case dosemap::RejectReason::kNone:
-    case dosemap::RejectReason::kPrivacy:
-      break;
-  }
-  return {};
+  return Utf8(std::string(dosemap::ReasonNameJa(reason)));
 }
 
 // What happened to one log, in a few lines.

@@ -31,7 +31,7 @@ constexpr const char* kLegacyForm =
 // The options' values as typed.
 struct Typed {
   bool help = false, version = false, summary = false, summary_json = false;
-  bool strict = false, kmz = false, keep_duplicates = false;
+  bool strict = false, kmz = false, keep_duplicates = false, labels = false, icons_beside = false;
   std::string out, from, yellow, red, cpm_factor, utc_offset, rejects, icon_url, max_accuracy,
       max_speed, grid, grid_min;
   std::vector<std::string> privacy, privacy_box, privacy_files, args;
@@ -82,7 +82,13 @@ void Declare(CLI::App& app, Typed& t) {
         "map cells of about SIZE_M metres (10 to 100000) with the mean dose, not points");
   value("--grid-min", t.grid_min, "N", "leave out cells of fewer than N measurements (default 1)");
   value("--rejects", t.rejects, "FILE.csv", "list every rejected record with its reason");
-  value("--icon-url", t.icon_url, "URL", "a web icon instead of the icon written beside a .kml");
+  value("--icon-url", t.icon_url, "URL",
+        "a web icon instead of the icon and legend written beside a .kml");
+  app.add_flag("--labels", t.labels, "show the dose beside every point of a .kml or .kmz")
+      ->group(kSurveyForm);
+  app.add_flag("--icons-beside", t.icons_beside,
+               "also write a .kmz's icons into files/ beside it (for Marble)")
+      ->group(kSurveyForm);
   app.add_flag("--strict", t.strict, "write standard KML 2.2 that every reader takes")
       ->group(kLegacyForm);
   app.add_flag("--kmz", t.kmz, "write the strict form with its own icon as KML_BASE.kmz")
@@ -117,6 +123,8 @@ int CheckPathForm(const Typed& t, PathOptions& options) {
   options.privacy_files = t.privacy_files;
   options.rejects = t.rejects;
   options.icon_url = t.icon_url;
+  options.labels = t.labels;
+  options.icons_beside = t.icons_beside;
   SurveyOptions& survey = options.survey;
   if (!t.from.empty()) {
     survey.format = FormatNamed(t.from);
@@ -205,6 +213,8 @@ int CheckLegacyForm(const Typed& t, LegacyOptions& options) {
                                    {"--grid-min", !t.grid_min.empty()},
                                    {"--rejects", !t.rejects.empty()},
                                    {"--icon-url", !t.icon_url.empty()},
+                                   {"--labels", t.labels},
+                                   {"--icons-beside", t.icons_beside},
                                    {"--summary=json", t.summary_json}}) {
     if (used) return UsageError(std::string(name) + " needs -o OUT (the surveyor's form)");
   }

@@ -49,6 +49,8 @@ int PathCommand(PathOptions options) {
                          options.privacy_files, options.survey);
     request.rejects = options.rejects;
     request.icon_url = options.icon_url;
+    request.labels = options.labels;
+    request.icons_beside = options.icons_beside;
     request.grid_m = options.grid_m;
     request.grid_min = options.grid_min;
     Progress progress;

@@ -51,7 +51,7 @@ void StrictMap::WriteHeader(TextFiles& files, const SurveyRecord& first,
                        kDocumentRange, "</range></LookAt>"});
   const std::string icon = XmlEscaped(XmlSafe(icon_address_));
   for (int c = 0; c < 5; ++c) {
-    const ClassStyle& style = ClassStyleOf(c + 1);
+    const ClassStyle& style = LegacyClassStyleOf(c + 1);
     files.PrintItems(f, {"<Style id=\"dose", std::to_string(c + 1), "\"><IconStyle><color>",
                          style.kml_colour, "</color><scale>", style.icon_scale, "</scale><Icon><href>", icon,
                          "</href></Icon></IconStyle><LabelStyle><color>", style.kml_colour,

@@ -48,7 +48,7 @@ std::string_view DoseClassLine(DoseClass dose_class) {
   static const std::array<std::string, kDoseClassCount> lines = [] {
     std::array<std::string, kDoseClassCount> built;
     for (int c = 1; c <= kDoseClassCount; ++c) {
-      const ClassStyle& style = ClassStyleOf(c);
+      const ClassStyle& style = LegacyClassStyleOf(c);
       built[c - 1] = std::string(" <color>") + style.kml_colour + "</color> <scale>" +
                      style.icon_scale + "</scale>";
     }

@@ -6,7 +6,15 @@
 namespace dosemap {
 namespace {
 
+// ColorBrewer 2.0, RdYlBu with 5 classes (#2c7bb6 #abd9e9 #ffffbf #fdae61 #d7191c), marked
+// colour-blind safe there. The lower classes are a little see-through, so hotspots stand out.
 constexpr ClassStyle kClassStyles[kDoseClassCount] = {
+    {"d0b67b2c", "0.8", "#2c7bb6", 3.2}, {"d0e9d9ab", "1", "#abd9e9", 4},
+    {"e0bfffff", "1.2", "#ffffbf", 4.8}, {"ff61aefd", "1.5", "#fdae61", 6},
+    {"ff1c19d7", "2", "#d7191c", 8},
+};
+
+constexpr ClassStyle kLegacyClassStyles[kDoseClassCount] = {
     {"a000ff00", "0.8", "#00ff00", 3.2}, {"a000ff00", "1", "#00ff00", 4},
     {"a000ffff", "1.2", "#ffff00", 4.8}, {"f0000fff", "1.5", "#ff0f00", 6},
     {"f0000fff", "2", "#ff0f00", 8},
@@ -34,6 +42,8 @@ bool DoseScale::Bounds(DoseClass dose_class, double* lower, double* upper) const
 const ClassStyle& ClassStyleOf(DoseClass dose_class) {
   return kClassStyles[static_cast<int>(dose_class) - 1];
 }
+
+const ClassStyle& LegacyClassStyleOf(int dose_class) { return kLegacyClassStyles[dose_class - 1]; }
 
 bool InOwnLogRectangle(double latitude, double longitude) {
   const LatLonBox& box = kOwnLogRectangle;

@@ -6,7 +6,7 @@
 
 namespace dosemap {
 
-// 1 and 2 green, 3 yellow, 4 and 5 red; the higher, the larger the icon.
+// Five classes of dose; the higher, the larger the icon.
 enum class DoseClass { k1 = 1, k2, k3, k4, k5 };
 inline constexpr int kDoseClassCount = 5;
 
@@ -26,17 +26,21 @@ struct DoseScale {
   bool Bounds(DoseClass dose_class, double* lower, double* upper) const;
 };
 
-// How every map form draws a class.
+// How a map draws a class.
 struct ClassStyle {
   const char* kml_colour;   // KML's aabbggrr
   const char* icon_scale;   // the KML icon's scale, as the maps write it
   const char* html_colour;  // #rrggbb, the same colour
   double report_radius;     // the report's circle, in pixels: the icon scale, 4 pixels to 1
 };
+// The surveyor's maps: five colours a reader with red-green colour blindness still tells apart
+// (ColorBrewer's 5-class RdYlBu, blue for the lowest), the higher the larger.
 const ClassStyle& ClassStyleOf(DoseClass dose_class);
 inline const ClassStyle& ClassStyleOf(int dose_class) {
   return ClassStyleOf(static_cast<DoseClass>(dose_class));
 }
+// The window's own map, whose bytes stored files rely on: green, green, yellow, red, red.
+const ClassStyle& LegacyClassStyleOf(int dose_class);
 
 // A latitude/longitude box, edges included.
 struct LatLonBox {

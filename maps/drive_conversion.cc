@@ -59,8 +59,8 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   DriveStatistics stats;
   std::int64_t skipped = 0;
   std::vector<OpenLog> logs = OpenLogs(request.logs, request.options.format, &skipped);
-  const MapOptions map_options{request.options.yellow, request.options.red, request.icon_url,
-                               cancel};
+  const MapOptions map_options{request.options.yellow, request.options.red,  request.icon_url,
+                               request.labels,         request.icons_beside, cancel};
   std::vector<std::unique_ptr<SurveyMap>> maps;
   std::vector<MeasurementSink*> sinks;
   std::unique_ptr<RejectsFile> rejects;

@@ -18,6 +18,8 @@ struct DriveRequest {
   std::filesystem::path rejects;
   SurveyOptions options;
   std::string icon_url;
+  bool labels = false;        // the KML forms' dose labels
+  bool icons_beside = false;  // a KMZ's icons also beside it
   // --grid: maps of cells about grid_m metres a side, each of at least grid_min measurements;
   // 0: maps of points.
   double grid_m = 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "dose/dose_scale.h"
+#include "maps/legend_image.h"
 #include "maps/map_text.h"
 #include "maps/report_assets.h"
 #include "survey/civil_time.h"
@@ -49,7 +50,8 @@ std::string Figure(double x) {
 
 constexpr const char* kStyle = R"(
 html,body{margin:0;font:14px/1.4 system-ui,sans-serif;color:#222;background:#fff}
-header{padding:8px 16px;background:#263238;color:#fff}header h1{margin:0;font-size:18px}
+header{display:flex;align-items:center;gap:12px;padding:8px 16px;background:#263238;color:#fff}header h1{margin:0;font-size:18px;flex:1}
+.lang button{background:none;border:1px solid #90a4ae;color:#fff;padding:2px 8px;cursor:pointer}.lang button[aria-pressed=true]{background:#eceff1;color:#263238}
 main{display:grid;grid-template-columns:minmax(0,3fr) minmax(260px,1fr);gap:12px;padding:12px}
 #map{height:62vh;min-height:320px;background:#dfe6e9;border:1px solid #ccc}
 aside table{border-collapse:collapse;width:100%}aside td,aside th{padding:3px 6px;border-bottom:1px solid #eee;text-align:left}
@@ -58,8 +60,38 @@ aside table{border-collapse:collapse;width:100%}aside td,aside th{padding:3px 6p
 @media (max-width:800px){main{grid-template-columns:1fr}}
 )";
 
-// What both pages' scripts share: times in the viewer's zone, here and in the figures.
+// What both pages' scripts share: the reader's language, and times in the viewer's zone, here
+// and in the figures.
 constexpr const char* kTimeScript = R"(
+// Every text in English and Japanese ({key: [en, ja]}): the browser's language chooses, the
+// switch in the header changes it. Numbers and times stay as they are.
+var texts = JSON.parse(document.getElementById('texts').textContent);
+var lang = /^ja\b/i.test(navigator.language || '') ? 1 : 0, onLanguage = [];
+function t(key) { var x = texts[key]; return x ? x[lang] : key; }
+function rangeText(lower, upper) {
+  if (lower === '' && upper === '') return t('none');
+  if (lower === '') return t('below').replace('{}', upper);
+  if (upper === '') return t('from').replace('{}', lower);
+  return t('between').replace('{}', lower).replace('{}', upper);
+}
+function translate() {
+  document.documentElement.lang = lang ? 'ja' : 'en';
+  Array.prototype.forEach.call(document.querySelectorAll('[data-i18n]'), function (e) {
+    e.textContent = t(e.dataset.i18n);
+  });
+  Array.prototype.forEach.call(document.querySelectorAll('[data-range]'), function (e) {
+    var r = e.dataset.range.split(',');
+    e.textContent = r.length < 2 ? t('none') : rangeText(r[0], r[1]);
+  });
+  Array.prototype.forEach.call(document.querySelectorAll('.lang button'), function (b) {
+    b.setAttribute('aria-pressed', String(+b.dataset.lang === lang));
+  });
+  document.body.dataset.lang = lang ? 'ja' : 'en';
+  onLanguage.forEach(function (f) { f(); });
+}
+Array.prototype.forEach.call(document.querySelectorAll('.lang button'), function (b) {
+  b.addEventListener('click', function () { lang = +b.dataset.lang; translate(); });
+});
 // A UTC time in the viewer's own zone, with its offset ("2026-11-21 10:30:00 +09:00"); a time
 // the log gave without a zone is shown as written.
 function two(n) { return (n < 10 ? '0' : '') + n; }
@@ -110,21 +142,41 @@ constexpr const char* kScript = R"(
   var pointLayer = L.featureGroup().addTo(map);
   pointLayer.bindPopup(function (layer) {
     var p = points[layer.options.index];
-    return '<b>' + Number(p[2].toPrecision(4)) + ' \u00b5Sv/h</b><br>' + timeHtml(p[5]) +
-      (p[3] === null ? '' : '<br>' + p[3] + ' cpm');
+    return '<b>' + Number(p[2].toPrecision(4)) + ' \u00b5Sv/h</b> (' + t('class') + ' ' + p[4] + ')<br>' +
+      timeHtml(p[5]) + (p[3] === null ? '' : '<br>' + p[3] + ' cpm');
   });
+  // Outlines only from street level on: at the overview they would darken the colours.
+  var outlineFrom = 15;
+  function outlined() { return map.getZoom() >= outlineFrom; }
   function drawPoint(i) {
     var p = points[i], c = classes[p[4] - 1];
-    L.circleMarker([p[0], lon(p[1])], {renderer: renderer, radius: c.radius, color: '#333', weight: 0.5,
-      fillColor: c.colour, fillOpacity: 0.85, index: i}).addTo(pointLayer);
+    L.circleMarker([p[0], lon(p[1])], {renderer: renderer, radius: c.radius, color: '#333', weight: 0.6,
+      stroke: outlined(), fillColor: c.colour, fillOpacity: 0.9, index: i}).addTo(pointLayer);
   }
-  function drawn() { document.body.dataset.drawn = Object.keys(renderer._layers).length; }
+  // The highest doses are drawn last, on top; equal doses in the order of the drive.
+  function byDose(a, b) { return points[a][2] - points[b][2] || a - b; }
+  var wasOutlined = null;
+  map.on('zoomend', function () {
+    if (outlined() === wasOutlined) return;
+    wasOutlined = outlined();
+    pointLayer.setStyle({stroke: wasOutlined});
+  });
+  function drawn() {
+    document.body.dataset.drawn = Object.keys(renderer._layers).length;
+    // For checks: whether the points lie bottom to top by dose, and whether they are outlined.
+    var doses = [];
+    pointLayer.eachLayer(function (l) { doses.push(points[l.options.index][2]); });
+    document.body.dataset.drawOrder = doses.every(function (d, i) { return i === 0 || doses[i - 1] <= d; }) ? 'dose' : 'mixed';
+    document.body.dataset.outlined = String(outlined());
+  }
   // Above 100,000 points the map opens on cells of their mean dose, about 20,000 over the drive;
   // the points show once so few are in view that they can be told apart.
   var big = points.length > 100000;
   document.body.dataset.view = big ? 'cells' : 'points';
+  // The map's zoom is known once it is fitted: the points are drawn then.
+  function drawAll() { points.map(function (p, i) { return i; }).sort(byDose).forEach(drawPoint); }
   if (!big) {
-    for (var i = 0; i < points.length; i++) drawPoint(i);
+    // drawn below, once the view is set
   } else {
     var R = 6371008.8, rad = Math.PI / 180;
     var area = Math.max(1, (north - south) * rad * R) *
@@ -153,9 +205,11 @@ constexpr const char* kScript = R"(
       var s = -90 + c.row * rowDeg, n = Math.min(90, s + rowDeg), w = -180 + c.column * c.width;
       if (s < -85 || n > 85) return;
       L.rectangle([[s, lon(w)], [n, lon(w) + c.width]], {renderer: renderer, color: '#333', weight: 0.3,
-        fillColor: classes[k - 1].colour, fillOpacity: 0.7}).bindPopup('<b>' + Number(mean.toPrecision(3)) +
-        ' \u00b5Sv/h</b> mean of ' + c.n + '<br>' + Number(c.min.toPrecision(3)) + ' to ' +
-        Number(c.max.toPrecision(3)) + ' \u00b5Sv/h<br>cells of ' + size + ' m').addTo(cellLayer);
+        fillColor: classes[k - 1].colour, fillOpacity: 0.7}).bindPopup(function () {
+          return '<b>' + Number(mean.toPrecision(3)) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c.n) +
+            '<br>' + Number(c.min.toPrecision(3)) + ' \u2013 ' + Number(c.max.toPrecision(3)) +
+            ' \u00b5Sv/h<br>' + t('cellsOf').replace('{}', size);
+        }).addTo(cellLayer);
     });
     cellLayer.addTo(map);
     document.body.dataset.cells = cells.size;
@@ -168,15 +222,19 @@ constexpr const char* kScript = R"(
         if (view.contains([points[i][0], lon(points[i][1])])) inView.push(i);
       }
       pointLayer.clearLayers();
-      if (inView.length <= 50000) inView.forEach(drawPoint);
-      note.text.textContent = inView.length <= 50000 ? 'cells' : 'points: zoom in (cells)';
+      wasOutlined = outlined();
+      if (inView.length <= 50000) inView.sort(byDose).forEach(drawPoint);
+      note.text.dataset.i18n = inView.length <= 50000 ? 'cells' : 'zoomIn';
+      note.text.textContent = t(note.text.dataset.i18n);
       drawn();
     }
     note.onAdd = function () {
       var button = L.DomUtil.create('button', 'toggle');
       this.text = button;
-      button.textContent = 'points';
-      button.title = 'switch between the cells and the points';
+      button.dataset.i18n = 'points';
+      button.textContent = t('points');
+      button.title = t('toggle');
+      onLanguage.push(function () { button.title = t('toggle'); });
       L.DomEvent.disableClickPropagation(button);
       L.DomEvent.on(button, 'click', function () {
         showing = showing === 'cells' ? 'points' : 'cells';
@@ -184,7 +242,8 @@ constexpr const char* kScript = R"(
         if (showing === 'cells') {
           pointLayer.clearLayers();
           cellLayer.addTo(map);
-          button.textContent = 'points';
+          button.dataset.i18n = 'points';
+          button.textContent = t('points');
           drawn();
         } else {
           map.removeLayer(cellLayer);
@@ -201,81 +260,140 @@ constexpr const char* kScript = R"(
   } else {
     map.setView([0, 0], 1);
   }
+  wasOutlined = outlined();
+  if (!big) drawAll();
   drawn();
   var ordered = points.map(function (p) { return {t: Date.parse(p[5]), y: p[2]}; })
     .filter(function (p) { return !isNaN(p.t); }).sort(function (a, b) { return a.t - b.t; });
   var start = ordered.length ? ordered[0].t : 0;
   var series = ordered.map(function (p) { return {x: (p.t - start) / 60000, y: p.y}; });
-  new Chart(document.getElementById('chart'), {
+  var chart = new Chart(document.getElementById('chart'), {
     type: 'line',
     data: {datasets: [{label: 'µSv/h', data: series, borderColor: '#c62828', borderWidth: 1,
       pointRadius: 0, fill: false}]},
     options: {animation: false, parsing: false, normalized: true, maintainAspectRatio: false,
       plugins: {decimation: {enabled: true, algorithm: 'lttb', samples: 1000}, legend: {display: false}},
-      scales: {x: {type: 'linear', title: {display: true, text: 'minutes from the first measurement'}},
+      scales: {x: {type: 'linear', title: {display: true, text: t('minutes')}},
         y: {beginAtZero: true, title: {display: true, text: 'µSv/h'}}}}
   });
+  onLanguage.push(function () {
+    chart.options.scales.x.title.text = t('minutes');
+    chart.update('none');
+  });
+  translate();
   document.body.dataset.ready = 'yes';
 })();
 )";
 
-// Each class with exactly the doses the classifier puts in it.
+// The page's texts in English and Japanese, as {"key":["en","ja"],...}: the words of the legend,
+// the figures, the pop-ups and the charts, and the reasons a record was rejected.
+std::string Texts() {
+  static constexpr const char* kTexts[][3] = {
+      {"class", "class", "クラス"},
+      {"none", "none", "なし"},
+      {"below", "below {}", "{} 未満"},
+      {"from", "{} and above", "{} 以上"},
+      {"between", "{} to below {}", "{} 以上 {} 未満"},
+      {"kept", "measurements included", "地図に載せた測定"},
+      {"read", "lines read", "読んだ行"},
+      {"rejected", "rejected", "除外"},
+      {"privacy", "in privacy zones", "プライバシー区域内"},
+      {"perClass", "per class 1-5", "クラス別 (1〜5)"},
+      {"cells", "cells", "セル"},
+      {"first", "from", "開始"},
+      {"last", "to", "終了"},
+      {"distance", "distance", "距離"},
+      {"highest", "highest", "最高"},
+      {"at", "at", "測定時刻"},
+      {"mean", "mean", "平均"},
+      {"total", "total dose", "積算線量"},
+      {"minutes", "minutes from the first measurement", "最初の測定からの時間（分）"},
+      {"cellsByClass", "cells by the class of their mean", "平均値のクラス別のセル数"},
+      {"meanOf", "mean of {}", "{} 点の平均"},
+      {"cellsOf", "cells of {} m", "{} m のセル"},
+      {"oneLog", "{} log", "{} ログ"},
+      {"logs", "{} logs", "{} ログ"},
+      {"points", "points", "点"},
+      {"zoomIn", "points: zoom in (cells)", "点：拡大してください（セル）"},
+      {"toggle", "switch between the cells and the points", "セルと点を切り替える"},
+  };
+  std::string json = "{";
+  const auto entry = [&json](std::string_view key, std::string_view en, std::string_view ja) {
+    if (json.size() > 1) json += ',';
+    json +=
+        "\"" + std::string(key) + "\":[\"" + std::string(en) + "\",\"" + std::string(ja) + "\"]";
+  };
+  for (const auto& text : kTexts) entry(text[0], text[1], text[2]);
+  for (int r = 1; r < kRejectReasonCount; ++r) {
+    const auto reason = static_cast<RejectReason>(r);
+    if (reason == RejectReason::kPrivacy) continue;
+    entry("reason." + std::string(ReasonName(reason)), ReasonName(reason), ReasonNameJa(reason));
+  }
+  return json + "}";
+}
+
+// An element whose text the page puts in the reader's language; English until then.
+std::string Text(std::string_view tag, std::string_view key, std::string_view english) {
+  return "<" + std::string(tag) + " data-i18n=\"" + std::string(key) + "\">" +
+         std::string(english) + "</" + std::string(tag) + ">";
+}
+
+// Each class with exactly the doses the classifier puts in it; the page words the range.
 std::string Legend(const MapOptions& options) {
+  const DoseScale scale{options.yellow, options.red};
   std::string legend = "<table class=\"legend\"><tr><th colspan=\"2\">µSv/h</th></tr>\n";
-  for (int c = 1; c <= 5; ++c) {
+  for (int c = 5; c >= 1; --c) {
     double lower, upper;
     std::string range;
-    if (!DoseScale{options.yellow, options.red}.Bounds(static_cast<DoseClass>(c), &lower, &upper)) {
-      range = "none";
-    } else if (std::isinf(lower)) {
-      range = "below " + StrictNumber(upper);
-    } else if (std::isinf(upper)) {
-      range = StrictNumber(lower) + " and above";
-    } else {
-      range = StrictNumber(lower) + " to below " + StrictNumber(upper);
+    if (scale.Bounds(static_cast<DoseClass>(c), &lower, &upper)) {
+      range = (std::isinf(lower) ? "" : StrictNumber(lower)) + "," +
+              (std::isinf(upper) ? "" : StrictNumber(upper));
     }
     legend += "<tr><td><i style=\"background:" + std::string(ClassStyleOf(c).html_colour) +
-              "\"></i>class " + std::to_string(c) + "</td><td>" + range + "</td></tr>\n";
+              "\"></i>" + Text("span", "class", "class") + " " + std::to_string(c) +
+              "</td><td data-range=\"" + range + "\">" + ClassRangeText(scale, c) + "</td></tr>\n";
   }
   return legend + "</table>\n";
 }
 
 std::string Figures(const DriveStatistics& s) {
   std::string rows;
-  const auto row = [&](const std::string& name, const std::string& value) {
-    rows += "<tr><th>" + name + "</th><td>" + value + "</td></tr>";
+  const auto row = [&](std::string_view key, std::string_view name, const std::string& value) {
+    rows += "<tr>" + Text("th", key, name) + "<td>" + value + "</td></tr>";
   };
-  row("measurements included", std::to_string(s.kept()));
-  row("lines read", std::to_string(s.read()));
+  row("kept", "measurements included", std::to_string(s.kept()));
+  row("read", "lines read", std::to_string(s.read()));
   std::string rejected = std::to_string(s.rejected_total());
   std::string reasons;
   for (int r = 1; r < kRejectReasonCount; ++r) {
     const auto reason = static_cast<RejectReason>(r);
     if (reason == RejectReason::kPrivacy || s.rejected(reason) == 0) continue;
-    reasons += (reasons.empty() ? "" : ", ") + std::string(ReasonName(reason)) + " " +
+    const std::string name(ReasonName(reason));
+    reasons += (reasons.empty() ? "" : ", ") + Text("span", "reason." + name, name) + " " +
                std::to_string(s.rejected(reason));
   }
   if (!reasons.empty()) rejected += " (" + reasons + ")";
-  row("rejected", rejected);
-  row("in privacy zones", std::to_string(s.privacy()));
+  row("rejected", "rejected", rejected);
+  row("privacy", "in privacy zones", std::to_string(s.privacy()));
   std::string classes;
   for (const std::int64_t count : s.per_class())
     classes += (classes.empty() ? "" : " / ") + std::to_string(count);
-  row("per class 1-5", classes);
-  if (s.cells() >= 0) row("cells", std::to_string(s.cells()));
+  row("perClass", "per class 1-5", classes);
+  if (s.cells() >= 0) row("cells", "cells", std::to_string(s.cells()));
   // A UTC time is marked for the page to show in the viewer's zone, UTC on hover.
   const auto time = [](std::int64_t seconds, bool utc) {
     const std::string iso = IsoTime(seconds, utc);
     return utc ? "<time datetime=\"" + iso + "\">" + iso + "</time>" : iso;
   };
   if (s.kept() > 0) {
-    row("from", time(s.first_time(), s.times_utc()));
-    row("to", time(s.last_time(), s.times_utc()));
-    row("distance", Figure(s.distance_km()) + " km");
-    row("highest",
-        Figure(s.dose_max_usvh()) + " µSv/h at " + time(s.highest().time, s.highest().utc));
-    row("mean", Figure(s.dose_mean_usvh()) + " µSv/h");
-    row("total dose", Figure(s.dose_total_usv()) + " µSv");
+    row("first", "from", time(s.first_time(), s.times_utc()));
+    row("last", "to", time(s.last_time(), s.times_utc()));
+    row("distance", "distance", Figure(s.distance_km()) + " km");
+    row("highest", "highest",
+        Figure(s.dose_max_usvh()) + " µSv/h " + Text("span", "at", "at") + " " +
+            time(s.highest().time, s.highest().utc));
+    row("mean", "mean", Figure(s.dose_mean_usvh()) + " µSv/h");
+    row("total", "total dose", Figure(s.dose_total_usv()) + " µSv");
   }
   // The figures are known only at the end: the page moves them into their place.
   return "<table id=\"figure-table\" hidden>" + rows +
@@ -294,7 +412,9 @@ void WritePageHead(ByteSink& file, const std::string& name, const MapOptions& op
        << Inline(LeafletCss()) << kStyle << "</style>\n<script>\n"
        << Inline(LeafletJs()) << "\n</script>\n<script>\n"
        << Inline(ChartJs()) << "\n</script>\n</head>\n<body>\n<header><h1>" << title
-       << "</h1></header>\n<main>\n<div id=\"map\"></div>\n<aside>\n"
+       << "</h1><nav class=\"lang\"><button data-lang=\"0\" lang=\"en\">English</button>"
+          "<button data-lang=\"1\" lang=\"ja\">日本語</button></nav></header>\n<main>\n"
+          "<div id=\"map\"></div>\n<aside>\n"
        << Legend(options)
        << "<div id=\"figures\"></div>\n</aside>\n<div id=\"chart-box\"><canvas "
           "id=\"chart\"></canvas></div>\n"
@@ -319,7 +439,7 @@ void WritePageEnd(ByteSink& file, const DriveStatistics& statistics, const MapOp
     entry += "}";
     file << entry;
   }
-  file << "]</script>\n"
+  file << "]</script>\n<script id=\"texts\" type=\"application/json\">" << Texts() << "</script>\n"
        << Figures(statistics) << "<script>\n"
        << kTimeScript << script << "</script>\n</body>\n</html>\n";
 }
@@ -348,9 +468,10 @@ constexpr const char* kCellScript = R"(
   });
   group.bindPopup(function (layer) {
     var c = cells[layer.options.index];
-    return '<b>' + Number(c[6].toPrecision(3)) + ' \u00b5Sv/h</b> mean of ' + c[5] +
-      '<br>' + Number(c[8].toPrecision(3)) + ' to ' + Number(c[7].toPrecision(3)) + ' \u00b5Sv/h' +
-      '<br>' + timeHtml(c[9]) + ' to ' + timeHtml(c[10]) + '<br>' + c[11] + (c[11] === 1 ? ' log' : ' logs');
+    return '<b>' + Number(c[6].toPrecision(3)) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c[5]) +
+      '<br>' + Number(c[8].toPrecision(3)) + ' \u2013 ' + Number(c[7].toPrecision(3)) + ' \u00b5Sv/h' +
+      '<br>' + timeHtml(c[9]) + ' \u2013 ' + timeHtml(c[10]) + '<br>' +
+      t(c[11] === 1 ? 'oneLog' : 'logs').replace('{}', c[11]);
   });
   group.addTo(map);
   if (group.getLayers().length) {
@@ -359,14 +480,22 @@ constexpr const char* kCellScript = R"(
     map.setView([0, 0], 1);
   }
   document.body.dataset.drawn = Object.keys(renderer._layers).length;
-  new Chart(document.getElementById('chart'), {
+  function classLabels() { return [1, 2, 3, 4, 5].map(function (c) { return t('class') + ' ' + c; }); }
+  var chart = new Chart(document.getElementById('chart'), {
     type: 'bar',
-    data: {labels: ['class 1', 'class 2', 'class 3', 'class 4', 'class 5'],
-      datasets: [{label: 'cells', data: perClass,
+    data: {labels: classLabels(),
+      datasets: [{label: t('cells'), data: perClass,
         backgroundColor: classes.map(function (c) { return c.colour; }), borderColor: '#333', borderWidth: 1}]},
     options: {animation: false, maintainAspectRatio: false, plugins: {legend: {display: false}},
-      scales: {y: {beginAtZero: true, title: {display: true, text: 'cells by the class of their mean'}}}}
+      scales: {y: {beginAtZero: true, title: {display: true, text: t('cellsByClass')}}}}
   });
+  onLanguage.push(function () {
+    chart.data.labels = classLabels();
+    chart.data.datasets[0].label = t('cells');
+    chart.options.scales.y.title.text = t('cellsByClass');
+    chart.update('none');
+  });
+  translate();
   document.body.dataset.ready = 'yes';
 })();
 )";

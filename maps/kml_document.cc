@@ -1,59 +1,157 @@
-// The KML document's shared pieces: the class styles and a placemark.
+// The KML document's shared pieces: the class styles, the legend, a placemark and the route.
 #include "maps/kml_document.h"
 
 #include <charconv>
 #include <memory>
 
 #include "dose/dose_scale.h"
+#include "maps/legend_image.h"
 
 namespace dosemap {
 
-// The five classes as shared styles "dose1".."dose5", their icon at href.
-std::string KmlStyles(const std::string& icon) {
-  const std::string href = XmlEscaped(XmlSafe(icon));
+namespace {
+
+// A route's vertices are at least this far apart (a thin line needs no more), and a piece holds
+// at most this many.
+constexpr int kRouteMaxVertices = 4096;
+
+// A coordinate to 1e-5 degrees (about a metre), its trailing zeros cut: enough for a line.
+void AppendCoordinate(std::string& out, double x) {
+  char text[32];
+  char* end = std::to_chars(text, text + sizeof text, x, std::chars_format::fixed, 5).ptr;
+  while (end[-1] == '0') --end;
+  if (end[-1] == '.') --end;
+  if (end - text == 2 && text[0] == '-' && text[1] == '0') {  // a tiny negative rounds to 0
+    out += '0';
+    return;
+  }
+  out.append(text, end);
+}
+
+// The style of a class, its icon at href; tint: the class's colour over a white icon.
+void AppendClassStyle(std::string& styles, const std::string& id, int dose_class,
+                      const std::string& href, bool tint, bool labels) {
+  const ClassStyle& style = ClassStyleOf(dose_class);
+  styles += "<Style id=\"" + id + "\"><IconStyle>";
+  if (tint) styles += std::string("<color>") + style.kml_colour + "</color>";
+  styles += std::string("<scale>") + style.icon_scale + "</scale><Icon><href>" + href +
+            "</href></Icon></IconStyle><LabelStyle>";
+  if (labels) {
+    styles += std::string("<color>") + style.kml_colour + "</color><scale>" + style.icon_scale +
+              "</scale>";
+  } else {
+    styles += "<scale>0</scale>";
+  }
+  styles += "</LabelStyle></Style>\n";
+}
+
+}  // namespace
+
+std::string KmlStyles(const KmlLook& look) {
+  const std::string href = XmlEscaped(XmlSafe(look.icon));
   std::string styles;
   for (int c = 1; c <= 5; ++c) {
-    const ClassStyle& style = ClassStyleOf(c);
-    styles += "<Style id=\"dose";
-    styles += static_cast<char>('0' + c);
-    styles += "\"><IconStyle><color>";
-    styles += style.kml_colour;
-    styles += "</color><scale>";
-    styles += style.icon_scale;
-    styles += "</scale><Icon><href>";
-    styles += href;
-    styles += "</href></Icon></IconStyle><LabelStyle><color>";
-    styles += style.kml_colour;
-    styles += "</color><scale>";
-    styles += style.icon_scale;
-    styles += "</scale></LabelStyle></Style>\n";
+    const std::string id = "dose" + std::to_string(c);
+    if (!look.class_icons) {
+      AppendClassStyle(styles, id, c, href, true, look.labels);
+      continue;
+    }
+    // Readers that can't tint a white icon still show the class: normally the class's own
+    // pre-coloured icon, the tinted white one when highlighted.
+    AppendClassStyle(styles, id + "n", c, ClassIconPath(c), false, look.labels);
+    AppendClassStyle(styles, id + "h", c, href, true, true);
+    styles += "<StyleMap id=\"" + id + "\"><Pair><key>normal</key><styleUrl>#" + id +
+              "n</styleUrl></Pair><Pair><key>highlight</key><styleUrl>#" + id +
+              "h</styleUrl></Pair></StyleMap>\n";
   }
+  styles +=
+      "<Style id=\"route\"><LineStyle><color>b0707070</color><width>1.5</width></LineStyle>"
+      "</Style>\n"
+      "<Schema name=\"dose\" id=\"dose\">"
+      "<SimpleField type=\"double\" name=\"dose_usvh\"><displayName>dose rate (\xC2\xB5Sv/h)"
+      "</displayName></SimpleField>"
+      "<SimpleField type=\"double\" name=\"cpm\"><displayName>count rate (cpm)</displayName>"
+      "</SimpleField>"
+      "<SimpleField type=\"int\" name=\"class\"><displayName>class</displayName></SimpleField>"
+      "<SimpleField type=\"string\" name=\"time\"><displayName>time</displayName></SimpleField>"
+      "<SimpleField type=\"string\" name=\"source\"><displayName>log and line</displayName>"
+      "</SimpleField></Schema>\n";
   return styles;
 }
 
-// A placemark: the dose as its name, its time (for time sliders), its class's style, its figures
-// as extended data. source: the log's escaped name and a colon.
+KmlView ViewOf(const Extent& extent) {
+  KmlView view;
+  if (!extent.any) return view;
+  const bool crosses = extent.Crosses();
+  const double west = crosses ? extent.west360 : extent.west;
+  const double east = crosses ? extent.east360 : extent.east;
+  view.longitude = (west + east) / 2;
+  if (view.longitude > 180) view.longitude -= 360;
+  view.latitude = (extent.south + extent.north) / 2;
+  const double diagonal = GreatCircleMetres(extent.south, west, extent.north, east);
+  view.range = std::max(500.0, std::round(diagonal * 1.5));
+  return view;
+}
+
+std::string KmlLookAt(const KmlView& view) {
+  std::string text = "<LookAt><longitude>";
+  AppendNumber(text, view.longitude);
+  text += "</longitude><latitude>";
+  AppendNumber(text, view.latitude);
+  text += "</latitude><altitude>0</altitude><heading>0</heading><tilt>0</tilt><range>";
+  AppendNumber(text, view.range);
+  return text + "</range></LookAt>\n";
+}
+
+std::string KmlLegend(const std::string& href) {
+  return "<ScreenOverlay><name>Legend</name><Icon><href>" + XmlEscaped(XmlSafe(href)) +
+         "</href></Icon><overlayXY x=\"0\" y=\"0\" xunits=\"fraction\" yunits=\"fraction\"/>"
+         "<screenXY x=\"10\" y=\"30\" xunits=\"pixels\" yunits=\"pixels\"/>"
+         "<size x=\"0\" y=\"0\" xunits=\"pixels\" yunits=\"pixels\"/></ScreenOverlay>\n";
+}
+
+// A placemark: the dose as its name, a description for readers that show no data, its class's
+// style and its figures as typed data. source: the log's escaped name and a colon. No TimeStamp:
+// a globe with a clock (CesiumJS) would show only the points up to its time, not the drive.
 void AppendPlacemark(std::string& p, const Measurement& m, int dose_class,
                      std::string_view source) {
   p += "<Placemark><name>";
-  char label[32];  // the label beside the icon: three digits; the exact dose is in the data
-  p.append(
+  char label[32];  // the dose to three digits; the exact dose is in the data
+  const std::string_view dose(
       label,
       std::to_chars(label, label + sizeof label, m.dose_usvh, std::chars_format::general, 3).ptr);
-  p += "</name><TimeStamp><when>";
+  p += dose;
+  p += "</name><description>";
+  p += dose;
+  p += " \xC2\xB5Sv/h, ";
+  if (m.has_cpm) {
+    AppendNumber(p, m.cpm);
+    p += " cpm, ";
+  }
+  const std::size_t time_at = p.size();
   AppendIsoTime(p, m.time, m.utc);
-  p += "</when></TimeStamp><styleUrl>#dose";
-  p += static_cast<char>('0' + dose_class);
-  p += "</styleUrl><ExtendedData><Data name=\"dose_usvh\"><value>";
-  AppendNumber(p, m.dose_usvh);
-  p += "</value></Data><Data name=\"cpm\"><value>";
-  if (m.has_cpm) AppendNumber(p, m.cpm);
-  p += "</value></Data><Data name=\"class\"><value>";
-  p += static_cast<char>('0' + dose_class);
-  p += "</value></Data><Data name=\"source\"><value>";
+  const std::size_t time_size = p.size() - time_at;
+  p += ", ";
   p += source;
   AppendInteger(p, m.line);
-  p += "</value></Data></ExtendedData><Point><coordinates>";
+  p += "</description><styleUrl>#dose";
+  p += static_cast<char>('0' + dose_class);
+  p += "</styleUrl><ExtendedData><SchemaData schemaUrl=\"#dose\"><SimpleData name=\"dose_usvh\">";
+  AppendNumber(p, m.dose_usvh);
+  p += "</SimpleData>";
+  if (m.has_cpm) {
+    p += "<SimpleData name=\"cpm\">";
+    AppendNumber(p, m.cpm);
+    p += "</SimpleData>";
+  }
+  p += "<SimpleData name=\"class\">";
+  p += static_cast<char>('0' + dose_class);
+  p += "</SimpleData><SimpleData name=\"time\">";
+  p.append(p, time_at, time_size);
+  p += "</SimpleData><SimpleData name=\"source\">";
+  p += source;
+  AppendInteger(p, m.line);
+  p += "</SimpleData></SchemaData></ExtendedData><Point><coordinates>";
   AppendNumber(p, m.longitude);
   p += ',';
   AppendNumber(p, m.latitude);
@@ -62,6 +160,54 @@ void AppendPlacemark(std::string& p, const Measurement& m, int dose_class,
     AppendNumber(p, m.altitude);
   }
   p += "</coordinates></Point></Placemark>\n";
+}
+
+void KmlRoute::Add(double latitude, double longitude, std::string& out) {
+  if (vertices_ > 0 && std::abs(longitude - last_longitude_) > 180) Break(out);  // the short way
+  if (vertices_ == 0) {
+    AppendVertex(latitude, longitude);
+    return;
+  }
+  const double rad = 3.14159265358979323846 / 180;
+  const double north = (latitude - last_latitude_) * 111320;
+  const double east = (longitude - last_longitude_) * 111320 * std::cos(latitude * rad);
+  if (north * north + east * east < step_m_ * step_m_) {
+    has_skipped_ = true, skipped_latitude_ = latitude, skipped_longitude_ = longitude;
+    return;
+  }
+  AppendVertex(latitude, longitude);
+  if (vertices_ >= kRouteMaxVertices) {
+    Piece(out);
+    AppendVertex(latitude, longitude);  // the next piece goes on from here
+  }
+}
+
+void KmlRoute::Break(std::string& out) {
+  if (has_skipped_) AppendVertex(skipped_latitude_, skipped_longitude_);
+  Piece(out);
+}
+
+void KmlRoute::AppendVertex(double latitude, double longitude) {
+  if (vertices_ > 0) coordinates_ += ' ';
+  AppendCoordinate(coordinates_, longitude);
+  coordinates_ += ',';
+  AppendCoordinate(coordinates_, latitude);
+  ++vertices_;
+  last_latitude_ = latitude, last_longitude_ = longitude;
+  has_skipped_ = false;
+}
+
+void KmlRoute::Piece(std::string& out) {
+  if (vertices_ >= 2) {
+    out +=
+        "<Placemark><styleUrl>#route</styleUrl><LineString><tessellate>1</tessellate>"
+        "<coordinates>";
+    out += coordinates_;
+    out += "</coordinates></LineString></Placemark>\n";
+  }
+  coordinates_.clear();
+  vertices_ = 0;
+  has_skipped_ = false;
 }
 
 std::string KmlSource(const std::string& log_name) { return XmlEscaped(XmlSafe(log_name)) + ":"; }

@@ -17,16 +17,61 @@ namespace dosemap {
 inline constexpr const char* kKmlStart =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n";
 
-// The five classes as shared styles "dose1".."dose5", their icon at href.
-std::string KmlStyles(const std::string& icon);
+// How a KML document draws its points.
+struct KmlLook {
+  std::string icon;          // the white square's href, which the styles tint
+  std::string legend;        // the legend image's href; empty: no legend
+  bool labels = false;       // the dose beside every point
+  bool class_icons = false;  // a KMZ's: each class a style map onto its own pre-coloured icon
+};
 
-// A placemark: the dose as its label, its time (for time sliders), its class's style, its figures
-// as extended data. source: KmlSource of its log.
+// The view on an extent from straight above: its middle (the narrower way round the antimeridian)
+// and a range that shows it whole. Nothing: the whole Earth.
+struct KmlView {
+  double longitude = 0, latitude = 0, range = 20000000;
+};
+KmlView ViewOf(const Extent& extent);
+std::string KmlLookAt(const KmlView& view);
+
+// The shared parts every document of points starts with: the five classes as styles
+// "dose1".."dose5" (the higher, the larger), the route's style and the typed Schema "dose".
+std::string KmlStyles(const KmlLook& look);
+
+// The legend as a ScreenOverlay in the map's lower left corner.
+std::string KmlLegend(const std::string& href);
+
+// A placemark: the dose as its name, a description for readers that show no data, its class's
+// style and its figures (its time among them) as typed schema data. source: KmlSource of
+// its log.
 void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::string_view source);
 
-// A grid's cells in KML 2.2: a Polygon placemark a cell, one shared style a class ("cell1".."cell5":
-// a fill in the class colour and an outline), the mean to three digits as its name, a TimeSpan
-// from its first to its last time and its figures as extended data.
+// A log's route as thin grey lines under its points: a vertex every few metres, pieces of at
+// most a few thousand vertices (so nothing grows with the drive), cut wherever the run says
+// records were private so that no line runs through a privacy zone.
+class KmlRoute {
+ public:
+  // Adds a point; appends a finished piece to out when the point completes one.
+  void Add(double latitude, double longitude, std::string& out);
+  // Ends the current piece: the next point starts a new one.
+  void Break(std::string& out);
+  // Vertices at least step_m apart (20 m unless set).
+  void SetStep(double step_m) { step_m_ = step_m; }
+
+ private:
+  void AppendVertex(double latitude, double longitude);
+  void Piece(std::string& out);
+
+  std::string coordinates_;
+  double step_m_ = 20;
+  int vertices_ = 0;
+  double last_latitude_ = 0, last_longitude_ = 0;        // the last vertex
+  bool has_skipped_ = false;                             // a point since it, too close to it
+  double skipped_latitude_ = 0, skipped_longitude_ = 0;  // the latest such point
+};
+
+// A grid's cells in KML 2.2: a Polygon placemark a cell, one shared style a class
+// ("cell1".."cell5": a fill in the class colour and an outline), the mean to three digits as its
+// name, a TimeSpan from its first to its last time and its figures as extended data.
 std::unique_ptr<CellWriter> WriteKmlCells(ByteSink& sink, const std::string& title,
                                           const MapOptions& options);
 // Its shared styles and one cell's placemark.
@@ -36,11 +81,11 @@ std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& edges, int d
 // A log's name as a placemark's source says it, with the colon before the line.
 std::string KmlSource(const std::string& log_name);
 
-// KML 2.2: the five classes as shared styles, a folder per log, a placemark per measurement, and
-// a view on the whole extent.
+// KML 2.2: the five classes as shared styles, the legend, a folder per log with its placemarks
+// and its route, and a view on the whole extent.
 class KmlDocument : public FormWriter {
  public:
-  KmlDocument(ByteSink& file, const std::string& name, const std::string& icon) : file_(file) {
+  KmlDocument(ByteSink& file, const std::string& name, const KmlLook& look) : file_(file) {
     file_ << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(name))
           << "</name>\n<open>1</open>\n<LookAt><longitude>";
     // The view comes from the extent, known at the end: room is kept here and filled in then.
@@ -50,10 +95,11 @@ class KmlDocument : public FormWriter {
     file_ << kPlaceholder
           << "</latitude><altitude>0</altitude><heading>0</heading><tilt>0</tilt><range>";
     range_at_ = file_.offset();
-    file_ << kPlaceholder << "</range></LookAt>\n" << KmlStyles(icon);
+    file_ << kPlaceholder << "</range></LookAt>\n" << KmlStyles(look);
+    if (!look.legend.empty()) file_ << KmlLegend(look.legend);
   }
   void BeginLog(int, const std::string& name) override {
-    if (in_folder_) file_ << "</Folder>\n";
+    EndFolder();
     file_ << "<Folder><name>" << XmlEscaped(XmlSafe(name)) << "</name>\n";
     in_folder_ = true;
     source_ = KmlSource(name);
@@ -62,29 +108,32 @@ class KmlDocument : public FormWriter {
     extent_.Add(m.latitude, m.longitude);
     placemark_.clear();
     AppendPlacemark(placemark_, m, dose_class, source_);
+    route_.Add(m.latitude, m.longitude, placemark_);
+    file_ << placemark_;
+  }
+  void Break() override {
+    placemark_.clear();
+    route_.Break(placemark_);
     file_ << placemark_;
   }
   void Finish(const DriveStatistics&) override {
-    if (in_folder_) file_ << "</Folder>\n";
+    EndFolder();
     file_ << "</Document>\n</kml>\n";
-    double longitude = 0, latitude = 0, range = 20000000;  // nothing kept: the whole Earth
-    if (extent_.any) {
-      const bool crosses = extent_.Crosses();
-      const double west = crosses ? extent_.west360 : extent_.west;
-      const double east = crosses ? extent_.east360 : extent_.east;
-      longitude = (west + east) / 2;
-      if (longitude > 180) longitude -= 360;
-      latitude = (extent_.south + extent_.north) / 2;
-      const double diagonal = GreatCircleMetres(extent_.south, west, extent_.north, east);
-      range = std::max(500.0, std::round(diagonal * 1.5));
-    }
-    Fill(longitude_at_, longitude);
-    Fill(latitude_at_, latitude);
-    Fill(range_at_, range);
+    const KmlView view = ViewOf(extent_);
+    Fill(longitude_at_, view.longitude);
+    Fill(latitude_at_, view.latitude);
+    Fill(range_at_, view.range);
   }
 
  private:
   static constexpr std::string_view kPlaceholder = "                        ";  // 24 blanks
+
+  void EndFolder() {
+    if (!in_folder_) return;
+    Break();
+    file_ << "</Folder>\n";
+    in_folder_ = false;
+  }
 
   void Fill(std::int64_t at, double x) {
     std::string text;
@@ -99,6 +148,7 @@ class KmlDocument : public FormWriter {
   bool in_folder_ = false;
   std::string source_;
   std::string placemark_;
+  KmlRoute route_;
 };
 
 }  // namespace dosemap

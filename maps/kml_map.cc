@@ -1,8 +1,9 @@
-// The KML form: one KML 2.2 document, its icon written beside it.
+// The KML form: one KML 2.2 document, its icon and legend written beside it.
 #include <memory>
 
 #include "maps/kml_document.h"
 #include "maps/kmz.h"
+#include "maps/legend_image.h"
 #include "textfile/file_error.h"
 
 namespace dosemap {
@@ -13,8 +14,17 @@ std::string IconFolderName(const std::filesystem::path& out) {
   return out.stem().string() + "_files";
 }
 
-std::string IconOf(const std::string& title, const MapOptions& options) {
-  return options.icon_url.empty() ? title + "_files/square.png" : options.icon_url;
+// The look of a .kml titled title: our icon and legend beside it, or a web icon and no legend.
+KmlLook LookOf(const std::string& title, const MapOptions& options) {
+  KmlLook look;
+  look.labels = options.labels;
+  if (!options.icon_url.empty()) {
+    look.icon = options.icon_url;
+  } else {
+    look.icon = title + "_files/square.png";
+    look.legend = title + "_files/legend.png";
+  }
+  return look;
 }
 
 // Refuses a path that is a symbolic link: nothing is written through one.
@@ -32,16 +42,19 @@ class KmlMap : public SurveyMap {
         own_icon_(options.icon_url.empty()),
         folder_(out.parent_path() / IconFolderName(out)),
         file_(CheckedTarget(out, folder_, own_icon_)),
-        document_(file_, out.stem().string(), IconOf(out.stem().string(), options)) {}
+        scale_{options.yellow, options.red},
+        document_(file_, out.stem().string(), LookOf(out.stem().string(), options)) {}
   void BeginLog(int log, const std::string& name) override { document_.BeginLog(log, name); }
   void Add(const Measurement& m, int dose_class) override { document_.Add(m, dose_class); }
+  void Break() override { document_.Break(); }
   void Finish(const DriveStatistics& statistics) override {
     document_.Finish(statistics);
-    if (own_icon_) StageIcon();
+    if (own_icon_) StageIcons();
     file_.Close();
   }
   void Commit() override {
     if (icon_) icon_->Commit();
+    if (legend_) legend_->Commit();
     file_.Commit();
   }
 
@@ -53,11 +66,12 @@ class KmlMap : public SurveyMap {
     if (own_icon) {
       RefuseLink(folder);
       RefuseLink(folder / "square.png");
+      RefuseLink(folder / "legend.png");
     }
     return out;
   }
 
-  void StageIcon() {
+  void StageIcons() {
     std::error_code error;
     std::filesystem::create_directory(folder_, error);
     if (error)
@@ -67,19 +81,23 @@ class KmlMap : public SurveyMap {
     icon_ = std::make_unique<StagedFile>(folder_ / "square.png");
     *icon_ << SquareIconPng();
     icon_->Close();
+    legend_ = std::make_unique<StagedFile>(folder_ / "legend.png");
+    *legend_ << LegendPng(scale_);
+    legend_->Close();
   }
 
   std::filesystem::path out_;
   bool own_icon_;
   std::filesystem::path folder_;
   StagedFile file_;
+  DoseScale scale_;
   KmlDocument document_;
-  std::unique_ptr<StagedFile> icon_;
+  std::unique_ptr<StagedFile> icon_, legend_;
 };
 
 std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string& title,
                                   const MapOptions& options) {
-  return std::make_unique<KmlDocument>(sink, title, IconOf(title, options));
+  return std::make_unique<KmlDocument>(sink, title, LookOf(title, options));
 }
 
 std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptions& options) {
@@ -91,7 +109,7 @@ std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptio
 const MapFormRow kKmlForm = {
     "kml",
     {".kml", ""},
-    "KML 2.2: shared class styles, a folder a log, its icon beside it in OUT_files/",
+    "KML 2.2: class styles, typed data, a route a log; its icon and legend in OUT_files/",
     Write,
     Make,
     WriteKmlCells,

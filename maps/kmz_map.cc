@@ -9,6 +9,7 @@
 
 #include "maps/kml_document.h"
 #include "maps/kmz.h"
+#include "maps/legend_image.h"
 #include "textfile/file_error.h"
 
 namespace dosemap {
@@ -21,16 +22,17 @@ struct StoredMeasurement {
   std::int64_t time;
   std::uint32_t line;
   std::uint16_t log;
-  std::uint8_t flags;  // kUtc | kHasAltitude | kHasCpm
+  std::uint8_t flags;  // kUtc | kHasAltitude | kHasCpm | kBreakBefore
   std::uint8_t dose_class;
-  static constexpr std::uint8_t kUtc = 1, kHasAltitude = 2, kHasCpm = 4;
+  // kBreakBefore: the route does not join it to the measurement before it.
+  static constexpr std::uint8_t kUtc = 1, kHasAltitude = 2, kHasCpm = 4, kBreakBefore = 8;
 };
 static_assert(sizeof(StoredMeasurement) == 56);
 
 // Measurements in blocks, so that a long drive never needs one huge block or a copy to grow.
 class MeasurementStore {
  public:
-  void Add(const Measurement& m, int dose_class) {
+  void Add(const Measurement& m, int dose_class, bool break_before) {
     if (size_ % kBlock == 0) blocks_.push_back(std::make_unique<StoredMeasurement[]>(kBlock));
     StoredMeasurement& s = blocks_.back()[size_ % kBlock];
     s = {m.latitude,
@@ -43,7 +45,8 @@ class MeasurementStore {
          static_cast<std::uint16_t>(m.log),
          static_cast<std::uint8_t>((m.utc ? StoredMeasurement::kUtc : 0) |
                                    (m.has_altitude ? StoredMeasurement::kHasAltitude : 0) |
-                                   (m.has_cpm ? StoredMeasurement::kHasCpm : 0)),
+                                   (m.has_cpm ? StoredMeasurement::kHasCpm : 0) |
+                                   (break_before ? StoredMeasurement::kBreakBefore : 0)),
          static_cast<std::uint8_t>(dose_class)};
     ++size_;
   }
@@ -84,20 +87,64 @@ class PlacedItems {
   // The shared styles every document starts with.
   virtual std::string Styles() const = 0;
   virtual void AppendPlacemark(std::string& text, std::size_t i) = 0;
+  // The lines drawn under the items, always shown; empty: none.
+  virtual std::string Route() const { return {}; }
 };
 
-// A regionated archive: doc.kml leads into a quadtree of documents linked by NetworkLinks with
-// Regions, each holding at most kPerDocument placemarks. An item is placed once, in the coarsest
-// document whose selection takes it; the selection ranks, so the highest show from the top down
-// and none is thinned away. A quarter smaller than about a metre is not divided further: what it
-// still holds goes to documents of its own region, by rank.
+// The pictures every KMZ of ours carries: the white icon, the class icons and the legend, under
+// files/ (and the icons, for the documents in tiles/, under tiles/files/ too, so that a reader
+// finds them whether it takes a path from the document or from the archive's root).
+class KmzPictures {
+ public:
+  explicit KmzPictures(const DoseScale& scale) : legend_(LegendPng(scale)) {
+    for (int c = 1; c <= 5; ++c) class_icons_[c - 1] = ClassIconPng(c);
+  }
+  void AppendTo(std::vector<KmzEntry>& entries, const std::string& folder = "") const {
+    entries.push_back({folder + kKmzIconPath, {}, SquareIconPng()});
+    for (int c = 1; c <= 5; ++c)
+      entries.push_back({folder + ClassIconPath(c), {}, class_icons_[c - 1]});
+    if (folder.empty()) entries.push_back({kKmzLegendPath, {}, legend_});  // doc.kml's only
+  }
+  // Copies beside the archive at out, for readers that look for them there (Marble): staged now,
+  // put in place by Commit.
+  void StageBeside(const std::filesystem::path& out) {
+    const std::filesystem::path folder = out.parent_path() / "files";
+    std::error_code error;
+    std::filesystem::create_directory(folder, error);
+    if (error || std::filesystem::is_symlink(folder))
+      throw FileError(FileErrorKind::kWriteFailed,
+                      folder.string() + ": cannot write the icons beside the map");
+    std::vector<KmzEntry> entries;
+    AppendTo(entries);
+    for (const KmzEntry& entry : entries) {
+      beside_.push_back(std::make_unique<StagedFile>(out.parent_path() / entry.name));
+      *beside_.back() << entry.bytes;
+      beside_.back()->Close();
+    }
+  }
+  void Commit() {
+    for (const auto& file : beside_) file->Commit();
+  }
+
+ private:
+  std::string legend_;
+  std::string class_icons_[5];
+  std::vector<std::unique_ptr<StagedFile>> beside_;
+};
+
+// A regionated archive: doc.kml links a quadtree of documents under tiles/ by NetworkLinks with
+// Regions, each document holding at most kPerDocument placemarks. An item is placed once, in the
+// coarsest document whose selection takes it; the selection ranks, so the highest show from the top
+// down and none is thinned away. A quarter smaller than about a metre is not divided further: what
+// it still holds goes to documents of its own region, by rank.
 class RegionatedKmz {
  public:
   static constexpr std::size_t kPerDocument = 2000;
 
   RegionatedKmz(PlacedItems& items, const std::filesystem::path& out,
-                const std::filesystem::path& archive, CancelFlag cancel)
-      : items_(items), out_(out), archive_(archive), cancel_(cancel) {}
+                const std::filesystem::path& archive, const KmzPictures& pictures,
+                CancelFlag cancel)
+      : items_(items), out_(out), archive_(archive), pictures_(pictures), cancel_(cancel) {}
 
   void Write() {
     // The documents are written to a private folder beside the KMZ, then packed.
@@ -109,6 +156,7 @@ class RegionatedKmz {
     folder_ = pattern;
     const StagingPath interrupt_removes(folder_, StagingKind::kFolder);
     try {
+      std::filesystem::create_directory(folder_ / "tiles");
       std::vector<std::uint32_t> order(items_.size());
       for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
       Box box{90, 180, -90, -180};
@@ -116,11 +164,16 @@ class RegionatedKmz {
         const double latitude = items_.latitude(i), longitude = items_.longitude(i);
         box = {std::min(box.south, latitude), std::min(box.west, longitude),
                std::max(box.north, latitude), std::max(box.east, longitude)};
+        extent_.Add(latitude, longitude);
       }
       WriteNode(order.data(), order.data() + order.size(), Pad(box), 0, "doc.kml");
+      WriteTop();
+      // doc.kml first and the archive's only document at its root: readers take the first.
+      std::rotate(documents_.begin(), documents_.end() - 1, documents_.end());
       std::vector<KmzEntry> entries;
       for (const std::string& name : documents_) entries.push_back({name, folder_ / name, {}});
-      entries.push_back({kKmzIconPath, {}, SquareIconPng()});
+      pictures_.AppendTo(entries);
+      pictures_.AppendTo(entries, "tiles/");
       WriteKmz(archive_, entries, /*level=*/1, cancel_);
     } catch (...) {
       RemoveFolder();
@@ -227,14 +280,27 @@ class RegionatedKmz {
   }
 
   // One document, closed before its children are written: one buffer at a time, at any depth.
+  // Its links go to doc.kml, which holds every link with its Region: a Region is shown only when
+  // its box is large enough on screen, and a quarter's box lies within its parent's, so the
+  // documents load as a nested tree would load them, while every href is a path from the
+  // archive's root, which every reader resolves the same way.
   void WriteDocument(const std::uint32_t* begin, const std::uint32_t* end, const Box& box,
                      int depth, const std::string& name, const std::vector<Link>& links) {
     ThrowIfCancelled(cancel_);
-    documents_.push_back(name);
-    StagedFile file(folder_ / name);
-    file << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(out_.stem().string()));
-    if (depth > 0) file << " " << std::string_view(name).substr(0, name.size() - 4);
-    file << "</name>\n";
+    for (const Link& link : links) links_.push_back({"tiles/" + link.name, link.box});
+    if (depth == 0) {
+      WriteItems(begin, end, box, 0, "top.kml", "highest");  // always shown
+    } else {
+      WriteItems(begin, end, box, depth, name, std::string_view(name).substr(0, name.size() - 4));
+    }
+  }
+
+  // A document of tiles/: its items, within its Region below the top.
+  void WriteItems(const std::uint32_t* begin, const std::uint32_t* end, const Box& box, int depth,
+                  const std::string& name, std::string_view label) {
+    StagedFile file = Begin("tiles/" + name);
+    file << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(out_.stem().string())) << " "
+         << label << "</name>\n";
     if (depth > 0) file << RegionOf(box, kMinLodPixels) << "\n";
     file << items_.Styles();
     std::string text;
@@ -243,13 +309,43 @@ class RegionatedKmz {
       items_.AppendPlacemark(text, *i);
       file << text;
     }
-    for (const Link& link : links) {
-      file << "<NetworkLink><name>" << link.name << "</name>" << RegionOf(link.box, kMinLodPixels)
-           << "<Link><href>" << link.name
-           << "</href><viewRefreshMode>onRegion</viewRefreshMode></Link></NetworkLink>\n";
-    }
     file << "</Document>\n</kml>\n";
     file.Commit();
+  }
+
+  // doc.kml: the view, the legend and links only. The top level's items are a linked document
+  // like the rest (so that a reader that lists linked documents as layers, as GDAL does, lists
+  // every item once), always shown, as is the route.
+  void WriteTop() {
+    const std::string title = XmlEscaped(XmlSafe(out_.stem().string()));
+    const std::string route = items_.Route();
+    if (!route.empty()) {
+      StagedFile file = Begin("tiles/route.kml");
+      file << kKmlStart << "<Document>\n<name>" << title << " route</name>\n"
+           << items_.Styles() << route << "</Document>\n</kml>\n";
+      file.Commit();
+    }
+    StagedFile top = Begin("doc.kml");
+    top << kKmlStart << "<Document>\n<name>" << title << "</name>\n<open>1</open>\n"
+        << KmlLookAt(ViewOf(extent_)) << KmlLegend(kKmzLegendPath)
+        << "<NetworkLink><name>highest</name><Link><href>tiles/top.kml</href></Link>"
+           "</NetworkLink>\n";
+    if (!route.empty()) {
+      top << "<NetworkLink><name>route</name><Link><href>tiles/route.kml</href></Link>"
+             "</NetworkLink>\n";
+    }
+    for (const auto& [href, box] : links_) {
+      top << "<NetworkLink><name>" << std::string_view(href).substr(6, href.size() - 10)
+          << "</name>" << RegionOf(box, kMinLodPixels) << "<Link><href>" << href
+          << "</href><viewRefreshMode>onRegion</viewRefreshMode></Link></NetworkLink>\n";
+    }
+    top << "</Document>\n</kml>\n";
+    top.Commit();
+  }
+
+  StagedFile Begin(const std::string& name) {
+    documents_.push_back(name);
+    return StagedFile(folder_ / name);
   }
 
   static constexpr int kMinLodPixels = 256;
@@ -259,33 +355,69 @@ class RegionatedKmz {
   PlacedItems& items_;
   std::filesystem::path out_;
   std::filesystem::path archive_;
+  const KmzPictures& pictures_;
   CancelFlag cancel_;
   std::filesystem::path folder_;
-  std::vector<std::string> documents_;
+  std::vector<std::string> documents_;              // as named in the archive
+  std::vector<std::pair<std::string, Box>> links_;  // every document below the top, for doc.kml
+  Extent extent_;
 };
 
 // The measurements of a drive as a KMZ places them.
 class MeasurementItems : public PlacedItems {
  public:
-  MeasurementItems(const MeasurementStore& store, const std::vector<std::string>& logs)
-      : store_(store), logs_(logs) {}
+  MeasurementItems(const MeasurementStore& store, const std::vector<std::string>& logs,
+                   const KmlLook& look)
+      : store_(store), logs_(logs), look_(look) {}
   std::size_t size() const override { return store_.size(); }
   double latitude(std::size_t i) const override { return store_[i].latitude; }
   double longitude(std::size_t i) const override { return store_[i].longitude; }
   double rank(std::size_t i) const override { return store_[i].dose_usvh; }
-  std::string Styles() const override { return KmlStyles(kKmzIconPath); }
+  std::string Styles() const override { return KmlStyles(look_); }
   void AppendPlacemark(std::string& text, std::size_t i) override {
     const Measurement m = store_.At(i);
     if (m.log != log_) log_ = m.log, source_ = KmlSource(logs_[log_]);
     dosemap::AppendPlacemark(text, m, store_[i].dose_class, source_);
   }
+  // Every log's route, a vertex about every 1/50,000 of the drive's length (20 m at least), so
+  // that the document that is always shown stays light.
+  std::string Route() const override {
+    double length = 0;
+    for (std::size_t i = 1; i < store_.size(); ++i) {
+      const StoredMeasurement &a = store_[i - 1], &b = store_[i];
+      if (a.log == b.log && !(b.flags & StoredMeasurement::kBreakBefore))
+        length += GreatCircleMetres(a.latitude, a.longitude, b.latitude, b.longitude);
+    }
+    KmlRoute route;
+    route.SetStep(std::max(20.0, length / 50000));
+    std::string text;
+    for (std::size_t i = 0; i < store_.size(); ++i) {
+      const StoredMeasurement& s = store_[i];
+      if (i > 0 && (s.log != store_[i - 1].log || (s.flags & StoredMeasurement::kBreakBefore)))
+        route.Break(text);
+      route.Add(s.latitude, s.longitude, text);
+    }
+    route.Break(text);
+    return text;
+  }
 
  private:
   const MeasurementStore& store_;
   const std::vector<std::string>& logs_;
+  KmlLook look_;
   int log_ = -1;
   std::string source_;
 };
+
+// A KMZ's documents: its icons and legend inside it, the classes as style maps.
+KmlLook KmzLook(const MapOptions& options) {
+  KmlLook look;
+  look.icon = kKmzIconPath;
+  look.legend = kKmzLegendPath;
+  look.labels = options.labels;
+  look.class_icons = true;
+  return look;
+}
 
 // A KMZ. Up to kSingleDocumentLimit measurements: one document, the icon inside the archive;
 // above that a regionated archive, ranked by dose so that no hotspot is thinned away.
@@ -293,13 +425,22 @@ class KmzMap : public SurveyMap {
  public:
   static constexpr std::size_t kSingleDocumentLimit = 5000;
 
-  KmzMap(const std::filesystem::path& out, CancelFlag cancel)
-      : out_(out), cancel_(cancel), archive_(out) {}
+  KmzMap(const std::filesystem::path& out, const MapOptions& options)
+      : out_(out),
+        options_(options),
+        archive_(out),
+        pictures_({options.yellow, options.red}),
+        look_(KmzLook(options)) {}
   void BeginLog(int, const std::string& name) override { logs_.push_back(name); }
-  void Add(const Measurement& m, int dose_class) override { store_.Add(m, dose_class); }
+  void Add(const Measurement& m, int dose_class) override {
+    store_.Add(m, dose_class, break_next_);
+    break_next_ = false;
+  }
+  void Break() override { break_next_ = true; }
   void Finish(const DriveStatistics& statistics) override {
     archive_.Seal();  // the packer writes the staging archive by its path
     try {
+      if (options_.icons_beside) pictures_.StageBeside(out_);
       if (store_.size() <= kSingleDocumentLimit) {
         WriteSingle(statistics);
       } else {
@@ -315,35 +456,43 @@ class KmzMap : public SurveyMap {
       throw FileError(error.kind(), message);
     }
   }
-  void Commit() override { archive_.Commit(); }
+  void Commit() override {
+    pictures_.Commit();
+    archive_.Commit();
+  }
 
  private:
   void WriteSingle(const DriveStatistics& statistics) {
     StagedFile file(std::filesystem::path(out_.string() + ".doc"));  // packed, then removed
-    KmlDocument document(file, out_.stem().string(), kKmzIconPath);
+    KmlDocument document(file, out_.stem().string(), look_);
     int log = -1;
     for (std::size_t i = 0; i < store_.size(); ++i) {
       const Measurement m = store_.At(i);
       while (log < m.log) ++log, document.BeginLog(log, logs_[log]);
+      if (store_[i].flags & StoredMeasurement::kBreakBefore) document.Break();
       document.Add(m, store_[i].dose_class);
     }
     while (log + 1 < static_cast<int>(logs_.size())) ++log, document.BeginLog(log, logs_[log]);
     document.Finish(statistics);
     file.Flush();
-    WriteKmz(archive_.staging(),
-             {{"doc.kml", file.staging(), {}}, {kKmzIconPath, {}, SquareIconPng()}}, 0, cancel_);
+    std::vector<KmzEntry> entries = {{"doc.kml", file.staging(), {}}};
+    pictures_.AppendTo(entries);
+    WriteKmz(archive_.staging(), entries, 0, options_.cancel);
   }
 
   void WriteRegionated() {
-    MeasurementItems items(store_, logs_);
-    RegionatedKmz(items, out_, archive_.staging(), cancel_).Write();
+    MeasurementItems items(store_, logs_, look_);
+    RegionatedKmz(items, out_, archive_.staging(), pictures_, options_.cancel).Write();
   }
 
   std::filesystem::path out_;
-  CancelFlag cancel_;
+  MapOptions options_;
   StagedFile archive_;
+  KmzPictures pictures_;
+  KmlLook look_;
   std::vector<std::string> logs_;
   MeasurementStore store_;
+  bool break_next_ = false;
 };
 
 // A grid's cells as a KMZ places them, ranked by their mean: the hottest cells are in the level
@@ -384,7 +533,11 @@ class GridKmzMap : public SurveyMap {
   static constexpr std::size_t kSingleDocumentLimit = 5000;
 
   GridKmzMap(const std::filesystem::path& out, const MapOptions& options, const GridRequest& grid)
-      : out_(out), options_(options), grid_(grid), archive_(out) {}
+      : out_(out),
+        options_(options),
+        grid_(grid),
+        archive_(out),
+        pictures_({options.yellow, options.red}) {}
   void Add(const Measurement&, int) override {}
   void Finish(const DriveStatistics& statistics) override {
     archive_.Seal();
@@ -394,7 +547,7 @@ class GridKmzMap : public SurveyMap {
       grid_.cells->ForEachCell(grid_.min_count,
                                [&](const GridCell& cell) { cells.push_back(cell); });
       CellItems items(grid_.cells->geometry(), std::move(cells), scale);
-      RegionatedKmz(items, out_, archive_.staging(), options_.cancel).Write();
+      RegionatedKmz(items, out_, archive_.staging(), pictures_, options_.cancel).Write();
     } else {
       StagedFile file(std::filesystem::path(out_.string() + ".doc"));  // packed, then removed
       const std::unique_ptr<CellWriter> document =
@@ -413,6 +566,7 @@ class GridKmzMap : public SurveyMap {
   MapOptions options_;
   GridRequest grid_;
   StagedFile archive_;
+  KmzPictures pictures_;
 };
 
 std::unique_ptr<SurveyMap> MakeGrid(const std::filesystem::path& out, const MapOptions& options,
@@ -420,12 +574,13 @@ std::unique_ptr<SurveyMap> MakeGrid(const std::filesystem::path& out, const MapO
   return std::make_unique<GridKmzMap>(out, options, grid);
 }
 
-std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string& title, const MapOptions&) {
-  return std::make_unique<KmlDocument>(sink, title, kKmzIconPath);
+std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string& title,
+                                  const MapOptions& options) {
+  return std::make_unique<KmlDocument>(sink, title, KmzLook(options));
 }
 
 std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptions& options) {
-  return std::make_unique<KmzMap>(out, options.cancel);
+  return std::make_unique<KmzMap>(out, options);
 }
 
 }  // namespace
@@ -433,7 +588,8 @@ std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptio
 const MapFormRow kKmzForm = {
     "kmz",
     {".kmz", ""},
-    "KML zipped with its icon; above 5,000 points a regionated quadtree, highest doses on top",
+    "KML zipped with its icons and legend; above 5,000 points a regionated quadtree under tiles/, "
+    "highest doses on top",
     Write,
     Make,
     WriteKmlCells,

@@ -64,6 +64,7 @@ class StagedMap : public SurveyMap {
       : file_(out), writer_(row.write(file_, out.stem().string(), options)) {}
   void BeginLog(int log, const std::string& name) override { writer_->BeginLog(log, name); }
   void Add(const Measurement& m, int dose_class) override { writer_->Add(m, dose_class); }
+  void Break() override { writer_->Break(); }
   void Finish(const DriveStatistics& statistics) override {
     writer_->Finish(statistics);
     file_.Close();

@@ -17,7 +17,9 @@ namespace dosemap {
 struct MapOptions {
   double yellow = 0.11;  // for the legend
   double red = 0.19;
-  std::string icon_url;         // a web icon instead of our own file beside the map (KML)
+  std::string icon_url;         // a web icon instead of our own files beside the map (KML)
+  bool labels = false;          // the KML forms' dose label beside every point
+  bool icons_beside = false;    // a KMZ's icons also written beside it, for readers that look there
   CancelFlag cancel = nullptr;  // long writers (the KMZ) stop soon after it is set
 };
 

@@ -27,6 +27,8 @@ inline constexpr int kRejectReasonCount = 13;
 
 // The reason's name as the rejects file and the summary spell it: "checksum", "gps_void".
 std::string_view ReasonName(RejectReason reason);
+// The reason as a Japanese reader is told it (UTF-8); empty for kNone and kPrivacy.
+std::string_view ReasonNameJa(RejectReason reason);
 
 // One normalised measurement of any format.
 struct Measurement {

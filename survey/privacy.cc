@@ -113,6 +113,85 @@ bool InAnyZone(const std::vector<PrivacyZone>& zones, double latitude, double lo
 
 namespace {
 
+constexpr double kMetresPerDegree = 111320;
+
+// The distance from (0, 0) to the segment a-b of a plane, in its units.
+double DistanceToSegment(double ax, double ay, double bx, double by) {
+  const double dx = bx - ax, dy = by - ay, length2 = dx * dx + dy * dy;
+  double t = length2 > 0 ? -(ax * dx + ay * dy) / length2 : 0;
+  t = std::clamp(t, 0.0, 1.0);
+  return std::hypot(ax + t * dx, ay + t * dy);
+}
+
+// True when the segment meets the box [west, east] x [south, north] of the plane (Liang-Barsky).
+bool SegmentMeetsBox(double x1, double y1, double x2, double y2, double west, double east,
+                     double south, double north) {
+  double t0 = 0, t1 = 1;
+  const double dx = x2 - x1, dy = y2 - y1;
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {x1 - west, east - x1, y1 - south, north - y1};
+  for (int i = 0; i < 4; ++i) {
+    if (p[i] == 0) {
+      if (q[i] < 0) return false;
+      continue;
+    }
+    const double t = q[i] / p[i];
+    if (p[i] < 0) {
+      t0 = std::max(t0, t);
+    } else {
+      t1 = std::min(t1, t);
+    }
+    if (t0 > t1) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool LineMayCrossAnyZone(const std::vector<PrivacyZone>& zones, double lat1, double lon1,
+                         double lat2, double lon2) {
+  if (zones.empty()) return false;
+  if (std::abs(lon2 - lon1) > 180 || GreatCircleMetres(lat1, lon1, lat2, lon2) > 100000)
+    return true;
+  constexpr double kMarginMetres = 20;
+  const double rad = 3.14159265358979323846 / 180;
+  for (const PrivacyZone& zone : zones) {
+    if (zone.circle) {
+      // A plane around the centre; over 100 km its scale errs by far less than the margin's share.
+      const double scale = kMetresPerDegree * std::cos(zone.latitude * rad);
+      const auto east = [&](double lon) {
+        double d = lon - zone.longitude;
+        if (d > 180) d -= 360;
+        if (d < -180) d += 360;
+        return d * scale;
+      };
+      const double distance =
+          DistanceToSegment(east(lon1), (lat1 - zone.latitude) * kMetresPerDegree, east(lon2),
+                            (lat2 - zone.latitude) * kMetresPerDegree);
+      if (distance <= zone.radius_m * 1.01 + kMarginMetres) return true;
+      continue;
+    }
+    const double margin = kMarginMetres / kMetresPerDegree;
+    const double margin_lon =
+        margin /
+        std::max(
+            0.01,
+            std::cos(std::min(89.9, std::max(std::abs(zone.south), std::abs(zone.north))) * rad));
+    const double south = zone.south - margin, north = zone.north + margin;
+    // A box across the antimeridian is its two halves; the line itself does not cross it.
+    const double halves[2][2] = {{zone.west, zone.west <= zone.east ? zone.east : 180},
+                                 {-180, zone.east}};
+    for (int h = 0; h < (zone.west <= zone.east ? 1 : 2); ++h) {
+      if (SegmentMeetsBox(lon1, lat1, lon2, lat2, halves[h][0] - margin_lon,
+                          halves[h][1] + margin_lon, south, north))
+        return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
 // One reading of one number of a text; readings of the same number share `number`.
 struct Reading {
   double value;

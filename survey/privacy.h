@@ -37,6 +37,12 @@ void ReadPrivacyFile(const std::string& path, std::vector<PrivacyZone>& zones);
 // True when the point lies in any zone.
 bool InAnyZone(const std::vector<PrivacyZone>& zones, double latitude, double longitude);
 
+// True when the straight line between two points could pass through a zone, so that a route drawn
+// between them would show a way through it. Generous: it takes a margin of some metres, and a
+// line longer than 100 km or across the antimeridian counts as crossing whenever a zone is set.
+bool LineMayCrossAnyZone(const std::vector<PrivacyZone>& zones, double lat1, double lon1,
+                         double lat2, double lon2);
+
 // True when some reading of the numbers in text could place it in a zone: any two of its numbers
 // (a decimal comma joining two digit runs makes one more), each read as decimal degrees or as
 // DDMM.MMMM, in either order and with either sign. For records that could not be read cleanly:

@@ -11,9 +11,26 @@ namespace dosemap {
 
 std::string_view ReasonName(RejectReason reason) {
   constexpr std::string_view kNames[kRejectReasonCount] = {
-      "none",     "checksum",       "fields",        "number",         "time",
-      "gps_void", "radiation_void", "zero_position", "position_range", "accuracy",
-      "duplicate", "gps_jump", "privacy"};
+      "none",      "checksum",       "fields",        "number",         "time",
+      "gps_void",  "radiation_void", "zero_position", "position_range", "accuracy",
+      "duplicate", "gps_jump",       "privacy"};
+  return kNames[static_cast<int>(reason)];
+}
+
+std::string_view ReasonNameJa(RejectReason reason) {
+  constexpr std::string_view kNames[kRejectReasonCount] = {"",
+                                                           "チェックサム不一致",
+                                                           "項目数の誤り",
+                                                           "数値の誤り",
+                                                           "時刻の誤り",
+                                                           "GPS 測位なし",
+                                                           "放射線値なし",
+                                                           "位置 0,0",
+                                                           "位置が範囲外",
+                                                           "測位精度不足",
+                                                           "重複",
+                                                           "GPS 跳び",
+                                                           ""};
   return kNames[static_cast<int>(reason)];
 }
 

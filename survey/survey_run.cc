@@ -56,17 +56,19 @@ class Dispatcher {
 
   // The last record of a log is never judged a GPS jump.
   void EndLog() {
-    if (has_pending_) Keep(pending_);
+    if (has_pending_) Keep(pending_, pending_record_);
     has_pending_ = false;
   }
 
   // text: the record's text for the rejects file; evidence: what the doubt rule reads.
   void Handle(RecordResult& result, long line, std::string_view text, std::string_view evidence) {
     Measurement& m = result.measurement;
+    ++record_;
     // No map, figure or report ever holds a number that is not finite.
     if (result.reason == RejectReason::kNone && !Finite(m)) result.reason = RejectReason::kNumber;
     if (Private(result, zones_, evidence)) {
       stats_.Reject(RejectReason::kPrivacy);
+      last_private_record_ = record_;
       return;
     }
     const QualityLimits& limits = options_.quality;
@@ -83,7 +85,7 @@ class Dispatcher {
     m.log = log_index_;
     m.line = line;
     if (!(limits.max_speed_kmh > 0)) {
-      Keep(m);
+      Keep(m, record_);
       return;
     }
     // The record waiting is judged now that the one after it is known.
@@ -91,10 +93,11 @@ class Dispatcher {
       if (has_last_kept_ && IsGpsJump(last_kept_, pending_, m, limits.max_speed_kmh)) {
         Reject(RejectReason::kGpsJump, pending_.line, pending_text_);
       } else {
-        Keep(pending_);
+        Keep(pending_, pending_record_);
       }
     }
     pending_ = m;
+    pending_record_ = record_;
     pending_text_.assign(text);
     has_pending_ = true;
   }
@@ -105,12 +108,21 @@ class Dispatcher {
     if (rejects_ != nullptr) rejects_->Reject(log_->name, line, reason, text);
   }
 
-  void Keep(const Measurement& m) {
+  // record: the measurement's place among the log's records, private ones included.
+  void Keep(const Measurement& m, std::int64_t record) {
     const int dose_class =
         static_cast<int>(DoseScale{options_.yellow, options_.red}.ClassOf(m.dose_usvh));
     stats_.Keep(m, dose_class);
+    // A route never joins two measurements across private records, nor by a line through a zone.
+    if (has_last_kept_ &&
+        ((last_private_record_ > last_kept_record_ && last_private_record_ < record) ||
+         LineMayCrossAnyZone(zones_, last_kept_.latitude, last_kept_.longitude, m.latitude,
+                             m.longitude))) {
+      for (MeasurementSink* sink : sinks_) sink->Break();
+    }
     for (MeasurementSink* sink : sinks_) sink->Add(m, dose_class);
     last_kept_ = m;
+    last_kept_record_ = record;
     has_last_kept_ = true;
   }
 
@@ -125,6 +137,8 @@ class Dispatcher {
   Measurement last_kept_, pending_;
   bool has_last_kept_ = false, has_pending_ = false;
   std::string pending_text_;
+  // Records of the run in the order they came, to tell where private ones lay between kept ones.
+  std::int64_t record_ = 0, pending_record_ = 0, last_kept_record_ = 0, last_private_record_ = 0;
 };
 
 }  // namespace

@@ -26,6 +26,9 @@ class MeasurementSink {
   virtual ~MeasurementSink() = default;
   virtual void BeginLog(int log, const std::string& name) { (void)log, (void)name; }
   virtual void Add(const Measurement& m, int dose_class) = 0;
+  // Records that lay in a privacy zone (or a line between two kept measurements that would cross
+  // one) come between the last measurement and the next: a route must not join them.
+  virtual void Break() {}
 };
 
 // Where rejected lines go: the rejects file. Never called for a line in a privacy zone.

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Real browsers on our maps, offline: headless Chromium opens the HTML report and OpenLayers (from
 # the npm registry, bundled with esbuild here) reads the KML. Each must draw every measurement.
-# Usage: browser_test.sh report|openlayers DOSEMAP_CONVERT EXAMPLES BROWSER_TEST_SOURCES CACHE [SCREENSHOT_DIR]
+# CesiumJS (from the npm registry, its page driven by Playwright's client for Chromium, WebGL in
+# software) opens the regionated KMZ.
+# Usage: browser_test.sh report|openlayers|cesium DOSEMAP_CONVERT EXAMPLES BROWSER_TEST_SOURCES CACHE [SCREENSHOT_DIR]
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 part=$1
@@ -37,6 +39,19 @@ check "report: the first time in the viewer's zone" 0 $?
 check "report: no script error" "" "$(attribute errors dom.html)"
 check "report: points drawn" "$kept" "$(attribute drawn dom.html)"
 grep -q "<td>$kept</td>" dom.html; check "report: the figures show the count" 0 $?
+# Hotspots on top: the points lie bottom to top by dose, with no outline at the drive's zoom.
+check "report: drawn in order of dose" dose "$(attribute draw-order dom.html)"
+check "report: no outlines at the overview" false "$(attribute outlined dom.html)"
+check "report: in English for an English browser" en "$(attribute lang dom.html)"
+# A Japanese browser reads it in Japanese: the figures, the legend and the reasons.
+"$convert" -o ja.html "$examples/drive.LOG" "$examples/drive-czech.LOG"
+LANGUAGE=ja browser --lang=ja --accept-lang=ja --dump-dom "file://$work/ja.html" >dom.html
+check "report: in Japanese for a Japanese browser" ja "$(attribute lang dom.html)"
+check "report (ja): no script error" "" "$(attribute errors dom.html)"
+grep -q '<th data-i18n="kept">地図に載せた測定</th>' dom.html; check "report (ja): the figures" 0 $?
+grep -q '>0.07 以上 0.11 未満</td>' dom.html; check "report (ja): the legend" 0 $?
+grep -q '<span data-i18n="reason.checksum">チェックサム不一致</span>' dom.html; check "report (ja): the reasons" 0 $?
+grep -q '<html lang="ja"' dom.html; check "report (ja): the page's language" 0 $?
 "$convert" -o empty.html --privacy-box -90,-180,90,180 "$examples/drive.LOG"
 browser --dump-dom "file://$work/empty.html" >dom.html
 check "empty report: ready" yes "$(attribute ready dom.html)"
@@ -66,24 +81,33 @@ check "report of 100001 points: every cell drawn" "$(attribute cells dom.html)" 
 check "report of 100001 points: cells of a round size" 1 "$(attribute cell-size dom.html | grep -cE '^(10|25|50)0*$')"
 fi
 
+# Installs the npm packages of package.json into the folder $1 once (each part has its own, so
+# that parts may run at once). A registry out of reach (no network, or a TLS proxy whose
+# certificate this machine lacks) is no fault of ours: the part is skipped, saying so. Any other
+# failure is one.
+npm_packages() {
+  local folder=$1 marker=$2
+  [ -d "$folder/node_modules/$marker" ] && return 0
+  (cd "$folder" && npm install --no-audit --no-fund --no-package-lock >npm.log 2>&1) && return 0
+  if grep -q -E 'ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|CERT|certificate' "$folder/npm.log"; then
+    echo "SKIP: the npm registry is out of reach: $(grep -m1 -E 'errno|code' "$folder/npm.log")"
+    exit 0
+  fi
+  echo "FAIL: could not install $marker: $(tail -n 5 "$folder/npm.log")"
+  exit 1
+}
+
 if [ "$part" = openlayers ]; then
 # OpenLayers reading the .kml with its icon beside it.
 mkdir -p "$cache"
 cp "$sources/package.json" "$sources/ol_kml.js" "$cache/"
-if [ ! -d "$cache/node_modules/ol" ] &&
-   ! (cd "$cache" && npm install --no-audit --no-fund --no-package-lock >npm.log 2>&1); then
-  # A registry out of reach (no network, or a TLS proxy whose certificate this machine lacks) is
-  # no fault of ours: say so. Any other failure is one.
-  if grep -q -E 'ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|CERT|certificate' "$cache/npm.log"; then
-    echo "SKIP: the npm registry is out of reach: $(grep -m1 -E 'errno|code' "$cache/npm.log")"
-    exit 0
-  fi
-  echo "FAIL: could not install OpenLayers: $(tail -n 5 "$cache/npm.log")"
-  exit 1
-fi
+npm_packages "$cache" ol
 (cd "$cache" && npx esbuild ol_kml.js --bundle --format=iife --log-level=warning --outfile=ol_kml.bundle.js) ||
   { echo "FAIL: could not bundle OpenLayers"; exit 1; }
-"$convert" --summary=json -o drive.kml "$examples/drive.LOG" "$examples/drive.ers" >summary.json
+# A third log walks through every class, so that all five colours are drawn.
+awk 'BEGIN { print "unix timestamp;doserate;lat;lng"; split("0.05 0.09 0.15 0.3 0.8", d, " ")
+  for (i = 0; i < 50; i++) printf "%d;%s;%.6f;%.6f\n", 1763688600 + 10 * i, d[i % 5 + 1], 37.43 + i * 0.0004, 140.49 }' >classes.csv
+"$convert" --summary=json -o drive.kml "$examples/drive.LOG" "$examples/drive.ers" classes.csv >summary.json
 kept=$(json_field kept summary.json)
 {
   printf '<!DOCTYPE html><html><head><meta charset="utf-8"><style>html,body,#map{margin:0;width:100%%;height:100%%}</style>'
@@ -101,7 +125,45 @@ check "OpenLayers: placemarks read" "$kept" "$(json_field features result.json)"
 check "OpenLayers: placemarks drawn" "$kept" "$(json_field drawn result.json)"
 check "OpenLayers: icons loaded" "$kept" "$(json_field loaded result.json)"
 check "OpenLayers: class colours" "$kept" "$(json_field coloured result.json)"
+check "OpenLayers: five distinct class colours" 5 "$(json_field colours result.json)"
+check "OpenLayers: a route a log" 3 "$(json_field lines result.json)"
+check "OpenLayers: the legend named" '"drive_files/legend.png"' "$(json_field legend result.json)"
 [ -n "$shots" ] && browser --screenshot="$shots/openlayers.png" "file://$work/ol.html" >/dev/null
+fi
+
+if [ "$part" = cesium ]; then
+# CesiumJS opening a regionated KMZ of 12,000 points by its path, as a web globe would.
+mkdir -p "$cache/cesium"
+cp "$sources/cesium/package.json" "$sources/cesium_kmz.js" "$sources/drive_page.mjs" "$cache/cesium/"
+npm_packages "$cache/cesium" cesium
+build="$cache/cesium/node_modules/cesium/Build/Cesium"
+(cd "$cache/cesium" && npx esbuild cesium_kmz.js --bundle --format=iife --log-level=warning \
+  --alias:cesium=./node_modules/cesium/Build/Cesium/index.js --outfile=cesium_kmz.bundle.js) ||
+  { echo "FAIL: could not bundle CesiumJS"; exit 1; }
+awk 'BEGIN { srand(11); print "unix timestamp;doserate;lat;lng"; lat = 37.42; lon = 140.47; h = 0.3
+  for (i = 0; i < 12000; i++) { h += (rand() - 0.5) * 0.3; lat += cos(h) * 0.0001; lon += sin(h) * 0.0001
+    d = 0.05 + rand() * 0.04 + (i % 1000 == 500 ? 1.5 : 0)
+    printf "%d;%.4f;%.7f;%.7f\n", 1763688600 + 2 * i, d, lat, lon } }' >wide.csv
+"$convert" --summary=json --max-speed 0 -o wide.kmz wide.csv >summary.json
+kept=$(json_field kept summary.json)
+{
+  printf '<!DOCTYPE html><html><head><meta charset="utf-8"><link rel="stylesheet" href="%s/Widgets/widgets.css">' "$build"
+  printf '<style>html,body,#map{margin:0;width:100%%;height:100%%}</style></head><body data-kmz="wide.kmz">'
+  printf '<div id="map"></div><script>window.CESIUM_BASE_URL = "%s/";</script>' "$build"
+  printf '<script src="%s/cesium_kmz.bundle.js"></script></body></html>\n' "$cache/cesium"
+} >cesium.html
+CHROMIUM=$(command -v chromium) timeout 600 node "$cache/cesium/drive_page.mjs" "file://$work/cesium.html" \
+  ${shots:+"$shots/cesium.png"} >result.json 2>node.log
+check "CesiumJS: the page ran" 0 $?
+check "CesiumJS: no error" "" "$(json_field error result.json)"
+check "CesiumJS: opens doc.kml" '"wide"' "$(json_field name result.json)"
+check "CesiumJS: every point loaded once" "$kept" "$(json_field loaded result.json)"
+check "CesiumJS: every point at the whole-drive view" "$kept" "$(json_field whole result.json)"
+check "CesiumJS: the highest dose" 1.5 "$(awk -v d="$(json_field highest result.json)" 'BEGIN { print (d >= 1.5) ? 1.5 : d }')"
+check "CesiumJS: the highest dose shows at the whole-drive view" true "$(json_field highestShown result.json)"
+check "CesiumJS: fewer points in view when zoomed in on it" 1 \
+  "$(awk -v z="$(json_field zoomed result.json)" -v k="$kept" 'BEGIN { print (z > 0 && z < k) }')"
+check "CesiumJS: the legend shown" 1 "$(json_field legend result.json)"
 fi
 
 checks_done browser_test

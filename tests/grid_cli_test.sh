@@ -70,10 +70,10 @@ awk 'BEGIN { srand(3); print "unix timestamp;doserate;lat;lng"
 wide_cells=$(json_field cells wide.json)
 check "a wide grid has more than 5,000 cells" 1 "$(( wide_cells > 5000 ))"
 mkdir wide && (cd wide && unzip -q ../wide.kmz)
-check "regionated KMZ: every cell once" "$wide_cells" "$(cat wide/*.kml | grep -o '<Placemark>' | wc -l)"
-check "regionated KMZ: 2,000 cells at the top" 2000 "$(grep -o '<Placemark>' wide/doc.kml | wc -l)"
-top_lowest=$(grep -o '"dose_mean_usvh"><value>[^<]*' wide/doc.kml | sed 's/.*>//' | sort -g | head -n 1)
-below_highest=$(cat wide/r*.kml | grep -o '"dose_mean_usvh"><value>[^<]*' | sed 's/.*>//' | sort -g | tail -n 1)
+check "regionated KMZ: every cell once" "$wide_cells" "$(cat wide/*.kml wide/tiles/*.kml | grep -o '<Placemark>' | wc -l)"
+check "regionated KMZ: 2,000 cells at the top" 2000 "$(grep -o '<Placemark>' wide/tiles/top.kml | wc -l)"
+top_lowest=$(grep -o '"dose_mean_usvh"><value>[^<]*' wide/tiles/top.kml | sed 's/.*>//' | sort -g | head -n 1)
+below_highest=$(cat wide/tiles/r*.kml | grep -o '"dose_mean_usvh"><value>[^<]*' | sed 's/.*>//' | sort -g | tail -n 1)
 check "regionated KMZ: the hottest cells at the top" 1 "$(awk -v a="$top_lowest" -v b="$below_highest" 'BEGIN { print (a >= b) }')"
 
 # What --grid refuses, before anything is written.

@@ -26,10 +26,12 @@ for sample in DATA_0.csv drive.LOG drive.rctrk drive-ios.rctrk drive-database.cs
   fi
   if command -v ogrinfo >/dev/null; then
     count() { ogrinfo -ro -al -so "$@" 2>/dev/null | sed -n 's/^Feature Count: //p' | awk "{ s += \$1 } END { print s }"; }
+    # The KML forms also hold their routes' lines: their points are the measurements.
+    count_points() { ogrinfo -ro -al -q "$@" 2>/dev/null | grep -cE '^ *POINT'; }
     check "$sample: GDAL's GeoJSON driver" "$kept" "$(count "$base.geojson")"
-    check "$sample: GDAL's LIBKML driver (KML)" "$kept" "$(count "$base.kml")"
-    check "$sample: GDAL's LIBKML driver (KMZ)" "$kept" "$(count "$base.kmz")"
-    check "$sample: GDAL's KML driver" "$kept" "$(count --config GDAL_SKIP LIBKML "$base.kml")"
+    check "$sample: GDAL's LIBKML driver (KML)" "$kept" "$(count_points "$base.kml")"
+    check "$sample: GDAL's LIBKML driver (KMZ)" "$kept" "$(count_points "$base.kmz")"
+    check "$sample: GDAL's KML driver" "$kept" "$(count_points --config GDAL_SKIP LIBKML "$base.kml")"
     # Every point at its place: the GeoJSON's coordinates against the KML's, as GDAL reads them.
     points() { ogrinfo -ro -al -q "$@" 2>/dev/null | sed -n 's/^ *POINT Z* *(\(.*\))$/\1/p' | awk '{ printf "%.7f %.7f\n", $1, $2 }'; }
     cmp -s <(points "$base.geojson") <(points "$base.kml"); check "$sample: KML points at the GeoJSON's places" 0 $?
@@ -83,32 +85,89 @@ awk 'BEGIN { print "Date Time,Status,CPM,uSv/h,Latitude,Longitude,Altitude"
 "$convert" --summary=json -o long.kmz long.csv >summary.json; check "long drive to KMZ" 0 $?
 check "long drive kept" 12000 "$(json_field kept summary.json)"
 unzip -q -d long long.kmz
-check "regionated: documents" 1 "$(( $(ls long/*.kml | wc -l) > 4 ))"
+# doc.kml first and the only document at the root (readers take the first .kml they meet); it
+# holds the view, the legend and links only, and the rest lies under tiles/.
+check "regionated: doc.kml is the first entry" doc.kml "$(unzip -Z1 long.kmz | head -n 1)"
+check "regionated: the only document at the root" doc.kml "$(unzip -Z1 long.kmz | grep -v / | grep 'kml$' | paste -sd' ')"
+check "regionated: doc.kml holds no placemark" 0 "$(grep -c '<Placemark>' long/doc.kml)"
+grep -q '<LookAt>' long/doc.kml && grep -q '<ScreenOverlay>' long/doc.kml; check "regionated: doc.kml has the view and the legend" 0 $?
+check "regionated: documents" 1 "$(( $(ls long/tiles/*.kml | wc -l) > 4 ))"
 total=0; biggest=0
-for doc in long/*.kml; do
-  n=$(grep -c '<Placemark>' "$doc"); total=$((total + n)); [ "$n" -gt "$biggest" ] && biggest=$n
+for doc in long/tiles/*.kml; do
+  n=$(grep -c '<Point>' "$doc"); total=$((total + n)); [ "$n" -gt "$biggest" ] && biggest=$n
 done
 check "every measurement placed once" 12000 "$total"
 check "no document over 5,000 placemarks" 1 "$(( biggest <= 5000 ))"
-grep -q '<Region>' long/r0.kml && grep -q '<NetworkLink>' long/doc.kml; check "NetworkLinks with Regions" 0 $?
-dose() { sed -n 's/.*"dose_usvh"><value>\([^<]*\)<.*/\1/p' "$@" | sort -g; }
+grep -q '<Region>' long/tiles/r0.kml && grep -q '<NetworkLink>' long/doc.kml; check "NetworkLinks with Regions" 0 $?
+grep -q '<Region>' long/tiles/top.kml; check "the top level's placemarks are always shown" 1 $?
+dose() { grep -o 'SimpleData name="dose_usvh">[^<]*' "$@" | sed 's/.*>//' | sort -g; }
 check "the top document holds the highest doses" 1 \
-  "$(awk -v a="$(dose long/doc.kml | head -n 1)" -v b="$(dose $(ls long/*.kml | grep -v doc.kml) | tail -n 1)" 'BEGIN { print (a >= b) }')"
+  "$(awk -v a="$(dose long/tiles/top.kml | head -n 1)" -v b="$(dose $(ls long/tiles/*.kml | grep -v top.kml) | tail -n 1)" 'BEGIN { print (a >= b) }')"
+check "the route is always shown" 1 "$(grep -c '<LineString>' long/tiles/route.kml | awk '{ print ($1 > 0) }')"
 if command -v xmllint >/dev/null; then
-  xmllint --noout long/*.kml; check "every document well-formed" 0 $?
+  xmllint --noout long/doc.kml long/tiles/*.kml; check "every document well-formed" 0 $?
 fi
 if command -v ogrinfo >/dev/null; then
+  # GDAL lists the linked documents as layers: together they hold every measurement once, the
+  # highest doses among them.
   found=0
   for doc in $(unzip -Z1 long.kmz | grep 'kml$'); do
-    n=$(ogrinfo -ro -al -so "/vsizip/long.kmz/$doc" 2>/dev/null | sed -n 's/^Feature Count: //p' | awk '{ s += $1 } END { print s + 0 }')
+    n=$(ogrinfo -ro -al -q "/vsizip/long.kmz/$doc" 2>/dev/null | grep -cE '^ *POINT')
     found=$((found + n))
   done
   check "GDAL's LIBKML driver reads the whole hierarchy" 12000 "$found"
+  check "GDAL finds the highest dose" 1.029 "$(ogrinfo -ro -al -q /vsizip/long.kmz/tiles/top.kml 2>/dev/null |
+    sed -n 's/^ *dose_usvh (Real) = //p' | sort -g | tail -n 1)"
 fi
 
 [ -f DATA_0_csv_files/square.png ]; check "the KML's icon is written beside it" 0 $?
 grep -q '<href>DATA_0_csv_files/square.png</href>' DATA_0_csv.kml; check "the KML refers to its icon by a relative path" 0 $?
-check "KMZ entries" "doc.kml files/square.png" "$(unzip -Z1 drive_LOG.kmz | paste -sd' ')"
+check "KMZ entries" "doc.kml files/square.png files/class1.png files/class2.png files/class3.png files/class4.png files/class5.png files/legend.png" \
+  "$(unzip -Z1 drive_LOG.kmz | paste -sd' ')"
+[ -f DATA_0_csv_files/legend.png ]; check "the KML's legend is written beside it" 0 $?
+grep -q '<ScreenOverlay><name>Legend</name><Icon><href>DATA_0_csv_files/legend.png</href>' DATA_0_csv.kml
+check "the KML shows its legend" 0 $?
+if command -v identify >/dev/null; then
+  # The legend: its size, and the five class colours (ColorBrewer's RdYlBu) each in a swatch.
+  check "legend size" 230x152 "$(identify -format %wx%h DATA_0_csv_files/legend.png)"
+  check "legend: five class swatches" 5 "$(convert DATA_0_csv_files/legend.png -format %c histogram:info:- |
+    grep -ciE '#(2c7bb6|abd9e9|ffffbf|fdae61|d7191c)(ff)? ' )"
+  unzip -p drive_LOG.kmz files/class5.png >class5.png
+  check "a class icon in its colour" 1 "$(convert class5.png -format '%[hex:p{16,16}]' info:- | grep -ci '^d7191c')"
+fi
+if command -v ogrinfo >/dev/null; then
+  # Typed fields, so that GDAL and QGIS read numbers as numbers.
+  ogrinfo -ro -al -so drive_LOG.kml 2>/dev/null | tr -d ' ' | grep -E '^(dose_usvh|cpm|class|time|source):' | sort -u >fields
+  check "typed fields (LIBKML)" "class:Integer(0.0) cpm:Real(0.0) dose_usvh:Real(0.0) source:String(0.0) time:String(0.0)" \
+    "$(paste -sd' ' fields)"
+  ogrinfo -ro -al -q drive_LOG.kml -where 'cpm > 40' 2>/dev/null | grep -c 'dose_usvh (Real)' >hot
+  check "numbers compare as numbers" 1 "$(awk '{ print ($1 > 0 && $1 < 117) }' hot)"
+fi
+grep -q '<description>0.0838 µSv/h, 28 cpm, 2026-11-21T01:30:00Z, drive.LOG:4</description>' drive_LOG.kml
+check "a pop-up text for readers that show no data" 0 $?
+check "labels off by default" 5 "$(grep -c '<LabelStyle><scale>0</scale></LabelStyle>' drive_LOG.kml)"
+"$convert" --labels -o labels.kml "$examples/drive.LOG"
+check "--labels shows them" 0 "$(grep -c '<LabelStyle><scale>0</scale>' labels.kml)"
+# Marble looks for a KMZ's icons beside it: written there only when asked.
+mkdir beside && "$convert" --icons-beside -o beside/drive.kmz "$examples/drive.LOG"
+check "--icons-beside" "class1.png class2.png class3.png class4.png class5.png legend.png square.png" "$(ls beside/files | paste -sd' ')"
+[ -e files ]; check "no icons beside a KMZ unasked" 1 $?
+
+# The route under the points breaks where records were private, so no line runs through a home.
+zone=37.4235,140.4735,60
+"$convert" -o route.kml "$examples/drive.LOG"
+"$convert" --privacy "$zone" -o private.kml "$examples/drive.LOG"
+check "one route piece without a zone" 1 "$(grep -c '<LineString>' route.kml)"
+check "the route breaks at the zone" 2 "$(grep -c '<LineString>' private.kml)"
+# No route vertex, and no point on any of its segments, comes within the zone.
+grep -o '<LineString>.*</LineString>' private.kml | sed 's/.*<coordinates>//; s/<.*//' |
+  awk -v lat0=37.4235 -v lon0=140.4735 '{
+    for (i = 1; i <= NF; i++) { split($i, c, ","); x[i] = (c[1] - lon0) * 88300; y[i] = (c[2] - lat0) * 111320 }
+    for (i = 1; i < NF; i++) for (s = 0; s <= 20; s++) {
+      px = x[i] + (x[i + 1] - x[i]) * s / 20; py = y[i] + (y[i + 1] - y[i]) * s / 20
+      if (px * px + py * py < 60 * 60) near++ } }
+    END { print near + 0 }' >near
+check "the route keeps out of the zone" 0 "$(cat near)"
 "$convert" --icon-url https://example.org/i.png -o web.kml "$examples/drive.LOG"
 grep -q '<href>https://example.org/i.png</href>' web.kml; check "--icon-url" 0 $?
 [ -e web_files ]; check "no icon folder with --icon-url" 1 $?

@@ -103,8 +103,8 @@ check "a zone file's box turned inside out exits 2" 2 $?
 
 # The legend shows exactly what the classifier does: nothing falls between 0.07 and 0.05.
 "$convert" --yellow 0.05 --red 0.3 -o legend.html drive.LOG
-check "an empty class is shown empty" 1 "$(grep -c '</i>class 2</td><td>none</td>' legend.html)"
-check "class 3 starts at 0.07" 1 "$(grep -c '</i>class 3</td><td>0.07 to below 0.3</td>' legend.html)"
+check "an empty class is shown empty" 1 "$(grep -c 'class</span> 2</td><td data-range="">none</td>' legend.html)"
+check "class 3 starts at 0.07" 1 "$(grep -c 'class</span> 3</td><td data-range="0.07,0.3">0.07 to below 0.3</td>' legend.html)"
 
 # Only finite numbers: a count rate that overflows once divided is rejected, never inf.
 "$convert" --cpm-factor 1e-307 --summary=json -o inf.geojson drive.LOG >summary.json

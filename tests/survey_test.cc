@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "survey/civil_time.h"
-#include "survey/privacy.h"
 #include "survey/log_format.h"
+#include "survey/privacy.h"
 #include "survey/readers.h"
 #include "survey/statistics.h"
 #include "survey/survey_run.h"
@@ -266,7 +266,7 @@ TEST(DetectFormat, TellsEachFormatFromItsFirstLines) {
   };
   for (const auto& c : cases) {
     const FormatRow* format = DetectFormat(c.head);
-    const std::string told = format == nullptr             ? ""
+    const std::string told = format == nullptr                ? ""
                              : format->line_parser == nullptr ? "json"
                                                               : std::string(format->name);
     EXPECT_EQ(told, c.format) << c.head;
@@ -333,9 +333,9 @@ TEST(PrivacyZones, CirclesAndBoxesIncludeTheirEdgesAndBoxesCrossTheAntimeridian)
 }
 
 TEST(PrivacyZones, BoxesMayNotTurnInsideOutAndTreat180AsOneMeridian) {
-  EXPECT_NO_THROW(ParseBoxZone("-18,179,-17,-179"));           // 2 degrees across the antimeridian
-  EXPECT_THROW(ParseBoxZone("10,10,20,-10"), SurveyError);     // 340 degrees: W and E swapped
-  EXPECT_THROW(ParseBoxZone("10,90,20,-90"), SurveyError);     // exactly 180
+  EXPECT_NO_THROW(ParseBoxZone("-18,179,-17,-179"));        // 2 degrees across the antimeridian
+  EXPECT_THROW(ParseBoxZone("10,10,20,-10"), SurveyError);  // 340 degrees: W and E swapped
+  EXPECT_THROW(ParseBoxZone("10,90,20,-90"), SurveyError);  // exactly 180
   EXPECT_THROW(ParseCircleZone("10,10,0"), SurveyError);
   const PrivacyZone east_edge = ParseBoxZone("10,170,20,180");
   const PrivacyZone west_edge = ParseBoxZone("10,-180,20,-170");
@@ -347,6 +347,37 @@ TEST(PrivacyZones, BoxesMayNotTurnInsideOutAndTreat180AsOneMeridian) {
   std::vector<PrivacyZone> zones;
   ReadPrivacyFile((dir.path() / "bom.txt").string(), zones);
   EXPECT_EQ(zones.size(), 1u);
+}
+
+TEST(PrivacyZones, ALineCrossesAZoneWhenItPassesWithinItOrIsTooLongToTell) {
+  const std::vector<PrivacyZone> circle = {ParseCircleZone("10,10.002,50")};
+  const std::vector<PrivacyZone> box = {ParseBoxZone("9.999,10.0015,10.001,10.0025")};
+  const std::vector<PrivacyZone> fiji = {ParseBoxZone("-17,179.9,-16,-179.9")};
+  struct Case {
+    const std::vector<PrivacyZone>* zones;
+    double lat1, lon1, lat2, lon2;
+    bool crosses;
+  } const cases[] = {
+      {&circle, 10, 10.000, 10, 10.004, true},            // straight through the centre
+      {&circle, 10.0002, 10.000, 10.0002, 10.004, true},  // 22 m off the centre
+      {&circle, 10.001, 10.000, 10.001, 10.004, false},   // 111 m off: clear of 50 m and the margin
+      {&circle, 10, 10.000, 10, 10.001, false},           // ends 110 m short of it
+      {&circle, 10, 10.003, 10, 10.004, false},  // starts 110 m past the centre, going away
+      {&circle, 10, 10.0025, 10, 10.004, true},  // 55 m: within the margin of 20 m
+      {&box, 10, 10.000, 10, 10.004, true},
+      {&box, 10.002, 10.000, 10.002, 10.004, false},
+      {&box, 9.9, 10.002, 10.1, 10.002, true},        // north to south through it
+      {&fiji, -16.5, 179.95, -16.5, 179.99, true},    // in the half east of 179.9
+      {&fiji, -16.5, -179.95, -16.5, -179.92, true},  // in the half west of -179.9
+      {&fiji, -16.5, 179.0, -16.5, 179.5, false},
+      {&circle, 0, 0, 0, 1.5, true},             // 167 km: too long to tell
+      {&circle, 10, 179.99, 10, -179.99, true},  // across the antimeridian
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LineMayCrossAnyZone(*c.zones, c.lat1, c.lon1, c.lat2, c.lon2), c.crosses)
+        << c.lat1 << "," << c.lon1 << " to " << c.lat2 << "," << c.lon2;
+  }
+  EXPECT_FALSE(LineMayCrossAnyZone({}, 0, 0, 0, 1.5)) << "no zone, nothing to cross";
 }
 
 TEST(PrivacyDoubt, AnyReadingOfTwoNumbersInAZoneMakesARecordPrivate) {
@@ -388,10 +419,10 @@ TEST(DecimalCommas, ErsAndTsvExportsReadLikeTheirDecimalPointTwins) {
     EXPECT_EQ(results.size(), 1u);
     return results.empty() ? RecordResult{} : results[0];
   };
-  const RecordResult point = kept_of(
-      "ers", {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37.421;PE 140.471;PZ 210.5;DHSR 0.0838"});
-  const RecordResult comma = kept_of(
-      "ers", {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37,421;PE 140,471;PZ 210,5;DHSR 0,0838"});
+  const RecordResult point =
+      kept_of("ers", {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37.421;PE 140.471;PZ 210.5;DHSR 0.0838"});
+  const RecordResult comma =
+      kept_of("ers", {"PA 1;CD 2026-11-21;CT 01:30:00;PN 37,421;PE 140,471;PZ 210,5;DHSR 0,0838"});
   ASSERT_EQ(comma.reason, RejectReason::kNone);
   EXPECT_EQ(comma.measurement.latitude, point.measurement.latitude);
   EXPECT_EQ(comma.measurement.longitude, point.measurement.longitude);
@@ -419,7 +450,8 @@ TEST(CivilTime, ALeapSecondOnlyEndsADay) {
 TEST(RadiacodeReader, JsonDoseRatesAreMicrosievertsUnlessTheTrackSaysRoentgen) {
   // Real iOS tracks: "doseRate": 0.33 with "countRate": 31 cps, as the same model's TSV export
   // reads about 0.2 µSv/h at 9 cps. "sv": false, before or after the markers, means µR/h.
-  const std::string marker = R"({"date": 1728127340, "lat": 44.085683, "lon": 43.031404, "countRate": 31, "doseRate": 0.33})";
+  const std::string marker =
+      R"({"date": 1728127340, "lat": 44.085683, "lon": 43.031404, "countRate": 31, "doseRate": 0.33})";
   for (const auto& [track, dose] : std::vector<std::pair<std::string, double>>{
            {"{\"markers\": [" + marker + "]}", 0.33},
            {"{\"sv\": true, \"markers\": [" + marker + "]}", 0.33},
@@ -436,7 +468,8 @@ TEST(RadiacodeReader, RejectsNonFiniteNumbersAndTimesPastTheYear9999) {
   const std::vector<RecordResult> results = ParseRadiacodeJson(R"({"markers": [
       {"date": 253402300800, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 2},
       {"date": 1756286772, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 1e307},
-      {"date": 1756286773, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 2}]})", {});
+      {"date": 1756286773, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 2}]})",
+                                                               {});
   ASSERT_EQ(results.size(), 3u);
   EXPECT_EQ(results[0].reason, RejectReason::kTime);
   EXPECT_EQ(results[1].reason, RejectReason::kNumber);  // 1e307 cps is finite; its cpm is not
@@ -448,6 +481,7 @@ class SurveyRunTest : public ::testing::Test {
  protected:
   struct Collected : MeasurementSink, RejectSink {
     void Add(const Measurement& m, int dose_class) override { kept.push_back({m, dose_class}); }
+    void Break() override { breaks.push_back(kept.size()); }
     void Reject(const std::string&, long line, RejectReason reason,
                 std::string_view text) override {
       rejected.push_back(std::to_string(line) + " " + std::string(ReasonName(reason)) + " " +
@@ -455,6 +489,7 @@ class SurveyRunTest : public ::testing::Test {
     }
     std::vector<std::pair<Measurement, int>> kept;
     std::vector<std::string> rejected;
+    std::vector<std::size_t> breaks;  // how many were kept when each break came
   };
 
   void Write(const std::string& name, const std::string& bytes) { logs_[name] = bytes; }
@@ -481,12 +516,11 @@ class SurveyRunTest : public ::testing::Test {
 
 TEST_F(SurveyRunTest, PrivacyComesBeforeEveryOtherReasonAndLeavesNoTrace) {
   Write("a.LOG",
-             Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7") +
-                 "\n" +
-                 // in the zone, with a bad checksum and a void fix: privacy and nothing else
-                 "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,V,3530.0000,N,13930.0000,E,1,V,7*00\n" +
-                 Sentence("BNRDD,1,2020-01-01T00:00:10Z,334,1,1,A,3530.0000,X,13930.0000,E,1,A,7") +
-                 "\n" + "$BNRDD,1,2020-01-01T00:00:1*00\n");
+        Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7") + "\n" +
+            // in the zone, with a bad checksum and a void fix: privacy and nothing else
+            "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,V,3530.0000,N,13930.0000,E,1,V,7*00\n" +
+            Sentence("BNRDD,1,2020-01-01T00:00:10Z,334,1,1,A,3530.0000,X,13930.0000,E,1,A,7") +
+            "\n" + "$BNRDD,1,2020-01-01T00:00:1*00\n");
   Write("own.csv", "h,h,h,h,h,h,h\n2026/11/14 09:00:00,A,1,0.2,35.3462,139.4877,1\n");
   options_.zones.push_back(ParseCircleZone("35.5,139.5,1000"));
   Run({"a.LOG", "own.csv"});
@@ -498,15 +532,56 @@ TEST_F(SurveyRunTest, PrivacyComesBeforeEveryOtherReasonAndLeavesNoTrace) {
   EXPECT_EQ(sink_.rejected[0], "4 checksum $BNRDD,1,2020-01-01T00:00:1*00");
 }
 
+TEST_F(SurveyRunTest, RoutesBreakWherePrivateRecordsLayOrALineWouldCrossAZone) {
+  // Along latitude 10, a point every 0.001 degrees (110 m); a zone of 50 m round 10.002.
+  const auto log = [](std::initializer_list<const char*> longitudes) {
+    std::string text = "h,h,h,h,h,h,h\n";
+    int second = 0;
+    for (const char* longitude : longitudes) {
+      text += "2026/01/01 00:00:" + std::string(second < 10 ? "0" : "") + std::to_string(second) +
+              ",A,1,0.1,10," + longitude + ",1\n";
+      second += 10;
+    }
+    return text;
+  };
+  struct Case {
+    std::string log;
+    double max_speed_kmh;
+    std::vector<std::size_t> breaks;
+  } const cases[] = {
+      {log({"10.000", "10.001", "10.002", "10.003", "10.004"}), 300, {2}},  // one private between
+      {log({"10.000", "10.001", "10.002", "10.003", "10.004"}), 0, {2}},    // no speed check
+      {log({"10.000", "10.004"}), 300, {1}},                                // a line through it
+      {log({"10.000", "10.001"}), 300, {}},
+  };
+  for (const Case& c : cases) {
+    sink_ = {};
+    stats_ = {};
+    options_ = {};
+    options_.quality.max_speed_kmh = c.max_speed_kmh;
+    options_.zones = {ParseCircleZone("10,10.002,50")};
+    Write("drive.csv", c.log);
+    Run({"drive.csv"});
+    EXPECT_EQ(sink_.breaks, c.breaks) << c.log;
+  }
+  // Without zones, nothing breaks (the own log's rectangle lies far away).
+  sink_ = {};
+  options_ = {};
+  Write("drive.csv", log({"10.000", "10.001", "10.002", "10.003", "10.004"}));
+  Run({"drive.csv"});
+  EXPECT_TRUE(sink_.breaks.empty());
+  EXPECT_EQ(sink_.kept.size(), 5u);
+}
+
 TEST_F(SurveyRunTest, FiguresFollowConsecutiveKeptPointsOfEachLog) {
   // Two logs; the second point of the first is rejected, so 0 and 20 s are consecutive; a gap
   // of more than 600 s is not integrated.
   Write("one.csv",
-             "h,h,h,h,h,h,h\n"
-             "2026/01/01 00:00:00,A,1,0.1,10,10,1\n"
-             "2026/01/01 00:00:10,A,1,x,10,10.001,1\n"
-             "2026/01/01 00:00:20,A,1,0.3,10,10.001,1\n"
-             "2026/01/01 00:20:00,A,1,0.6,10,10.002,1\n");
+        "h,h,h,h,h,h,h\n"
+        "2026/01/01 00:00:00,A,1,0.1,10,10,1\n"
+        "2026/01/01 00:00:10,A,1,x,10,10.001,1\n"
+        "2026/01/01 00:00:20,A,1,0.3,10,10.001,1\n"
+        "2026/01/01 00:20:00,A,1,0.6,10,10.002,1\n");
   Write("two.csv", "h,h,h,h,h,h,h\n2025/12/31 23:00:00,A,1,0.05,20,20,1\n");
   Run({"one.csv", "two.csv"});
   EXPECT_EQ(stats_.kept(), 4);
@@ -534,7 +609,8 @@ TEST_F(SurveyRunTest, NothingKeptGivesNullFiguresAndUnknownLogsStopBeforeReading
             "{\"read\":1,\"kept\":0,\"rejected\":{\"zero_position\":1},\"privacy\":0,\"per_class\":"
             "[0,0,0,0,0],"
             "\"first_time\":null,\"last_time\":null,\"duration_s\":null,\"distance_km\":0,"
-            "\"dose_max_usvh\":null,\"dose_mean_usvh\":null,\"dose_total_usv\":0,\"files_read\":1,\"files_skipped\":0}");
+            "\"dose_max_usvh\":null,\"dose_mean_usvh\":null,\"dose_total_usv\":0,\"files_read\":1,"
+            "\"files_skipped\":0}");
   Write("photo.png", "\x89PNG\r\n\x1a\n");
   try {
     Run({"empty.csv", "photo.png"});
@@ -547,8 +623,10 @@ TEST_F(SurveyRunTest, NothingKeptGivesNullFiguresAndUnknownLogsStopBeforeReading
 }
 
 TEST_F(SurveyRunTest, EachSentenceOfAJoinedLineIsARecordWithItsOwnText) {
-  const std::string good = Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7");
-  const std::string bad = "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7*00";
+  const std::string good =
+      Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3500.0000,N,13900.0000,E,1,A,7");
+  const std::string bad =
+      "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7*00";
   Write("a.LOG", good + bad + "\n# a comment, then a sentence " + good + "\n");
   options_.quality.keep_duplicates = true;  // the same sentence twice
   Run({"a.LOG"});
@@ -572,12 +650,12 @@ TEST_F(SurveyRunTest, AnEndlessLineOfSentencesIsReadSentenceBySentence) {
 }
 
 TEST_F(SurveyRunTest, DoubtfulRecordsInAZoneAreCountedAsPrivateAndListedNowhere) {
-  Write("a.LOG",
-             Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7") + "\n" +
-                 // cut off before its E/W letter, at home
-                 "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,A,3530.0000,N,13930.00\n" +
-                 // far away, cut off: listed
-                 "$BNRDD,1,2020-01-01T00:00:10Z,334,1,1,A,3730.0000,N,14130.00\n");
+  Write("a.LOG", Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7") +
+                     "\n" +
+                     // cut off before its E/W letter, at home
+                     "$BNRDD,1,2020-01-01T00:00:05Z,334,1,1,A,3530.0000,N,13930.00\n" +
+                     // far away, cut off: listed
+                     "$BNRDD,1,2020-01-01T00:00:10Z,334,1,1,A,3730.0000,N,14130.00\n");
   options_.zones.push_back(ParseCircleZone("35.5,139.5,1000"));
   Run({"a.LOG"});
   EXPECT_EQ(stats_.kept(), 1);
@@ -588,7 +666,7 @@ TEST_F(SurveyRunTest, DoubtfulRecordsInAZoneAreCountedAsPrivateAndListedNowhere)
 
 TEST_F(SurveyRunTest, NumbersThatAreNotFiniteAfterConversionAreRejected) {
   Write("a.LOG",
-             Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7") + "\n");
+        Sentence("BNRDD,1,2020-01-01T00:00:00Z,334,1,1,A,3600.0000,N,13900.0000,E,1,A,7") + "\n");
   Write("t.rctrk", R"({"markers": [
       {"date": 1756286772, "lat": 41.5, "lon": -1.5, "doseRate": 10, "countRate": 1e307}]})");
   options_.reader.cpm_factor = 1e-307;  // 334 cpm is then beyond the largest double

@@ -1,0 +1,109 @@
+#include "maps/legend_image.h"
+
+#include <cairo.h>
+
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+
+#include "textfile/number_text.h"
+
+namespace dosemap {
+namespace {
+
+struct Rgb {
+  double r, g, b;
+};
+
+// "#rrggbb" as cairo's fractions.
+Rgb RgbOf(const char* html) {
+  const auto channel = [html](int at) {
+    const auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    return (digit(html[at]) * 16 + digit(html[at + 1])) / 255.0;
+  };
+  return {channel(1), channel(3), channel(5)};
+}
+
+using Surface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
+using Context = std::unique_ptr<cairo_t, decltype(&cairo_destroy)>;
+
+cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned int length) {
+  static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+  return CAIRO_STATUS_SUCCESS;
+}
+
+std::string Png(cairo_surface_t* surface) {
+  cairo_surface_flush(surface);
+  std::string png;
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
+      cairo_surface_write_to_png_stream(surface, AppendBytes, &png) != CAIRO_STATUS_SUCCESS) {
+    throw std::runtime_error("cannot draw the legend: " +
+                             std::string(cairo_status_to_string(cairo_surface_status(surface))));
+  }
+  return png;
+}
+
+// A class's square, centred at (x, y), side in pixels, with a dark outline so the pale classes
+// show on a pale map.
+void Square(cairo_t* cr, double x, double y, double side, int dose_class) {
+  const Rgb c = RgbOf(ClassStyleOf(dose_class).html_colour);
+  cairo_rectangle(cr, x - side / 2, y - side / 2, side, side);
+  cairo_set_source_rgb(cr, c.r, c.g, c.b);
+  cairo_fill_preserve(cr);
+  cairo_set_source_rgb(cr, 0.13, 0.13, 0.13);
+  cairo_set_line_width(cr, 1.5);
+  cairo_stroke(cr);
+}
+
+}  // namespace
+
+std::string ClassRangeText(const DoseScale& scale, int dose_class) {
+  double lower, upper;
+  if (!scale.Bounds(static_cast<DoseClass>(dose_class), &lower, &upper)) return "none";
+  if (std::isinf(lower)) return "below " + StrictNumber(upper);
+  if (std::isinf(upper)) return StrictNumber(lower) + " and above";
+  return StrictNumber(lower) + " to below " + StrictNumber(upper);
+}
+
+std::string LegendPng(const DoseScale& scale) {
+  Surface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kLegendWidth, kLegendHeight),
+                  cairo_surface_destroy);
+  Context cr(cairo_create(surface.get()), cairo_destroy);
+  cairo_set_source_rgba(cr.get(), 1, 1, 1, 0.9);
+  cairo_paint(cr.get());
+  cairo_set_source_rgb(cr.get(), 0.4, 0.4, 0.4);
+  cairo_set_line_width(cr.get(), 1);
+  cairo_rectangle(cr.get(), 0.5, 0.5, kLegendWidth - 1, kLegendHeight - 1);
+  cairo_stroke(cr.get());
+  cairo_select_font_face(cr.get(), "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+  cairo_set_font_size(cr.get(), 13);
+  cairo_set_source_rgb(cr.get(), 0.1, 0.1, 0.1);
+  cairo_move_to(cr.get(), 10, 20);
+  cairo_show_text(cr.get(), "dose rate, \xC2\xB5Sv/h");
+  cairo_select_font_face(cr.get(), "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
+                         CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr.get(), 12);
+  // The highest class on top, as a legend of a hotter-is-higher scale reads.
+  for (int c = 5; c >= 1; --c) {
+    const double y = 36 + (5 - c) * 24;
+    const double side = 2 * ClassStyleOf(c).report_radius + 4;
+    Square(cr.get(), 22, y, side, c);
+    cairo_set_source_rgb(cr.get(), 0.1, 0.1, 0.1);
+    cairo_move_to(cr.get(), 42, y + 4);
+    cairo_show_text(cr.get(), ClassRangeText(scale, c).c_str());
+  }
+  return Png(surface.get());
+}
+
+std::string ClassIconPng(int dose_class) {
+  Surface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 32, 32), cairo_surface_destroy);
+  Context cr(cairo_create(surface.get()), cairo_destroy);
+  Square(cr.get(), 16, 16, 28, dose_class);
+  return Png(surface.get());
+}
+
+std::string ClassIconPath(int dose_class) {
+  return "files/class" + std::to_string(dose_class) + ".png";
+}
+
+}  // namespace dosemap

@@ -31,7 +31,7 @@ struct ClassStyle {
   const char* kml_colour;   // KML's aabbggrr
   const char* icon_scale;   // the KML icon's scale, as the maps write it
   const char* html_colour;  // #rrggbb, the same colour
-  double report_radius;     // the report's circle, in pixels: the icon scale, 4 pixels to 1
+  double report_radius;     // the report's circle, in pixels
 };
 // The surveyor's maps: five colours a reader with red-green colour blindness still tells apart
 // (ColorBrewer's 5-class RdYlBu, blue for the lowest), the higher the larger.

@@ -315,7 +315,8 @@ class RegionatedKmz {
 
   // doc.kml: the view, the legend and links only. The top level's items are a linked document
   // like the rest (so that a reader that lists linked documents as layers, as GDAL does, lists
-  // every item once), always shown, as is the route.
+  // every item once), always shown, as is the route. The highest come last: a reader that draws
+  // in the order it loads (CesiumJS) draws them on top.
   void WriteTop() {
     const std::string title = XmlEscaped(XmlSafe(out_.stem().string()));
     const std::string route = items_.Route();
@@ -327,9 +328,7 @@ class RegionatedKmz {
     }
     StagedFile top = Begin("doc.kml");
     top << kKmlStart << "<Document>\n<name>" << title << "</name>\n<open>1</open>\n"
-        << KmlLookAt(ViewOf(extent_)) << KmlLegend(kKmzLegendPath)
-        << "<NetworkLink><name>highest</name><Link><href>tiles/top.kml</href></Link>"
-           "</NetworkLink>\n";
+        << KmlLookAt(ViewOf(extent_)) << KmlLegend(kKmzLegendPath);
     if (!route.empty()) {
       top << "<NetworkLink><name>route</name><Link><href>tiles/route.kml</href></Link>"
              "</NetworkLink>\n";
@@ -339,7 +338,8 @@ class RegionatedKmz {
           << "</name>" << RegionOf(box, kMinLodPixels) << "<Link><href>" << href
           << "</href><viewRefreshMode>onRegion</viewRefreshMode></Link></NetworkLink>\n";
     }
-    top << "</Document>\n</kml>\n";
+    top << "<NetworkLink><name>highest</name><Link><href>tiles/top.kml</href></Link>"
+           "</NetworkLink>\n</Document>\n</kml>\n";
     top.Commit();
   }
 

@@ -43,14 +43,15 @@ std::string Png(cairo_surface_t* surface) {
   return png;
 }
 
-// A class's square, centred at (x, y), side in pixels, with a dark outline so the pale classes
-// show on a pale map.
-void Square(cairo_t* cr, double x, double y, double side, int dose_class) {
+// A class's square, centred at (x, y), side in pixels, with a dark outline of the given opacity so
+// the pale classes show on a pale legend. The map's icons go without: a drive's icons overlap, and
+// their outlines would add up to a dark mass.
+void Square(cairo_t* cr, double x, double y, double side, int dose_class, double outline) {
   const Rgb c = RgbOf(ClassStyleOf(dose_class).html_colour);
   cairo_rectangle(cr, x - side / 2, y - side / 2, side, side);
   cairo_set_source_rgb(cr, c.r, c.g, c.b);
   cairo_fill_preserve(cr);
-  cairo_set_source_rgb(cr, 0.13, 0.13, 0.13);
+  cairo_set_source_rgba(cr, 0.13, 0.13, 0.13, outline);
   cairo_set_line_width(cr, 1.5);
   cairo_stroke(cr);
 }
@@ -87,7 +88,7 @@ std::string LegendPng(const DoseScale& scale) {
   for (int c = 5; c >= 1; --c) {
     const double y = 36 + (5 - c) * 24;
     const double side = 2 * ClassStyleOf(c).report_radius + 4;
-    Square(cr.get(), 22, y, side, c);
+    Square(cr.get(), 22, y, side, c, 1);
     cairo_set_source_rgb(cr.get(), 0.1, 0.1, 0.1);
     cairo_move_to(cr.get(), 42, y + 4);
     cairo_show_text(cr.get(), ClassRangeText(scale, c).c_str());
@@ -98,7 +99,7 @@ std::string LegendPng(const DoseScale& scale) {
 std::string ClassIconPng(int dose_class) {
   Surface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 32, 32), cairo_surface_destroy);
   Context cr(cairo_create(surface.get()), cairo_destroy);
-  Square(cr.get(), 16, 16, 28, dose_class);
+  Square(cr.get(), 16, 16, 28, dose_class, 0);
   return Png(surface.get());
 }
 

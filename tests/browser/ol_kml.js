@@ -15,8 +15,9 @@ const report = (result) => {
 window.addEventListener('error', (event) => report({error: String(event.message)}));
 
 const text = document.getElementById('kml').textContent;
-// No cross-origin mode: the icon is a file beside the map, not a web address.
-const format = new KML({crossOrigin: null});
+// No cross-origin mode: the icon is a file beside the map, not a web address. OpenLayers draws
+// the names whatever the LabelStyle's scale: a web map built on it turns them off itself.
+const format = new KML({crossOrigin: null, showPointNames: false});
 const features = format.readFeatures(text, {featureProjection: 'EPSG:3857'});
 const points = features.filter((f) => f.getGeometry().getType() === 'Point');
 const lines = features.filter((f) => f.getGeometry().getType() === 'LineString');

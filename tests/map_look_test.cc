@@ -53,7 +53,7 @@ TEST(KmlStyles, LabelsAreOffUnlessAskedAndAKmzMapsEachClassOntoItsOwnIcon) {
   look.icon = "a_files/square.png";
   const std::string plain = KmlStyles(look);
   EXPECT_EQ(Count(plain, "<LabelStyle><scale>0</scale></LabelStyle>"), 5);
-  EXPECT_EQ(Count(plain, "<color>ff1c19d7</color><scale>2</scale><Icon><href>a_files/square.png"),
+  EXPECT_EQ(Count(plain, "<color>ff1c19d7</color><scale>1.25</scale><Icon><href>a_files/square.png"),
             1);
   EXPECT_EQ(Count(plain, "<SimpleField type=\"double\" name=\"dose_usvh\">"), 1);
   EXPECT_EQ(Count(plain, "<SimpleField type=\"int\" name=\"class\">"), 1);
@@ -65,7 +65,7 @@ TEST(KmlStyles, LabelsAreOffUnlessAskedAndAKmzMapsEachClassOntoItsOwnIcon) {
   EXPECT_EQ(Count(kmz, "<StyleMap id=\"dose"), 5);
   // Normally the pre-coloured icon, untinted; highlighted, the tinted white one.
   EXPECT_EQ(
-      Count(kmz, "<Style id=\"dose3n\"><IconStyle><scale>1.2</scale><Icon><href>files/class3.png"),
+      Count(kmz, "<Style id=\"dose3n\"><IconStyle><scale>0.75</scale><Icon><href>files/class3.png"),
       1);
   EXPECT_EQ(Count(kmz, "<Style id=\"dose3h\"><IconStyle><color>e0bfffff</color>"), 1);
 }

@@ -33,7 +33,7 @@ struct Typed {
   bool help = false, version = false, summary = false, summary_json = false;
   bool strict = false, kmz = false, keep_duplicates = false, labels = false, icons_beside = false;
   std::string out, from, yellow, red, cpm_factor, utc_offset, rejects, icon_url, max_accuracy,
-      max_speed, grid, grid_min;
+      max_speed, grid, grid_min, threads;
   std::vector<std::string> privacy, privacy_box, privacy_files, args;
 };
 
@@ -82,6 +82,9 @@ void Declare(CLI::App& app, Typed& t) {
         "map cells of about SIZE_M metres (10 to 100000) with the mean dose, not points");
   value("--grid-min", t.grid_min, "N", "leave out cells of fewer than N measurements (default 1)");
   value("--rejects", t.rejects, "FILE.csv", "list every rejected record with its reason");
+  value("--threads", t.threads, "N",
+        "2 (the default): read each log on a thread of its own while the maps are written; 1: "
+        "one thread. The maps are the same");
   value("--icon-url", t.icon_url, "URL",
         "a web icon instead of the icon and legend written beside a .kml");
   app.add_flag("--labels", t.labels, "show the dose beside every point of a .kml or .kmz")
@@ -151,6 +154,10 @@ int CheckPathForm(const Typed& t, PathOptions& options) {
     *target = *limit;
   }
   survey.quality.keep_duplicates = t.keep_duplicates;
+  if (!t.threads.empty()) {
+    if (t.threads != "1" && t.threads != "2") return UsageError("--threads takes 1 or 2");
+    survey.threads = t.threads == "1" ? 1 : 2;
+  }
   if (!t.grid.empty()) {
     const std::optional<double> size = NumberOf(t.grid, true);
     if (!size || *size < kMinGridMetres || *size > kMaxGridMetres)
@@ -209,6 +216,7 @@ int CheckLegacyForm(const Typed& t, LegacyOptions& options) {
                                    {"--max-accuracy", !t.max_accuracy.empty()},
                                    {"--max-speed", !t.max_speed.empty()},
                                    {"--keep-duplicates", t.keep_duplicates},
+                                   {"--threads", !t.threads.empty()},
                                    {"--grid", !t.grid.empty()},
                                    {"--grid-min", !t.grid_min.empty()},
                                    {"--rejects", !t.rejects.empty()},

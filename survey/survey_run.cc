@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "dose/dose_scale.h"
+#include "survey/read_ahead.h"
 #include "textfile/file_error.h"
 
 namespace dosemap {
@@ -278,19 +279,28 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
       ReaderOptions reader_options = options.reader;
       reader_options.max_accuracy_m = options.quality.max_accuracy_m;
       const std::unique_ptr<RecordSource> source = log.format->open(*log.reader, reader_options);
-      source->Read([&](RecordResult& result, long line, std::string_view text,
-                       std::string_view evidence) {
+      const bool ahead = options.threads > 1;
+      std::int64_t read_to = 0;  // with reading ahead, how far the reading thread had come
+      const RecordHandler handle = [&](RecordResult& result, long line, std::string_view text,
+                                       std::string_view evidence) {
         dispatcher.Handle(result, line, text, evidence);
         if ((++records & 0xFFF) == 0) ThrowIfCancelled(cancel);
         if (progress && (line & 0xFFFF) == 0 && line != reported_line) {
           reported_line = line;
-          const std::int64_t bytes = done_bytes + log.reader->bytes_consumed();
+          const std::int64_t bytes = done_bytes + (ahead ? read_to : log.reader->bytes_consumed());
           progress(
               {records,
                total_bytes > 0 ? static_cast<double>(bytes) / static_cast<double>(total_bytes) : -1,
                false});
         }
-      });
+      };
+      if (ahead) {
+        LineReader& reader = *log.reader;
+        ReadAhead(
+            *source, [&reader] { return reader.bytes_consumed(); }, &read_to, handle);
+      } else {
+        source->Read(handle);
+      }
       dispatcher.EndLog();
     } catch (const FileError& error) {
       // A map that can't take its bytes, or a log that can't give them.

@@ -48,6 +48,9 @@ struct SurveyOptions {
   const FormatRow* format = nullptr;
   std::vector<PrivacyZone> zones;
   QualityLimits quality;
+  // 2: each log is read and parsed on a thread of its own while this one judges the records and
+  // writes the maps; 1: all on this one. The maps are the same byte for byte.
+  int threads = 2;
 };
 
 // A log opened and its format told, ready to be read.

@@ -10,6 +10,7 @@
 #include "survey/civil_time.h"
 #include "survey/log_format.h"
 #include "survey/privacy.h"
+#include "survey/read_ahead.h"
 #include "survey/readers.h"
 #include "survey/statistics.h"
 #include "survey/survey_run.h"
@@ -474,6 +475,62 @@ TEST(RadiacodeReader, RejectsNonFiniteNumbersAndTimesPastTheYear9999) {
   EXPECT_EQ(results[0].reason, RejectReason::kTime);
   EXPECT_EQ(results[1].reason, RejectReason::kNumber);  // 1e307 cps is finite; its cpm is not
   EXPECT_EQ(results[2].reason, RejectReason::kNone);
+}
+
+// A source of n records, each line's text its number, failing after `fail_after` when set.
+class CountingSource : public RecordSource {
+ public:
+  CountingSource(long n, long fail_after = -1) : n_(n), fail_after_(fail_after) {}
+  void Read(const RecordHandler& handle) override {
+    for (long line = 1; line <= n_; ++line) {
+      if (line == fail_after_) throw std::runtime_error("broken at " + std::to_string(line));
+      RecordResult result;
+      result.measurement.dose_usvh = static_cast<double>(line);
+      const std::string text = std::to_string(line);
+      result.text = line % 3 == 0 ? std::string_view(text) : std::string_view();
+      handle(result, line, text, "evidence " + text);
+      read_ = line;
+    }
+  }
+  long read_ = 0;
+
+ private:
+  long n_, fail_after_;
+};
+
+TEST(ReadAhead, HandsOnEveryRecordInOrderWithItsTextsAndStopsWithEitherSidesFailure) {
+  CountingSource source(10000);
+  long expected = 0;
+  std::int64_t bytes = 0;
+  ReadAhead(
+      source, [&source] { return source.read_; }, &bytes,
+      [&](RecordResult& result, long line, std::string_view text, std::string_view evidence) {
+        ++expected;
+        ASSERT_EQ(line, expected);
+        EXPECT_EQ(result.measurement.dose_usvh, static_cast<double>(line));
+        EXPECT_EQ(text, std::to_string(line));
+        EXPECT_EQ(evidence, "evidence " + std::to_string(line));
+        EXPECT_EQ(result.text, line % 3 == 0 ? text : std::string_view());
+        EXPECT_GE(bytes, line - 4096) << "progress lags by a block at most";
+      });
+  EXPECT_EQ(expected, 10000);
+  // The reading side fails: what came before is handed on, then its exception.
+  CountingSource broken(10000, 5000);
+  long handled = 0;
+  EXPECT_THROW(ReadAhead(
+                   broken, [] { return std::int64_t{0}; }, &bytes,
+                   [&](RecordResult&, long, std::string_view, std::string_view) { ++handled; }),
+               std::runtime_error);
+  EXPECT_EQ(handled, 4999);
+  // The handling side fails: the reading stops soon after, well before the end.
+  CountingSource endless(100000000);
+  EXPECT_THROW(ReadAhead(
+                   endless, [] { return std::int64_t{0}; }, &bytes,
+                   [](RecordResult&, long line, std::string_view, std::string_view) {
+                     if (line == 100) throw SurveyError(SurveyErrorKind::kCancelled, "cancelled");
+                   }),
+               SurveyError);
+  EXPECT_LT(endless.read_, 100000000 / 2);
 }
 
 // A whole run over logs in memory.

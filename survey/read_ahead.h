@@ -1,0 +1,28 @@
+#ifndef DOSEMAP_SURVEY_READ_AHEAD_H_
+#define DOSEMAP_SURVEY_READ_AHEAD_H_
+
+// Reading a log on a thread of its own while the calling thread handles what was read.
+#include <cstdint>
+#include <functional>
+
+#include "survey/log_format.h"
+
+namespace dosemap {
+
+// Where the reader was when a record was handed on: for progress, which may not ask the reader
+// itself while another thread moves it.
+using ReadPosition = std::function<std::int64_t()>;
+
+// Runs source.Read on a second thread and calls handle on this one with the same records, texts
+// and lines in the same order, through a small bounded queue of blocks of a few thousand records
+// (their texts copied into the block's own buffer, so nothing is allocated a record once the
+// blocks have grown). bytes_read: the second thread's view of how far the log was read, sampled
+// at the end of each block and handed to handle's caller through *bytes.
+// Whatever either side throws ends both: the reading thread's exception is rethrown here after
+// it has stopped; handle's stops the reading at its next record.
+void ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_t* bytes,
+               const RecordHandler& handle);
+
+}  // namespace dosemap
+
+#endif  // DOSEMAP_SURVEY_READ_AHEAD_H_

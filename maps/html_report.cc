@@ -320,22 +320,28 @@ std::string Texts() {
   std::string json = "{";
   const auto entry = [&json](std::string_view key, std::string_view en, std::string_view ja) {
     if (json.size() > 1) json += ',';
-    json +=
-        "\"" + std::string(key) + "\":[\"" + std::string(en) + "\",\"" + std::string(ja) + "\"]";
+    for (const std::string_view part :
+         std::initializer_list<std::string_view>{"\"", key, "\":[\"", en, "\",\"", ja, "\"]"})
+      json += part;
   };
   for (const auto& text : kTexts) entry(text[0], text[1], text[2]);
   for (int r = 1; r < kRejectReasonCount; ++r) {
     const auto reason = static_cast<RejectReason>(r);
     if (reason == RejectReason::kPrivacy) continue;
-    entry("reason." + std::string(ReasonName(reason)), ReasonName(reason), ReasonNameJa(reason));
+    std::string key = "reason.";
+    key += ReasonName(reason);
+    entry(key, ReasonName(reason), ReasonNameJa(reason));
   }
   return json + "}";
 }
 
 // An element whose text the page puts in the reader's language; English until then.
 std::string Text(std::string_view tag, std::string_view key, std::string_view english) {
-  return "<" + std::string(tag) + " data-i18n=\"" + std::string(key) + "\">" +
-         std::string(english) + "</" + std::string(tag) + ">";
+  std::string element;
+  for (const std::string_view part : std::initializer_list<std::string_view>{
+           "<", tag, " data-i18n=\"", key, "\">", english, "</", tag, ">"})
+    element += part;
+  return element;
 }
 
 // Each class with exactly the doses the classifier puts in it; the page words the range.

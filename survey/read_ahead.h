@@ -14,12 +14,13 @@ namespace dosemap {
 using ReadPosition = std::function<std::int64_t()>;
 
 // Runs source.Read on a second thread and calls handle on this one with the same records, texts
-// and lines in the same order, through a small bounded queue of blocks of a few thousand records
+// and lines in the same order, through a small bounded queue of blocks of a thousand records
 // (their texts copied into the block's own buffer, so nothing is allocated a record once the
 // blocks have grown). bytes_read: the second thread's view of how far the log was read, sampled
 // at the end of each block and handed to handle's caller through *bytes.
 // Whatever either side throws ends both: the reading thread's exception is rethrown here after
-// it has stopped; handle's stops the reading at its next record.
+// it has stopped and what it read before has been handled; handle's stops the reading within a
+// block.
 void ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_t* bytes,
                const RecordHandler& handle);
 

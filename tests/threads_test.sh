@@ -12,7 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
-# 25,000 lines of the own log, 4096 records a block: a fault of each kind every 97 lines.
+# 25,000 lines of the own log, 1,024 records a block: a fault of each kind every 97 lines.
 awk 'BEGIN { print "Date Time,Status,CPM,uSv/h,Latitude,Longitude,Altitude"
   for (i = 0; i < 25000; i++) {
     lat = 37 + (i % 500) / 10000; lon = 140 + int(i / 500) / 1000; d = 0.03 + (i * 7919 % 1000) / 1000
@@ -55,7 +55,7 @@ reasons=$(grep -o '"rejected":{[^}]*}' t1/all.csv.json | grep -o '"[a-z_]*":[0-9
 check "the run holds every reason" \
   "accuracy checksum duplicate fields gps_jump gps_void number position_range time zero_position" "$reasons"
 check "and privacy" 1 "$(grep -o '"privacy":[0-9]*' t1/all.csv.json | awk -F: '{ print ($2 > 0) }')"
-check "many blocks" 1 "$(grep -o '"read":[0-9]*' t1/all.csv.json | awk -F: '{ print ($2 > 3 * 4096) }')"
+check "many blocks" 1 "$(grep -o '"read":[0-9]*' t1/all.csv.json | awk -F: '{ print ($2 > 3 * 1024) }')"
 # A log that can't be read still fails the same way on either side.
 printf '$BNRDD,1\n' >bad.LOG
 for threads in 1 2; do

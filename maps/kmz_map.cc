@@ -116,6 +116,12 @@ class KmzPictures {
                       folder.string() + ": cannot write the icons beside the map");
     std::vector<KmzEntry> entries;
     AppendTo(entries);
+    for (const KmzEntry& entry : entries) {  // nothing is written through a link
+      if (std::filesystem::is_symlink(out.parent_path() / entry.name, error))
+        throw FileError(FileErrorKind::kCannotOpen, (out.parent_path() / entry.name).string() +
+                                                        ": is a symbolic link; nothing is "
+                                                        "written through one");
+    }
     for (const KmzEntry& entry : entries) {
       beside_.push_back(std::make_unique<StagedFile>(out.parent_path() / entry.name));
       *beside_.back() << entry.bytes;

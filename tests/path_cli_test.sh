@@ -152,6 +152,10 @@ check "--labels shows them" 0 "$(grep -c '<LabelStyle><scale>0</scale>' labels.k
 mkdir beside && "$convert" --icons-beside -o beside/drive.kmz "$examples/drive.LOG"
 check "--icons-beside" "class1.png class2.png class3.png class4.png class5.png legend.png square.png" "$(ls beside/files | paste -sd' ')"
 [ -e files ]; check "no icons beside a KMZ unasked" 1 $?
+ln -s /nonexistent beside/files/legend.png 2>/dev/null || { rm beside/files/legend.png; ln -s /nonexistent beside/files/legend.png; }
+"$convert" --icons-beside -o beside/drive.kmz "$examples/drive.LOG" 2>err
+check "--icons-beside writes through no link" 1 $?
+[ -L beside/files/legend.png ]; check "the link stays as it was" 0 $?
 
 # The route under the points breaks where records were private, so no line runs through a home.
 zone=37.4235,140.4735,60

@@ -151,7 +151,8 @@ bool SegmentMeetsBox(double x1, double y1, double x2, double y2, double west, do
 bool LineMayCrossAnyZone(const std::vector<PrivacyZone>& zones, double lat1, double lon1,
                          double lat2, double lon2) {
   if (zones.empty()) return false;
-  if (std::abs(lon2 - lon1) > 180 || GreatCircleMetres(lat1, lon1, lat2, lon2) > 100000)
+  if (std::abs(lon2 - lon1) > 180 || (GreatCircleMetresAtMost(lat1, lon1, lat2, lon2) > 100000 &&
+                                      GreatCircleMetres(lat1, lon1, lat2, lon2) > 100000))
     return true;
   constexpr double kMarginMetres = 20;
   const double rad = 3.14159265358979323846 / 180;

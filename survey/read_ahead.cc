@@ -116,7 +116,7 @@ class Pipe {
 }  // namespace
 
 void ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_t* bytes,
-               const RecordHandler& handle) {
+               const RecordCheck& check, const RecordHandler& handle) {
   Pipe pipe;
   std::thread reading([&] {
     std::exception_ptr error;
@@ -131,9 +131,14 @@ void ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_
               pipe.Full(std::exchange(block, nullptr));
               block = pipe.Free();
             }
+            check(result, evidence);
             Entry& entry = block->entries.emplace_back();
             entry.result = result;
             entry.line = line;
+            if (result.reason == RejectReason::kPrivacy) {
+              entry.result_text = entry.text = entry.evidence = Span{};
+              return;
+            }
             entry.result_text = block->Keep(result.text);
             entry.text = block->Keep(text);
             // Most often the privacy check reads the record's own text: kept once.

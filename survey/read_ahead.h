@@ -13,8 +13,13 @@ namespace dosemap {
 // itself while another thread moves it.
 using ReadPosition = std::function<std::int64_t()>;
 
-// Runs source.Read on a second thread and calls handle on this one with the same records, texts
-// and lines in the same order, through a small bounded queue of blocks of a thousand records
+// Judges a record where it is read (its reason may be set, kPrivacy among them), before it is
+// handed on; evidence: what the doubt rule reads.
+using RecordCheck = std::function<void(RecordResult& record, std::string_view evidence)>;
+
+// Runs source.Read on a second thread, with check on each record there, and calls handle on this
+// one with the same records, texts and lines in the same order (a private record without its
+// texts: they are never copied), through a small bounded queue of blocks of a thousand records
 // (their texts copied into the block's own buffer, so nothing is allocated a record once the
 // blocks have grown). bytes_read: the second thread's view of how far the log was read, sampled
 // at the end of each block and handed to handle's caller through *bytes.
@@ -22,7 +27,7 @@ using ReadPosition = std::function<std::int64_t()>;
 // it has stopped and what it read before has been handled; handle's stops the reading within a
 // block.
 void ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_t* bytes,
-               const RecordHandler& handle);
+               const RecordCheck& check, const RecordHandler& handle);
 
 }  // namespace dosemap
 

@@ -61,15 +61,15 @@ class Dispatcher {
     has_pending_ = false;
   }
 
-  // text: the record's text for the rejects file; evidence: what the doubt rule reads.
-  void Handle(RecordResult& result, long line, std::string_view text, std::string_view evidence) {
-    Measurement& m = result.measurement;
-    ++record_;
+  // The judging that needs no record before it: not finite, private (its reason set to
+  // kPrivacy), accuracy, duplicate. It may run on the reading thread, ahead of Handle.
+  // evidence: what the doubt rule reads.
+  void Check(RecordResult& result, std::string_view evidence) {
+    const Measurement& m = result.measurement;
     // No map, figure or report ever holds a number that is not finite.
     if (result.reason == RejectReason::kNone && !Finite(m)) result.reason = RejectReason::kNumber;
     if (Private(result, zones_, evidence)) {
-      stats_.Reject(RejectReason::kPrivacy);
-      last_private_record_ = record_;
+      result.reason = RejectReason::kPrivacy;
       return;
     }
     const QualityLimits& limits = options_.quality;
@@ -79,10 +79,22 @@ class Dispatcher {
         !seen_.Insert(FingerprintOf(m))) {
       result.reason = RejectReason::kDuplicate;
     }
+  }
+
+  // A record that Check has judged. text: the record's text for the rejects file.
+  void Handle(RecordResult& result, long line, std::string_view text) {
+    Measurement& m = result.measurement;
+    ++record_;
+    if (result.reason == RejectReason::kPrivacy) {
+      stats_.Reject(RejectReason::kPrivacy);
+      last_private_record_ = record_;
+      return;
+    }
     if (result.reason != RejectReason::kNone) {
       Reject(result.reason, line, text);
       return;
     }
+    const QualityLimits& limits = options_.quality;
     m.log = log_index_;
     m.line = line;
     if (!(limits.max_speed_kmh > 0)) {
@@ -281,9 +293,13 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
       const std::unique_ptr<RecordSource> source = log.format->open(*log.reader, reader_options);
       const bool ahead = options.threads > 1;
       std::int64_t read_to = 0;  // with reading ahead, how far the reading thread had come
+      const RecordCheck check = [&dispatcher](RecordResult& result, std::string_view evidence) {
+        dispatcher.Check(result, evidence);
+      };
       const RecordHandler handle = [&](RecordResult& result, long line, std::string_view text,
                                        std::string_view evidence) {
-        dispatcher.Handle(result, line, text, evidence);
+        if (!ahead) dispatcher.Check(result, evidence);
+        dispatcher.Handle(result, line, text);
         if ((++records & 0xFFF) == 0) ThrowIfCancelled(cancel);
         if (progress && (line & 0xFFFF) == 0 && line != reported_line) {
           reported_line = line;
@@ -297,7 +313,7 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
       if (ahead) {
         LineReader& reader = *log.reader;
         ReadAhead(
-            *source, [&reader] { return reader.bytes_consumed(); }, &read_to, handle);
+            *source, [&reader] { return reader.bytes_consumed(); }, &read_to, check, handle);
       } else {
         source->Read(handle);
       }

@@ -1,12 +1,15 @@
 // The newer meters' formats on real lines, our own maps read back, and the quality checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "dose/geodesy.h"
 #include "maps/byte_sink.h"
 #include "maps/survey_maps.h"
 #include "survey/civil_time.h"
@@ -240,6 +243,24 @@ TEST_F(QualityRun, ALoneJumpIsRejectedButAFastTrainAndTheEndsAreKept) {
   sink_ = {};
   Run({{"jump.csv", kHeader + Line(0, 45, 37) + Line(5, 45.01, 37) + Line(10, 45, 37)}});
   EXPECT_EQ(sink_.kept.size(), 3u);
+}
+
+// The jump and route checks skip the trigonometry below this bound: were it ever under the
+// distance, a jump would be kept, or a route drawn through a zone.
+TEST(GreatCircleBound, IsNeverUnderTheDistanceEvenAlongAMeridianOrAcrossAPole) {
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> lat(-90, 90), lon(-180, 180), unit(-1, 1);
+  for (int i = 0; i < 200000; ++i) {
+    const double lat1 = lat(random), lon1 = lon(random);
+    const double scale = std::pow(10.0, -(i % 10));  // from 1° down to a billionth of one
+    const double lat2 = std::clamp(lat1 + unit(random) * scale, -90.0, 90.0);
+    const double lon2 = i % 3 == 0 ? lon1 : lon1 + unit(random) * scale;  // along a meridian
+    ASSERT_LE(GreatCircleMetres(lat1, lon1, lat2, lon2),
+              GreatCircleMetresAtMost(lat1, lon1, lat2, lon2))
+        << lat1 << "," << lon1 << " " << lat2 << "," << lon2;
+  }
+  EXPECT_LE(GreatCircleMetres(89.9, 0, 89.9, 180), GreatCircleMetresAtMost(89.9, 0, 89.9, 180));
+  EXPECT_LT(GreatCircleMetresAtMost(45, 37, 45.0001, 37), 11.2);  // yet close for near points
 }
 
 TEST_F(QualityRun, ARecordReadBeforeInTheRunIsADuplicateFromAnyLog) {

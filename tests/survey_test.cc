@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "survey/civil_time.h"
@@ -502,30 +503,43 @@ TEST(ReadAhead, HandsOnEveryRecordInOrderWithItsTextsAndStopsWithEitherSidesFail
   CountingSource source(10000);
   long expected = 0;
   std::int64_t bytes = 0;
+  const std::thread::id here = std::this_thread::get_id();
+  // The check runs where the log is read; what it finds private comes without its texts.
+  const RecordCheck check = [here](RecordResult& result, std::string_view evidence) {
+    EXPECT_NE(std::this_thread::get_id(), here);
+    if (evidence.ends_with('7')) result.reason = RejectReason::kPrivacy;
+  };
+  const RecordCheck none = [](RecordResult&, std::string_view) {};
   ReadAhead(
-      source, [&source] { return source.read_; }, &bytes,
+      source, [&source] { return source.read_; }, &bytes, check,
       [&](RecordResult& result, long line, std::string_view text, std::string_view evidence) {
         ++expected;
         ASSERT_EQ(line, expected);
         EXPECT_EQ(result.measurement.dose_usvh, static_cast<double>(line));
+        EXPECT_GE(bytes, line - 1024) << "progress lags by a block at most";
+        if (line % 10 == 7) {
+          EXPECT_EQ(result.reason, RejectReason::kPrivacy);
+          EXPECT_TRUE(text.empty() && evidence.empty() && result.text.empty());
+          return;
+        }
+        EXPECT_EQ(result.reason, RejectReason::kNone);
         EXPECT_EQ(text, std::to_string(line));
         EXPECT_EQ(evidence, "evidence " + std::to_string(line));
         EXPECT_EQ(result.text, line % 3 == 0 ? text : std::string_view());
-        EXPECT_GE(bytes, line - 1024) << "progress lags by a block at most";
       });
   EXPECT_EQ(expected, 10000);
   // The reading side fails: what came before is handed on, then its exception.
   CountingSource broken(10000, 5000);
   long handled = 0;
   EXPECT_THROW(ReadAhead(
-                   broken, [] { return std::int64_t{0}; }, &bytes,
+                   broken, [] { return std::int64_t{0}; }, &bytes, none,
                    [&](RecordResult&, long, std::string_view, std::string_view) { ++handled; }),
                std::runtime_error);
   EXPECT_EQ(handled, 4999);
   // The handling side fails: the reading stops soon after, well before the end.
   CountingSource endless(100000000);
   EXPECT_THROW(ReadAhead(
-                   endless, [] { return std::int64_t{0}; }, &bytes,
+                   endless, [] { return std::int64_t{0}; }, &bytes, none,
                    [](RecordResult&, long line, std::string_view, std::string_view) {
                      if (line == 100) throw SurveyError(SurveyErrorKind::kCancelled, "cancelled");
                    }),

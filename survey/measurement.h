@@ -2,6 +2,7 @@
 #define DOSEMAP_SURVEY_MEASUREMENT_H_
 
 #include <cstdint>
+#include <limits>
 #include <string_view>
 
 namespace dosemap {
@@ -57,6 +58,9 @@ struct RecordResult {
   // The record's own text when its line holds several records (a view into the line); empty when
   // the record is the whole line.
   std::string_view text;
+  // Set by the run's checks: metres from the log's record that passed them last, when this one
+  // passes too (NaN otherwise). Worked out where the log is read, for the figures.
+  double metres_from_passed = std::numeric_limits<double>::quiet_NaN();
 };
 
 }  // namespace dosemap

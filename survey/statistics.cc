@@ -43,7 +43,7 @@ void DriveStatistics::Reject(RejectReason reason) {
   ++counts_[static_cast<int>(reason)];
 }
 
-void DriveStatistics::Keep(const Measurement& m, int dose_class) {
+void DriveStatistics::Keep(const Measurement& m, int dose_class, double metres) {
   ++read_;
   ++kept_;
   ++per_class_[dose_class - 1];
@@ -56,8 +56,9 @@ void DriveStatistics::Keep(const Measurement& m, int dose_class) {
   if (kept_ == 1 || m.time > last_time_) last_time_ = m.time;
   times_utc_ = kept_ == 1 ? m.utc : times_utc_ && m.utc;
   if (has_previous_) {
-    distance_m_ +=
-        GreatCircleMetres(previous_.latitude, previous_.longitude, m.latitude, m.longitude);
+    distance_m_ += std::isnan(metres) ? GreatCircleMetres(previous_.latitude, previous_.longitude,
+                                                          m.latitude, m.longitude)
+                                      : metres;
     const std::int64_t seconds = m.time - previous_.time;
     if (seconds > 0 && seconds <= kMaxIntegrationGapSeconds) {
       dose_total_usv_ +=

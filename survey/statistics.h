@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "survey/measurement.h"
@@ -14,7 +15,9 @@ class DriveStatistics {
  public:
   // Consecutive points (for distance and total dose) are the kept points of one log.
   void StartLog();
-  void Keep(const Measurement& m, int dose_class);
+  // metres: from the measurement kept before, when known already (NaN: worked out here).
+  void Keep(const Measurement& m, int dose_class,
+            double metres = std::numeric_limits<double>::quiet_NaN());
   void Reject(RejectReason reason);
 
   std::int64_t read() const { return read_; }

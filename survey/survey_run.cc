@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 
 #include "dose/dose_scale.h"
+#include "dose/geodesy.h"
 #include "survey/read_ahead.h"
 #include "textfile/file_error.h"
 
@@ -52,12 +54,13 @@ class Dispatcher {
     if (log.format->own_rectangle) zones_.push_back(OwnLogRectangle());
     log_ = &log;
     log_index_ = log_index;
-    has_last_kept_ = has_pending_ = false;
+    has_last_kept_ = has_pending_ = has_passed_ = false;
+    last_passed_record_ = 0;
   }
 
   // The last record of a log is never judged a GPS jump.
   void EndLog() {
-    if (has_pending_) Keep(pending_, pending_record_);
+    if (has_pending_) Keep(pending_, pending_record_, pending_step_);
     has_pending_ = false;
   }
 
@@ -79,6 +82,16 @@ class Dispatcher {
         !seen_.Insert(FingerprintOf(m))) {
       result.reason = RejectReason::kDuplicate;
     }
+    result.metres_from_passed = std::numeric_limits<double>::quiet_NaN();
+    if (result.reason != RejectReason::kNone) return;
+    // Most often the record kept last is the one that passed last: the figures' distance is
+    // worked out here, off the thread that writes the maps.
+    if (has_passed_) {
+      result.metres_from_passed =
+          GreatCircleMetres(passed_latitude_, passed_longitude_, m.latitude, m.longitude);
+    }
+    passed_latitude_ = m.latitude, passed_longitude_ = m.longitude;
+    has_passed_ = true;
   }
 
   // A record that Check has judged. text: the record's text for the rejects file.
@@ -94,11 +107,13 @@ class Dispatcher {
       Reject(result.reason, line, text);
       return;
     }
+    const Step step{last_passed_record_, result.metres_from_passed};
+    last_passed_record_ = record_;
     const QualityLimits& limits = options_.quality;
     m.log = log_index_;
     m.line = line;
     if (!(limits.max_speed_kmh > 0)) {
-      Keep(m, record_);
+      Keep(m, record_, step);
       return;
     }
     // The record waiting is judged now that the one after it is known.
@@ -106,11 +121,12 @@ class Dispatcher {
       if (has_last_kept_ && IsGpsJump(last_kept_, pending_, m, limits.max_speed_kmh)) {
         Reject(RejectReason::kGpsJump, pending_.line, pending_text_);
       } else {
-        Keep(pending_, pending_record_);
+        Keep(pending_, pending_record_, pending_step_);
       }
     }
     pending_ = m;
     pending_record_ = record_;
+    pending_step_ = step;
     pending_text_.assign(text);
     has_pending_ = true;
   }
@@ -121,11 +137,18 @@ class Dispatcher {
     if (rejects_ != nullptr) rejects_->Reject(log_->name, line, reason, text);
   }
 
+  // A passed record's distance from the one that passed before it, worked out by Check.
+  struct Step {
+    std::int64_t from_record = 0;  // 0: none
+    double metres = std::numeric_limits<double>::quiet_NaN();
+  };
+
   // record: the measurement's place among the log's records, private ones included.
-  void Keep(const Measurement& m, std::int64_t record) {
+  void Keep(const Measurement& m, std::int64_t record, const Step& step) {
     const int dose_class =
         static_cast<int>(DoseScale{options_.yellow, options_.red}.ClassOf(m.dose_usvh));
-    stats_.Keep(m, dose_class);
+    const bool follows = has_last_kept_ && step.from_record == last_kept_record_;
+    stats_.Keep(m, dose_class, follows ? step.metres : std::numeric_limits<double>::quiet_NaN());
     // A route never joins two measurements across private records, nor by a line through a zone.
     if (has_last_kept_ &&
         ((last_private_record_ > last_kept_record_ && last_private_record_ < record) ||
@@ -150,6 +173,11 @@ class Dispatcher {
   Measurement last_kept_, pending_;
   bool has_last_kept_ = false, has_pending_ = false;
   std::string pending_text_;
+  Step pending_step_;
+  // Check's own: where the log's record that passed it last lies.
+  bool has_passed_ = false;
+  double passed_latitude_ = 0, passed_longitude_ = 0;
+  std::int64_t last_passed_record_ = 0;  // Handle's: the record that passed Check last
   // Records of the run in the order they came, to tell where private ones lay between kept ones.
   std::int64_t record_ = 0, pending_record_ = 0, last_kept_record_ = 0, last_private_record_ = 0;
 };

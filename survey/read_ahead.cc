@@ -13,6 +13,9 @@ namespace dosemap {
 namespace {
 
 constexpr std::size_t kBlockRecords = 1024;
+// A block also ends once its texts reach this: a log of long lines (up to a mebibyte each) holds
+// a few mebibytes in flight, not a thousand times as much.
+constexpr std::size_t kBlockTextBytes = 256 << 10;
 constexpr std::size_t kBlocks = 4;  // in flight at most: one being filled, the rest queued
 
 // A piece of the block's text buffer.
@@ -125,7 +128,7 @@ void ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_
       block = pipe.Free();
       source.Read(
           [&](RecordResult& result, long line, std::string_view text, std::string_view evidence) {
-            if (block->entries.size() == kBlockRecords) {
+            if (block->entries.size() == kBlockRecords || block->bytes.size() >= kBlockTextBytes) {
               if (pipe.stopped()) throw Stopped{};
               block->read_to = bytes_read();
               pipe.Full(std::exchange(block, nullptr));

@@ -481,13 +481,16 @@ TEST(RadiacodeReader, RejectsNonFiniteNumbersAndTimesPastTheYear9999) {
 // A source of n records, each line's text its number, failing after `fail_after` when set.
 class CountingSource : public RecordSource {
  public:
-  CountingSource(long n, long fail_after = -1) : n_(n), fail_after_(fail_after) {}
+  // width: each text padded to that many bytes, when given.
+  CountingSource(long n, long fail_after = -1, std::size_t width = 0)
+      : n_(n), fail_after_(fail_after), width_(width) {}
   void Read(const RecordHandler& handle) override {
     for (long line = 1; line <= n_; ++line) {
       if (line == fail_after_) throw std::runtime_error("broken at " + std::to_string(line));
       RecordResult result;
       result.measurement.dose_usvh = static_cast<double>(line);
-      const std::string text = std::to_string(line);
+      std::string text = std::to_string(line);
+      if (text.size() < width_) text.resize(width_, ' ');
       result.text = line % 3 == 0 ? std::string_view(text) : std::string_view();
       handle(result, line, text, "evidence " + text);
       read_ = line;
@@ -497,6 +500,7 @@ class CountingSource : public RecordSource {
 
  private:
   long n_, fail_after_;
+  std::size_t width_;
 };
 
 TEST(ReadAhead, HandsOnEveryRecordInOrderWithItsTextsAndStopsWithEitherSidesFailure) {
@@ -528,6 +532,14 @@ TEST(ReadAhead, HandsOnEveryRecordInOrderWithItsTextsAndStopsWithEitherSidesFail
         EXPECT_EQ(result.text, line % 3 == 0 ? text : std::string_view());
       });
   EXPECT_EQ(expected, 10000);
+  // Long texts end a block early: the reading thread is never far ahead in bytes.
+  CountingSource wide(400, -1, 64 << 10);
+  ReadAhead(
+      wide, [&wide] { return wide.read_; }, &bytes, none,
+      [&](RecordResult&, long line, std::string_view text, std::string_view) {
+        EXPECT_EQ(text.size(), 64u << 10);
+        EXPECT_LE(bytes, line + 8) << "a block holds a few long texts";
+      });
   // The reading side fails: what came before is handed on, then its exception.
   CountingSource broken(10000, 5000);
   long handled = 0;

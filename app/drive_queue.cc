@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "survey/civil_time.h"
+#include "survey/statistics.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ QString FileName(const std::string& path) {
 }
 
 // A dose or a distance for people to read: three significant digits, "." whatever the locale.
-QString Figure(double x) { return QString::number(x, 'g', 3); }
+QString Figure(double x) { return QString::fromStdString(dosemap::ThreeDigits(x)); }
 
 // A time in the system's zone with its offset; a log time without a zone as it was written.
 QString TimeText(std::int64_t seconds, bool utc) {

@@ -310,6 +310,15 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& command_
   for (const std::string& extra : app.remaining()) {
     if (extra != "--") return UsageError("unknown option " + extra);
   }
+  // An empty value is a value left out by mistake (a variable that was not set), never the
+  // option not given.
+  for (const CLI::Option* option : app.get_options()) {
+    if (option->get_type_size() == 0 || option->get_positional()) continue;
+    for (const std::string& result : option->results()) {
+      if (result.empty())
+        return UsageError(option->get_name() + " takes a value, not an empty one");
+    }
+  }
   for (std::string& text : typed.args) {
     const auto it = std::find_if(respelled.begin(), respelled.end(),
                                  [&](const auto& pair) { return pair.first == text; });

@@ -31,22 +31,42 @@ DriveRequest MakeDriveRequest(std::vector<std::string> logs,
 
 DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback& progress,
                              CancelFlag cancel) {
-  for (const std::string& log : request.logs) {
-    if (log == "-") continue;
-    for (const std::filesystem::path& map : request.maps) {
-      if (SameFile(log, map))
-        throw SurveyError(SurveyErrorKind::kUsage,
-                          log + ": is the map " + map.string() + " itself; nothing was written");
-    }
-    if (!request.rejects.empty() && SamePlace(log, request.rejects)) {
-      throw SurveyError(SurveyErrorKind::kUsage,
-                        log + ": is the rejects file itself; nothing was written");
+  const MapOptions map_options{request.options.yellow, request.options.red,  request.icon_url,
+                               request.labels,         request.icons_beside, cancel};
+  // Every file the run writes: no two outputs may be one file, and none may be a log.
+  std::vector<std::filesystem::path> outputs;
+  std::vector<std::string> written_by;
+  for (const std::filesystem::path& map : request.maps) {
+    for (const std::filesystem::path& file : FilesWrittenBy(map, map_options)) {
+      outputs.push_back(file);
+      written_by.push_back(map.string());
     }
   }
-  for (const std::filesystem::path& map : request.maps) {
-    if (!request.rejects.empty() && SamePlace(map, request.rejects))
-      throw SurveyError(SurveyErrorKind::kUsage,
-                        request.rejects.string() + ": is the map itself; nothing was written");
+  if (!request.rejects.empty()) {
+    outputs.push_back(request.rejects);
+    written_by.push_back("--rejects");
+  }
+  for (const std::string& log : request.logs) {
+    if (log == "-") continue;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+      if (outputs[i] == request.rejects ? SamePlace(log, outputs[i]) : SameFile(log, outputs[i]))
+        throw SurveyError(
+            SurveyErrorKind::kUsage,
+            outputs[i] == request.rejects
+                ? log + ": is the rejects file itself; nothing was written"
+                : log + ": is the map " + outputs[i].string() + " itself; nothing was written");
+    }
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    for (std::size_t j = i + 1; j < outputs.size(); ++j) {
+      if (!SamePlace(outputs[i], outputs[j])) continue;
+      if (written_by[j] == "--rejects" && outputs[i].string() == written_by[i])
+        throw SurveyError(SurveyErrorKind::kUsage,
+                          request.rejects.string() + ": is the map itself; nothing was written");
+      throw SurveyError(SurveyErrorKind::kUsage, outputs[j].string() + ": written by both " +
+                                                     written_by[i] + " and " + written_by[j] +
+                                                     "; nothing was written");
+    }
   }
   const bool gridded = request.grid_m > 0;
   for (const std::filesystem::path& path : request.maps) {
@@ -58,9 +78,8 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   }
   DriveStatistics stats;
   std::int64_t skipped = 0;
-  std::vector<OpenLog> logs = OpenLogs(request.logs, request.options.format, &skipped);
-  const MapOptions map_options{request.options.yellow, request.options.red,  request.icon_url,
-                               request.labels,         request.icons_beside, cancel};
+  // A folder given as a log may hold this run's own outputs (the last run's map): never read.
+  std::vector<OpenLog> logs = OpenLogs(request.logs, request.options.format, &skipped, outputs);
   std::vector<std::unique_ptr<SurveyMap>> maps;
   std::vector<MeasurementSink*> sinks;
   std::unique_ptr<RejectsFile> rejects;

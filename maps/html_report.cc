@@ -41,12 +41,8 @@ std::string Inline(std::string_view text) {
   return out;
 }
 
-// A figure for people to read: four significant digits.
-std::string Figure(double x) {
-  char text[32];
-  return std::string(text,
-                     std::to_chars(text, text + sizeof text, x, std::chars_format::general, 4).ptr);
-}
+// A figure for people to read: four significant digits, plain.
+std::string Figure(double x) { return FigureText(x, 4); }
 
 constexpr const char* kStyle = R"(
 html,body{margin:0;font:14px/1.4 system-ui,sans-serif;color:#222;background:#fff}

@@ -27,6 +27,14 @@ KmlLook LookOf(const std::string& title, const MapOptions& options) {
   return look;
 }
 
+void Companions(const std::filesystem::path& out, const MapOptions& options,
+                std::vector<std::filesystem::path>& files) {
+  if (!options.icon_url.empty()) return;
+  const std::filesystem::path folder = out.parent_path() / IconFolderName(out);
+  files.push_back(folder / "square.png");
+  files.push_back(folder / "legend.png");
+}
+
 // Refuses a path that is a symbolic link: nothing is written through one.
 void RefuseLink(const std::filesystem::path& path) {
   std::error_code error;
@@ -113,6 +121,7 @@ const MapFormRow kKmlForm = {
     Write,
     Make,
     WriteKmlCells,
-    MakeStagedGrid<kKmlForm>};
+    MakeStagedGrid<kKmlForm>,
+    Companions};
 
 }  // namespace dosemap

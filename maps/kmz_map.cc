@@ -589,6 +589,16 @@ std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptio
   return std::make_unique<KmzMap>(out, options);
 }
 
+// With --icons-beside, the icons' copies in files/ beside the archive.
+void Companions(const std::filesystem::path& out, const MapOptions& options,
+                std::vector<std::filesystem::path>& files) {
+  if (!options.icons_beside) return;
+  // The names KmzPictures::AppendTo gives them.
+  files.push_back(out.parent_path() / kKmzIconPath);
+  for (int c = 1; c <= 5; ++c) files.push_back(out.parent_path() / ClassIconPath(c));
+  files.push_back(out.parent_path() / kKmzLegendPath);
+}
+
 }  // namespace
 
 const MapFormRow kKmzForm = {
@@ -599,6 +609,7 @@ const MapFormRow kKmzForm = {
     Write,
     Make,
     WriteKmlCells,
-    MakeGrid};
+    MakeGrid,
+    Companions};
 
 }  // namespace dosemap

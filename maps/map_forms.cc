@@ -30,6 +30,14 @@ const MapFormRow* MapFormOf(const std::filesystem::path& out) {
   return nullptr;
 }
 
+std::vector<std::filesystem::path> FilesWrittenBy(const std::filesystem::path& out,
+                                                  const MapOptions& options) {
+  std::vector<std::filesystem::path> files{out};
+  const MapFormRow* form = MapFormOf(out);
+  if (form != nullptr && form->companions != nullptr) form->companions(out, options, files);
+  return files;
+}
+
 std::string MapFormExtensions() {
   std::string list;
   for (const MapFormRow* form : kForms) {

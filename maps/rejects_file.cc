@@ -1,6 +1,7 @@
 // The rejects file: a row a rejected record.
 #include "maps/map_text.h"
 #include "textfile/message_text.h"
+#include "textfile/xml_text.h"
 
 namespace dosemap {
 namespace {
@@ -14,7 +15,8 @@ RejectsWriter::RejectsWriter(ByteSink& sink) : sink_(sink) { sink_ << "file,line
 void RejectsWriter::Reject(const std::string& log_name, long line, RejectReason reason,
                            std::string_view text) {
   row_.clear();
-  AppendCsvField(row_, log_name);
+  // A file name may hold any byte: written as valid UTF-8 on one line, as a message names it.
+  AppendCsvField(row_, XmlSafe(OneLine(log_name)));
   row_ += ',';
   AppendInteger(row_, line);
   row_ += ',';

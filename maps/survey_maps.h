@@ -70,6 +70,9 @@ struct MapFormRow {
                                              const MapOptions& options);
   std::unique_ptr<SurveyMap> (*make_grid)(const std::filesystem::path& out,
                                           const MapOptions& options, const GridRequest& grid);
+  // The files the map at out also writes beside it (its icons); null: none.
+  void (*companions)(const std::filesystem::path& out, const MapOptions& options,
+                     std::vector<std::filesystem::path>& files) = nullptr;
 };
 
 // Every map form, in the order --help lists them.
@@ -77,6 +80,10 @@ std::span<const MapFormRow* const> MapForms();
 
 // The form of an output path by its extension (any case), or null.
 const MapFormRow* MapFormOf(const std::filesystem::path& out);
+
+// Every file a map at out writes: the map, then its companions.
+std::vector<std::filesystem::path> FilesWrittenBy(const std::filesystem::path& out,
+                                                  const MapOptions& options);
 
 // "a.kml, .kmz, ..." of every form, for messages.
 std::string MapFormExtensions();

@@ -36,7 +36,10 @@ class AtomfastCsvParser : public LineParser {
     };
     ReadDecimalPosition(field(kLatitude), field(kLongitude), result);
     const auto time_text = field(kTime), dose_text = field(kDose);
-    if (!time_text || !dose_text || !field(kLatitude) || !field(kLongitude)) {
+    // A row cut off (the app stopped while writing it) lacks its last columns: it is not read as
+    // if they were empty.
+    if (!time_text || !dose_text || !field(kLatitude) || !field(kLongitude) ||
+        fields_.size() < header_fields_) {
       result.reason = RejectReason::kFields;
       return;
     }
@@ -75,6 +78,7 @@ class AtomfastCsvParser : public LineParser {
   enum Column { kTime, kDose, kLatitude, kLongitude, kAltitude, kCps, kAccuracy, kColumnCount };
 
   void ReadHeader() {
+    header_fields_ = fields_.size();
     static constexpr std::string_view kStarts[kColumnCount] = {
         kTimeColumn, "doserate", "lat", "lng", "wgs84_alt", "cps", "horizontal accuracy"};
     for (int c = 0; c < kColumnCount; ++c) {
@@ -93,6 +97,7 @@ class AtomfastCsvParser : public LineParser {
 
   // Where the export has them, until a header says otherwise.
   int columns_[kColumnCount] = {0, 1, 2, 3, 4, 6, 8};
+  std::size_t header_fields_ = 0;  // 0: no header read
   std::vector<std::string_view> fields_;
 };
 

@@ -46,10 +46,14 @@ std::int64_t GridGeometry::ColumnOf(std::int64_t row, double longitude) const {
 }
 
 CellEdges GridGeometry::EdgesOf(std::int64_t row, std::int64_t column) const {
-  const double width = 360.0 / static_cast<double>(ColumnsOf(row));
-  return {-90 + static_cast<double>(row) * row_degrees_, -180 + static_cast<double>(column) * width,
+  const std::int64_t columns = ColumnsOf(row);
+  const double width = 360.0 / static_cast<double>(columns);
+  // A product may round past the last edge (180.00000000000006) or short of it: the last column
+  // ends on the antimeridian, and no edge lies beyond the poles.
+  return {std::min(90.0, -90 + static_cast<double>(row) * row_degrees_),
+          std::min(180.0, -180 + static_cast<double>(column) * width),
           std::min(90.0, -90 + static_cast<double>(row + 1) * row_degrees_),
-          -180 + static_cast<double>(column + 1) * width};
+          column + 1 >= columns ? 180.0 : -180 + static_cast<double>(column + 1) * width};
 }
 
 void GridAccumulator::Grow() {

@@ -94,7 +94,12 @@ bool FasterThan(const Measurement& a, const Measurement& b, double max_kmh) {
 }  // namespace
 
 bool IsGpsJump(const Measurement& a, const Measurement& p, const Measurement& b, double max_kmh) {
-  return FasterThan(a, p, max_kmh) && FasterThan(p, b, max_kmh) && !FasterThan(a, b, max_kmh);
+  if (!FasterThan(a, p, max_kmh) || !FasterThan(p, b, max_kmh)) return false;
+  // A spike goes out and back: its neighbours lie closer together than half the path through it.
+  // A point on a fast leg that runs on, straight or turning gently (a flight), is kept.
+  const double out = GreatCircleMetres(a.latitude, a.longitude, p.latitude, p.longitude);
+  const double back = GreatCircleMetres(p.latitude, p.longitude, b.latitude, b.longitude);
+  return GreatCircleMetres(a.latitude, a.longitude, b.latitude, b.longitude) < (out + back) / 2;
 }
 
 }  // namespace dosemap

@@ -45,7 +45,7 @@ class FingerprintSet {
 double SpeedKmh(const Measurement& a, const Measurement& b);
 
 // Whether p, kept after a and followed by b, is a lone point thrown off and back: reached and
-// left faster than max_kmh, while a to b is not that fast.
+// left faster than max_kmh, and a detour (a and b less than half the path through p apart).
 bool IsGpsJump(const Measurement& a, const Measurement& p, const Measurement& b, double max_kmh);
 
 }  // namespace dosemap

@@ -22,19 +22,36 @@ std::string ShortestNumber(double x) {
   return std::string(text, result.ptr);
 }
 
-std::string ThreeDigits(double x) {
-  if (!std::isfinite(x)) return "null";
-  char text[32];
-  char* end = std::to_chars(text, text + sizeof text, x, std::chars_format::general, 3).ptr;
-  if (std::string_view(text, static_cast<std::size_t>(end - text)).find("e+") !=
-      std::string_view::npos) {
-    // 1.23e+03 reads as 1230: whole numbers in full.
-    double rounded = 0;
-    std::from_chars(text, end, rounded);
-    end = std::to_chars(text, text + sizeof text, rounded, std::chars_format::fixed, 0).ptr;
+std::string FigureText(double x, int digits) {
+  if (!std::isfinite(x)) return "\xE2\x80\x94";  // an em dash: no figure
+  char text[400];
+  // The exponent of x rounded to its digits, then as many decimals as those digits need.
+  char* end =
+      std::to_chars(text, text + sizeof text, x, std::chars_format::scientific, digits - 1).ptr;
+  const std::string_view scientific(text, static_cast<std::size_t>(end - text));
+  int exponent = 0;
+  const std::size_t e = scientific.find('e');
+  std::from_chars(scientific.data() + e + 2, scientific.data() + scientific.size(), exponent);
+  if (scientific[e + 1] == '-') exponent = -exponent;
+  const int decimals = std::max(0, digits - 1 - exponent);
+  double rounded = 0;
+  std::from_chars(scientific.data(), scientific.data() + scientific.size(), rounded);
+  end = std::to_chars(text, text + sizeof text, rounded, std::chars_format::fixed, decimals).ptr;
+  std::string plain(text, end);
+  if (plain.find('.') != std::string::npos) {
+    while (plain.back() == '0') plain.pop_back();
+    if (plain.back() == '.') plain.pop_back();
   }
-  return std::string(text, end);
+  if (plain == "-0") plain = "0";
+  // Thousands grouped as people read them: 10,160.
+  const std::size_t sign = plain[0] == '-' ? 1 : 0;
+  std::size_t point = plain.find('.');
+  if (point == std::string::npos) point = plain.size();
+  for (std::size_t at = point; at > sign + 3; at -= 3) plain.insert(at - 3, 1, ',');
+  return plain;
 }
+
+std::string ThreeDigits(double x) { return FigureText(x, 3); }
 
 void DriveStatistics::StartLog() { has_previous_ = false; }
 
@@ -56,10 +73,14 @@ void DriveStatistics::Keep(const Measurement& m, int dose_class, double metres) 
   if (kept_ == 1 || m.time > last_time_) last_time_ = m.time;
   times_utc_ = kept_ == 1 ? m.utc : times_utc_ && m.utc;
   if (has_previous_) {
-    distance_m_ += std::isnan(metres) ? GreatCircleMetres(previous_.latitude, previous_.longitude,
-                                                          m.latitude, m.longitude)
-                                      : metres;
     const std::int64_t seconds = m.time - previous_.time;
+    // Across a gap the meter was off or the car parked: the straight line between the stretches
+    // was not driven.
+    if (seconds >= -kMaxIntegrationGapSeconds && seconds <= kMaxIntegrationGapSeconds) {
+      distance_m_ += std::isnan(metres) ? GreatCircleMetres(previous_.latitude, previous_.longitude,
+                                                            m.latitude, m.longitude)
+                                        : metres;
+    }
     if (seconds > 0 && seconds <= kMaxIntegrationGapSeconds) {
       dose_total_usv_ +=
           (previous_.dose_usvh + m.dose_usvh) / 2 * static_cast<double>(seconds) / 3600;

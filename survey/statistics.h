@@ -69,7 +69,10 @@ class DriveStatistics {
   Measurement previous_;
 };
 
-// x to three significant digits, as people read figures: "0.135", "8.06", "1230".
+// x to digits significant digits (1 to 17) as people read figures: plain digits, never an
+// exponent, thousands grouped ("0.135", "0.00004", "10,160"); an em dash when x is not finite.
+std::string FigureText(double x, int digits);
+// FigureText(x, 3).
 std::string ThreeDigits(double x);
 
 // The shortest text that reads back as the same double ("0.1", "1e+21"), as JSON takes it.

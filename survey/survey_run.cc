@@ -9,6 +9,7 @@
 #include "dose/geodesy.h"
 #include "survey/read_ahead.h"
 #include "textfile/file_error.h"
+#include "textfile/text_files.h"
 
 namespace dosemap {
 namespace {
@@ -83,7 +84,13 @@ class Dispatcher {
       result.reason = RejectReason::kDuplicate;
     }
     result.metres_from_passed = std::numeric_limits<double>::quiet_NaN();
-    if (result.reason != RejectReason::kNone) return;
+    if (result.reason != RejectReason::kNone) {
+      // A record rejected for its accuracy or as a duplicate may have been read far from where
+      // it lay (a flipped hemisphere letter): its line goes nowhere when it could be private.
+      if (!zones_.empty() && MayLieInAnyZone(zones_, evidence))
+        result.reason = RejectReason::kPrivacy;
+      return;
+    }
     // Most often the record kept last is the one that passed last: the figures' distance is
     // worked out here, off the thread that writes the maps.
     if (has_passed_) {
@@ -95,12 +102,11 @@ class Dispatcher {
   }
 
   // A record that Check has judged. text: the record's text for the rejects file.
-  void Handle(RecordResult& result, long line, std::string_view text) {
+  void Handle(RecordResult& result, long line, std::string_view text, std::string_view evidence) {
     Measurement& m = result.measurement;
     ++record_;
     if (result.reason == RejectReason::kPrivacy) {
-      stats_.Reject(RejectReason::kPrivacy);
-      last_private_record_ = record_;
+      CountPrivate(record_);
       return;
     }
     if (result.reason != RejectReason::kNone) {
@@ -119,7 +125,13 @@ class Dispatcher {
     // The record waiting is judged now that the one after it is known.
     if (has_pending_) {
       if (has_last_kept_ && IsGpsJump(last_kept_, pending_, m, limits.max_speed_kmh)) {
-        Reject(RejectReason::kGpsJump, pending_.line, pending_text_);
+        // The doubt rule holds for a jump too: a point thrown off the track may be a home read
+        // with the wrong signs.
+        if (!zones_.empty() && MayLieInAnyZone(zones_, pending_evidence_)) {
+          CountPrivate(pending_record_);
+        } else {
+          Reject(RejectReason::kGpsJump, pending_.line, pending_text_);
+        }
       } else {
         Keep(pending_, pending_record_, pending_step_);
       }
@@ -128,10 +140,16 @@ class Dispatcher {
     pending_record_ = record_;
     pending_step_ = step;
     pending_text_.assign(text);
+    if (!zones_.empty()) pending_evidence_.assign(evidence);
     has_pending_ = true;
   }
 
  private:
+  void CountPrivate(std::int64_t record) {
+    stats_.Reject(RejectReason::kPrivacy);
+    last_private_record_ = std::max(last_private_record_, record);
+  }
+
   void Reject(RejectReason reason, long line, std::string_view text) {
     stats_.Reject(reason);
     if (rejects_ != nullptr) rejects_->Reject(log_->name, line, reason, text);
@@ -172,7 +190,7 @@ class Dispatcher {
   FingerprintSet seen_;  // the run's records that passed the duplicate check
   Measurement last_kept_, pending_;
   bool has_last_kept_ = false, has_pending_ = false;
-  std::string pending_text_;
+  std::string pending_text_, pending_evidence_;
   Step pending_step_;
   // Check's own: where the log's record that passed it last lies.
   bool has_passed_ = false;
@@ -210,27 +228,50 @@ void ThrowIfCancelled(CancelFlag cancel) {
 
 namespace {
 
-// The regular files under folder, by their path under it in byte order, hidden names and links
-// passed over.
-std::vector<std::string> FilesUnder(const std::string& folder) {
+// Whether file is one of outputs, or the staging file of one ("<output>.XXXXXX", and a
+// packer's "<output>.XXXXXX.XXXXXX" beside it).
+bool IsOutput(const std::filesystem::path& file,
+              const std::vector<std::filesystem::path>& outputs) {
+  const std::string name = file.filename().string();
+  for (const std::filesystem::path& output : outputs) {
+    const std::string output_name = output.filename().string();
+    const bool staging =
+        name.size() > output_name.size() && name.compare(0, output_name.size(), output_name) == 0 &&
+        name[output_name.size()] == '.' &&
+        (name.size() == output_name.size() + 7 || name.size() == output_name.size() + 14);
+    if (staging ? SamePlace(file.parent_path(), output.parent_path()) : SamePlace(file, output))
+      return true;
+  }
+  return false;
+}
+
+// The regular files under folder, by their path under it in byte order, hidden names, links and
+// outputs passed over.
+std::vector<std::string> FilesUnder(const std::string& folder,
+                                    const std::vector<std::filesystem::path>& outputs) {
   namespace fs = std::filesystem;
   std::vector<std::string> files;
   std::error_code error;
   fs::recursive_directory_iterator it(folder, error), end;
+  fs::path at = folder;  // the folder being read, for a message
   for (; !error && it != end; it.increment(error)) {
     const fs::directory_entry& entry = *it;
     const std::string name = entry.path().filename().string();
     std::error_code ignored;
+    const bool is_folder = entry.is_directory(ignored) && !entry.is_symlink(ignored);
+    if (is_folder) at = entry.path();
     if (!name.empty() && name[0] == '.') {
-      if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) it.disable_recursion_pending();
+      if (is_folder) it.disable_recursion_pending();
       continue;
     }
     if (entry.is_symlink(ignored) || !entry.is_regular_file(ignored)) continue;
+    if (!outputs.empty() && IsOutput(entry.path(), outputs)) continue;
+    at = entry.path().parent_path();
     files.push_back(entry.path().lexically_relative(folder).generic_string());
   }
   if (error) {
     throw SurveyError(SurveyErrorKind::kCannotReadLog,
-                      folder + ": cannot read the folder: " + error.message());
+                      at.string() + ": cannot read the folder: " + error.message());
   }
   std::sort(files.begin(), files.end());
   return files;
@@ -239,12 +280,13 @@ std::vector<std::string> FilesUnder(const std::string& folder) {
 }  // namespace
 
 std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const FormatRow* forced,
-                              std::int64_t* skipped) {
+                              std::int64_t* skipped,
+                              const std::vector<std::filesystem::path>& outputs) {
   std::vector<OpenLog> logs;
   for (const std::string& path : paths) {
     std::error_code not_a_folder;
     if (path != "-" && std::filesystem::is_directory(path, not_a_folder)) {
-      for (const std::string& file : FilesUnder(path)) {
+      for (const std::string& file : FilesUnder(path, outputs)) {
         OpenLog log;
         log.path = (std::filesystem::path(path) / file).string();
         log.name = file;
@@ -327,7 +369,7 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
       const RecordHandler handle = [&](RecordResult& result, long line, std::string_view text,
                                        std::string_view evidence) {
         if (!ahead) dispatcher.Check(result, evidence);
-        dispatcher.Handle(result, line, text);
+        dispatcher.Handle(result, line, text, evidence);
         if ((++records & 0xFFF) == 0) ThrowIfCancelled(cancel);
         if (progress && (line & 0xFFFF) == 0 && line != reported_line) {
           reported_line = line;

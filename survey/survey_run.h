@@ -2,6 +2,7 @@
 #define DOSEMAP_SURVEY_SURVEY_RUN_H_
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -64,10 +65,12 @@ struct OpenLog {
 // Opens every log ("-" is standard input) and tells its format, before anything is written.
 // A folder stands for every regular file under it, recursively, in byte order of the path under
 // the folder (the log's name); hidden names, everything under a hidden folder and symbolic links
-// are passed over, and a file of no known format is skipped and counted in *skipped. Throws
-// SurveyError for a log that can't be opened or whose format is not recognised.
+// are passed over, and a file of no known format is skipped and counted in *skipped. The run's
+// own outputs (and their staging files "<output>.XXXXXX") are passed over too, uncounted. Throws
+// SurveyError for a log or folder that can't be opened or whose format is not recognised.
 std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const FormatRow* forced,
-                              std::int64_t* skipped = nullptr);
+                              std::int64_t* skipped = nullptr,
+                              const std::vector<std::filesystem::path>& outputs = {});
 
 // A log in memory named name, its format told from its bytes (or forced). bytes must outlive it.
 // Throws SurveyError when its format is not recognised.
@@ -93,8 +96,9 @@ void ThrowIfCancelled(CancelFlag cancel);
 // privacy zones, then to the format's own checks and the quality checks (accuracy, duplicate,
 // GPS jump), then to the sinks: kept measurements to every map sink, rejected lines to rejects
 // (when not null), and every record to stats. A record waits for the next one of its log before
-// it is kept (the GPS jump check), so a gps_jump line may follow later lines in the rejects. Throws SurveyError when a log can't be
-// read, or kCancelled soon after cancel is set; exceptions of the sinks pass through.
+// it is kept (the GPS jump check), so a gps_jump line may follow later lines in the rejects. Throws
+// SurveyError when a log can't be read, or kCancelled soon after cancel is set; exceptions of the
+// sinks pass through.
 void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
                const std::vector<MeasurementSink*>& sinks, RejectSink* rejects,
                DriveStatistics& stats, const ProgressCallback& progress = nullptr,

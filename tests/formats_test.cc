@@ -239,6 +239,13 @@ TEST_F(QualityRun, ALoneJumpIsRejectedButAFastTrainAndTheEndsAreKept) {
   EXPECT_EQ(stats_.rejected(RejectReason::kGpsJump), 1);
   // The spike's 2.2 km out and back are not in the distance.
   EXPECT_LT(stats_.distance_km(), 2 * 2.3 + 3 * 1.2);
+  // A flight: reached at 304 km/h and left at 308 on a leg turning by 29 degrees, as a real
+  // track does (its neighbours 296 km/h apart). They lie farther apart than half the way
+  // through it: kept.
+  sink_ = {};
+  Run({{"flight.csv", kHeader + Line(0, 47, 37) + Line(5, 47.0037952, 37) +
+                          Line(10, 47.0071617, 37.0027364) + Line(15, 47.0105282, 37.0054728)}});
+  EXPECT_EQ(sink_.kept.size(), 4u);
   options_.quality.max_speed_kmh = 0;
   sink_ = {};
   Run({{"jump.csv", kHeader + Line(0, 45, 37) + Line(5, 45.01, 37) + Line(10, 45, 37)}});
@@ -314,9 +321,16 @@ TEST(Summary, GivesDosesAndDistancesToThreeSignificantDigits) {
   EXPECT_EQ(ThreeDigits(8.058), "8.06");
   EXPECT_EQ(ThreeDigits(0.02232410179640721), "0.0223");
   EXPECT_EQ(ThreeDigits(0.9996), "1");
-  EXPECT_EQ(ThreeDigits(1234.5), "1230");
+  EXPECT_EQ(ThreeDigits(1234.5), "1,230");
   EXPECT_EQ(ThreeDigits(0), "0");
-  EXPECT_EQ(ThreeDigits(2e-7), "2e-07");
+  EXPECT_EQ(ThreeDigits(2e-7), "0.0000002");
+  EXPECT_EQ(ThreeDigits(-0.00004), "-0.00004");
+  EXPECT_EQ(FigureText(10160.3, 4), "10,160");
+  EXPECT_EQ(FigureText(999999.7, 4), "1,000,000");
+  EXPECT_EQ(FigureText(-123456, 3), "-123,000");
+  EXPECT_EQ(FigureText(1e21, 2), "1,000,000,000,000,000,000,000");
+  EXPECT_EQ(ThreeDigits(std::numeric_limits<double>::infinity()), "\xE2\x80\x94");
+  EXPECT_EQ(ThreeDigits(std::nan("")), "\xE2\x80\x94");
   DriveStatistics stats;
   Measurement m;
   m.dose_usvh = 0.13539587491683325;

@@ -71,6 +71,19 @@ TEST(GridGeometry, PutsPointsInTheCellsWorkedByHand) {
   EXPECT_EQ(e.west, 0);
   EXPECT_EQ(e.east, -180 + 20016 * (360.0 / 40030));  // as the edges are written: -180 + (j + 1) w
   EXPECT_DOUBLE_EQ(e.north, -90 + 10008 * (1000 / 6371008.8 * 180 / std::numbers::pi));
+  // No edge beyond the antimeridian or the poles, at any size: the last column's product may round
+  // past 180.
+  for (const double size : {10.0, 37.0, 1000.0, 4999.0, 100000.0}) {
+    SCOPED_TRACE(size);
+    const GridGeometry g(size);
+    for (const double latitude : {-90.0, -45.3, 0.0, 12.7, 60.1, 89.99, 90.0}) {
+      const std::int64_t row = g.RowOf(latitude);
+      const CellEdges last = g.EdgesOf(row, g.ColumnsOf(row) - 1);
+      EXPECT_EQ(last.east, 180);
+      EXPECT_LE(last.north, 90);
+      EXPECT_GE(g.EdgesOf(row, 0).west, -180);
+    }
+  }
   // Keys order rows south to north, then columns west to east.
   EXPECT_LT(GridGeometry::KeyOf(5, 4003021), GridGeometry::KeyOf(6, 0));
   EXPECT_EQ(GridGeometry::RowOfKey(GridGeometry::KeyOf(2001511, 4003021)), 2001511);

@@ -124,5 +124,12 @@ TEST(MapGolden, TheRejectsFileListsEachRecordAsItsGoldenFile) {
   ExpectGolden("golden.rejects.csv", sink.bytes());
 }
 
+TEST(MapGolden, TheRejectsFileWritesAFileNameAsValidUtf8OnOneLine) {
+  StringSink sink;
+  RejectsWriter rejects(sink);
+  rejects.Reject("bad\x01\nname\xFF.LOG", 3, RejectReason::kFields, "x");
+  EXPECT_EQ(sink.bytes(), "file,line,reason,text\nbad\\x01\\nname\xEF\xBF\xBD.LOG,3,fields,x\n");
+}
+
 }  // namespace
 }  // namespace dosemap

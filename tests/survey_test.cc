@@ -670,7 +670,8 @@ TEST_F(SurveyRunTest, FiguresFollowConsecutiveKeptPointsOfEachLog) {
   EXPECT_EQ(stats_.kept(), 4);
   EXPECT_DOUBLE_EQ(stats_.dose_total_usv(), (0.1 + 0.3) / 2 * 20 / 3600);
   const double metre_of_longitude = GreatCircleMetres(10, 10, 10, 10.001);
-  EXPECT_NEAR(stats_.distance_km(), 2 * metre_of_longitude / 1000, 1e-12);
+  // The step across the gap of 1,180 s adds no distance either.
+  EXPECT_NEAR(stats_.distance_km(), metre_of_longitude / 1000, 1e-12);
   EXPECT_EQ(stats_.per_class(), (std::array<std::int64_t, 5>{1, 1, 0, 1, 1}));
   EXPECT_EQ(
       stats_.Json(),
@@ -683,6 +684,19 @@ TEST_F(SurveyRunTest, FiguresFollowConsecutiveKeptPointsOfEachLog) {
           ShortestNumber(stats_.dose_total_usv()) + ",\"files_read\":2,\"files_skipped\":0}");
   EXPECT_EQ(sink_.kept[3].first.log, 1);
   EXPECT_EQ(sink_.kept[2].first.line, 5);
+}
+
+TEST(DriveStatistics, AStepOfMoreThanTenMinutesAddsNoDistance) {
+  // Consecutive kept points 110 m apart, 600 s (counted), 601 s (a gap) and -601 s apart.
+  const std::int64_t times[] = {0, 600, 1201, 600};
+  DriveStatistics stats;
+  Measurement m;
+  for (int i = 0; i < 4; ++i) {
+    m.time = times[i];
+    m.latitude = 10, m.longitude = 10 + 0.001 * i;
+    stats.Keep(m, 1);
+  }
+  EXPECT_NEAR(stats.distance_km(), GreatCircleMetres(10, 10, 10, 10.001) / 1000, 1e-12);
 }
 
 TEST_F(SurveyRunTest, NothingKeptGivesNullFiguresAndUnknownLogsStopBeforeReading) {
@@ -745,6 +759,37 @@ TEST_F(SurveyRunTest, DoubtfulRecordsInAZoneAreCountedAsPrivateAndListedNowhere)
   EXPECT_EQ(stats_.privacy(), 1);
   ASSERT_EQ(sink_.rejected.size(), 1u);
   EXPECT_EQ(sink_.rejected[0].substr(0, 10), "3 checksum");
+}
+
+TEST_F(SurveyRunTest, AHomeReadWithFlippedSignsIsPrivateWhateverCheckRejectsIt) {
+  // Home is 35.5 N 139.5 E; its sentences with S and W read as a place far away, where the GPS
+  // jump, duplicate and accuracy checks reject them. None of their lines may be listed.
+  const auto at = [](int second, const char* place) {
+    return Sentence("BNRDD,1,2020-01-01T00:00:" + std::string(second < 10 ? "0" : "") +
+                    std::to_string(second) + "Z,334,1,1,A," + place + ",1,A,7") +
+           "\n";
+  };
+  const char* near = "3600.0000,N,13900.0000,E";
+  const char* flipped = "3530.0000,S,13930.0000,W";
+  Write("a.LOG", at(0, near) + at(5, flipped) + at(10, near) + at(20, flipped) + at(20, flipped) +
+                     at(30, near));
+  Write("f.csv",
+        "unix timestamp;doserate (uSv/h);lat;lng;wgs84_alt (m.);speed (m/s);cps;cp_2s;"
+        "horizontal accuracy (radius of 68% confidence [m])\n"
+        "1795224600;0.08;-35.5;-139.5;210;9.5;0.4;0.9;500\n"
+        "1795224605;0.08;-35.6;-139.5;210;9.5;0.4;0.9;500\n");
+  for (const int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    sink_ = {}, stats_ = {}, options_ = {};
+    options_.threads = threads;
+    options_.zones.push_back(ParseCircleZone("35.5,139.5,1000"));
+    Run({"a.LOG", "f.csv"});
+    EXPECT_EQ(stats_.kept(), 3);
+    EXPECT_EQ(stats_.privacy(), 4);  // a jump, its duplicate and the poor fix at home
+    ASSERT_EQ(sink_.rejected.size(), 1u);
+    EXPECT_EQ(sink_.rejected[0].substr(0, 10), "3 accuracy");  // the poor fix far from home
+    EXPECT_EQ(sink_.breaks, (std::vector<std::size_t>{1, 2}));
+  }
 }
 
 TEST_F(SurveyRunTest, NumbersThatAreNotFiniteAfterConversionAreRejected) {

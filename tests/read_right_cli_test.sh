@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The command line's faults that real use found: empty option values, a folder that holds the
+# run's own outputs, outputs that name one another's files, folders that can't be read.
+set -u
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
+convert=$1
+examples=$2
+work=$(mktemp -d)
+trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+# An empty value is a usage error, never the option left out.
+for option in --grid --grid-min --yellow --red --max-speed --max-accuracy --cpm-factor --from \
+              --rejects --threads --utc-offset --icon-url --privacy; do
+  "$convert" "$option" "" -o empty.geojson "$examples/drive.LOG" >/dev/null 2>err
+  check "$option \"\": usage error" 2 $?
+  check "$option \"\": says so" 1 "$(grep -c 'takes a value' err)"
+done
+"$convert" --grid= -o empty.geojson "$examples/drive.LOG" >/dev/null 2>&1
+check "--grid=: usage error" 2 $?
+[ -e empty.geojson ]; check "nothing written" 1 $?
+
+# A folder given as a log never reads the run's own outputs, nor counts them: every run gives
+# the same figures and the same map.
+mkdir logs
+cp "$examples/drive.LOG" "$examples/drive-atomfast.csv" logs/
+for run in 1 2 3; do
+  "$convert" --keep-duplicates --summary=json --rejects logs/rejects.csv -o logs/all.geojson logs \
+    >"summary$run.json"
+  check "run $run into its own folder" 0 $?
+done
+cmp -s summary1.json summary3.json; check "the figures stay" 0 $?
+check "two logs read, none skipped" "2 0" \
+  "$(json_field files_read summary3.json) $(json_field files_skipped summary3.json)"
+mkdir kml
+cp "$examples/drive.LOG" kml/
+"$convert" --summary=json -o kml/all.kml kml >kml1.json
+"$convert" --summary=json -o kml/all.kml kml >kml2.json
+check "a .kml's icons beside it are not counted" "0" "$(json_field files_skipped kml2.json)"
+cmp -s kml1.json kml2.json; check "nor the .kml read back" 0 $?
+
+# Outputs that are one another's files: a usage error, nothing written.
+"$convert" --rejects out_files/square.png -o out.kml "$examples/drive.LOG" 2>err
+check "--rejects over the map's icon" 2 $?
+check "names both" 1 "$(grep -c 'out_files/square.png: written by both out.kml and --rejects' err)"
+[ -e out.kml ] || [ -e out_files ]; check "nothing written" 1 $?
+"$convert" --icons-beside --rejects files/legend.png -o out.kmz "$examples/drive.LOG" 2>/dev/null
+check "--rejects over a .kmz's legend beside it" 2 $?
+"$convert" --rejects out.kml -o out.kml "$examples/drive.LOG" 2>err
+check "--rejects over the map" 2 $?
+
+# A folder that can't be read is named, not the folder above it (run as a user who can't read it).
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+else
+  as_user=()
+fi
+mkdir -p top/locked
+cp "$examples/drive.LOG" top/
+chmod 755 "$work" top
+chmod 000 top/locked
+if [ ${#as_user[@]} -gt 0 ] || [ "$(id -u)" -ne 0 ]; then
+  "${as_user[@]}" "$convert" -o "$work/top.csv" top 2>err
+  check "an unreadable subfolder" 1 $?
+  check "names it" 1 "$(grep -c '^dosemap-convert: top/locked: cannot read the folder' err)"
+fi
+
+checks_done read_right_cli

@@ -32,9 +32,9 @@ constexpr const char* kLegacyForm =
 struct Typed {
   bool help = false, version = false, summary = false, summary_json = false;
   bool strict = false, kmz = false, keep_duplicates = false, labels = false, icons_beside = false;
-  std::string out, from, yellow, red, cpm_factor, utc_offset, rejects, icon_url, max_accuracy,
-      max_speed, grid, grid_min, threads;
-  std::vector<std::string> privacy, privacy_box, privacy_files, args;
+  std::string out, from, yellow, red, utc_offset, rejects, icon_url, max_accuracy, max_speed, grid,
+      grid_min, threads;
+  std::vector<std::string> cpm_factor, privacy, privacy_box, privacy_files, args;
 };
 
 // The one table of options: names, values, help texts and groups.
@@ -62,9 +62,11 @@ void Declare(CLI::App& app, Typed& t) {
   value("--from", t.from, "FORMAT", "the logs' format, instead of telling it from each log");
   value("--yellow", t.yellow, "X", "the yellow threshold in µSv/h (default 0.11)");
   value("--red", t.red, "Y", "the red threshold in µSv/h, above X (default 0.19)");
-  value("--cpm-factor", t.cpm_factor, "F", "cpm per µSv/h of logs that only count (default 334)");
   value("--utc-offset", t.utc_offset, "+HH:MM",
         "the zone of the own log's local times, to write them in UTC");
+  repeated("--cpm-factor", t.cpm_factor, "[FORMAT=]F",
+           "cpm per µSv/h of logs that only count, of every format or of one (repeatable; "
+           "default each device's own: bgeigie 334, czechrad 328.5, safecast 334)");
   repeated("--privacy", t.privacy, "LAT,LON,RADIUS_M",
            "leave out everything within RADIUS_M metres of a place (repeatable)");
   repeated("--privacy-box", t.privacy_box, "S,W,N,E",
@@ -140,10 +142,25 @@ int CheckPathForm(const Typed& t, PathOptions& options) {
     if (!threshold) return UsageError(std::string(name) + " takes a number");
     *target = *threshold;
   }
-  if (!t.cpm_factor.empty()) {
-    const std::optional<double> factor = NumberOf(t.cpm_factor, true);
-    if (!factor) return UsageError("--cpm-factor takes a number above 0");
-    survey.reader.cpm_factor = *factor;
+  for (const std::string& text : t.cpm_factor) {
+    const std::size_t equals = text.find('=');
+    const std::optional<double> factor =
+        NumberOf(equals == std::string::npos ? text : text.substr(equals + 1), true);
+    if (!factor) return UsageError("--cpm-factor takes a number above 0, or FORMAT=NUMBER");
+    if (equals == std::string::npos) {
+      survey.reader.cpm_factor = *factor;
+      continue;
+    }
+    const FormatRow* format = FormatNamed(text.substr(0, equals));
+    if (format == nullptr || !(format->cpm_factor > 0)) {
+      std::string counting;
+      for (const FormatRow* row : Formats()) {
+        if (row->cpm_factor > 0)
+          counting += (counting.empty() ? "" : ", ") + std::string(row->name);
+      }
+      return UsageError("--cpm-factor FORMAT=F takes a format that counts: " + counting);
+    }
+    survey.reader.format_cpm_factors.emplace_back(format->name, *factor);
   }
   for (const auto& [name, text, target] :
        {std::tuple{"--max-accuracy", &t.max_accuracy, &survey.quality.max_accuracy_m},

@@ -8,6 +8,9 @@
 #include "survey/log_format.h"
 
 namespace dosemap {
+
+extern const FormatRow kBgeigieFormat, kCzechFormat;
+
 namespace {
 
 // The sentence kinds that carry a reading, and where their fields are. Each sentence is read by
@@ -76,7 +79,12 @@ std::optional<double> DegreesOf(std::string_view text) {
 
 class BgeigieParser : public LineParser {
  public:
-  explicit BgeigieParser(const ReaderOptions& options) : options_(options) {}
+  // Each sentence family takes its own device's factor, in a log that mixes them too.
+  explicit BgeigieParser(const ReaderOptions& options)
+      : bgeigie_factor_(CpmFactorOf(options, kBgeigieFormat)),
+        czech_factor_(CpmFactorOf(options, kCzechFormat)),
+        bgeigie_index_(FormatIndexOf(kBgeigieFormat)),
+        czech_index_(FormatIndexOf(kCzechFormat)) {}
 
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
     const std::size_t first = line.find_first_not_of(" \t");
@@ -151,7 +159,10 @@ class BgeigieParser : public LineParser {
     m.utc = true;
     m.cpm = *cpm;
     m.has_cpm = true;
-    m.dose_usvh = *cpm / options_.cpm_factor;
+    const bool czech = std::find(std::begin(kCzechKinds), std::end(kCzechKinds), fields_[kKind]) !=
+                       std::end(kCzechKinds);
+    m.dose_usvh = *cpm / (czech ? czech_factor_ : bgeigie_factor_);
+    m.counted_by = czech ? czech_index_ : bgeigie_index_;
     m.has_altitude = altitude.has_value();
     m.altitude = altitude.value_or(0);
     CheckPosition(result);
@@ -171,7 +182,8 @@ class BgeigieParser : public LineParser {
     result.measurement.longitude = ew == "W" ? -*longitude : *longitude;
   }
 
-  ReaderOptions options_;
+  double bgeigie_factor_, czech_factor_;
+  std::uint8_t bgeigie_index_, czech_index_;
   std::vector<std::string_view> fields_;
 };
 
@@ -207,11 +219,17 @@ std::unique_ptr<RecordSource> Open(LineReader& reader, const ReaderOptions& opti
 extern const FormatRow kBgeigieFormat = {
     "bgeigie",
     "bGeigie-type $BNRDD, $BNXRDD, $BMRDD, $BGRDD and $BZRDD sentences (cpm / --cpm-factor)",
-    ToldByBgeigie, Parser, Open};
+    ToldByBgeigie, Parser, Open, false,
+    // The bGeigie Nano's LND 7317 tube: 334 cpm per µSv/h (Safecast's bGeigie documentation, and
+    // the factor the measurement database converts its uploads with).
+    334};
 
 extern const FormatRow kCzechFormat = {
     "czechrad",
     "the Czech logger's $CZRDD and $CZRA1 sentences, bGeigie fields (cpm / --cpm-factor)",
-    ToldByCzech, Parser, Open};
+    ToldByCzech, Parser, Open, false,
+    // The logger's own documentation (CzechRad, DATA/readme.md, "Dose rate calculation"): its
+    // calibration coefficient is 1/328.5 µSv/h per cpm.
+    328.5};
 
 }  // namespace dosemap

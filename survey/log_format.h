@@ -47,6 +47,8 @@ struct FormatRow {
   std::unique_ptr<RecordSource> (*open)(LineReader& reader, const ReaderOptions& options);
   // The own log: its fixed rectangle is a privacy zone.
   bool own_rectangle = false;
+  // cpm per µSv/h of the device, for a format that only counts; 0: the log gives doses.
+  double cpm_factor = 0;
 };
 
 // Every format, in the order a tie on one line is told.
@@ -57,6 +59,9 @@ const FormatRow* DetectFormat(std::string_view head);
 
 // The first row of that name, or null.
 const FormatRow* FormatNamed(std::string_view name);
+
+// 1 + the row's place in Formats(), as Measurement::counted_by holds it.
+std::uint8_t FormatIndexOf(const FormatRow& format);
 
 // "own, bgeigie, ...": the names --from takes, each once.
 std::string FormatNames();

@@ -60,6 +60,20 @@ const FormatRow* FormatNamed(std::string_view name) {
   return nullptr;
 }
 
+std::uint8_t FormatIndexOf(const FormatRow& format) {
+  for (std::size_t i = 0; i < std::size(kFormats); ++i) {
+    if (kFormats[i] == &format) return static_cast<std::uint8_t>(i + 1);
+  }
+  return 0;
+}
+
+double CpmFactorOf(const ReaderOptions& options, const FormatRow& format) {
+  for (const auto& [name, factor] : options.format_cpm_factors) {
+    if (name == format.name) return factor;
+  }
+  return options.cpm_factor.value_or(format.cpm_factor);
+}
+
 std::string FormatNames() {
   std::string names;
   for (const FormatRow* format : kFormats) {

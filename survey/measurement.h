@@ -44,6 +44,9 @@ struct Measurement {
   bool has_cpm = false;
   double accuracy_m = 0;  // the receiver's horizontal accuracy, when the log gives one
   bool has_accuracy = false;
+  // The dose was converted from cpm with the factor of the format at FormatIndexOf - 1; 0: the
+  // log gave the dose.
+  std::uint8_t counted_by = 0;
   int log = 0;    // which of the run's logs, from 0
   long line = 0;  // the line it came from, from 1 (for a JSON track: the marker's index, from 1)
 };

@@ -13,13 +13,22 @@
 
 namespace dosemap {
 
+struct FormatRow;
+
 struct ReaderOptions {
-  double cpm_factor = 334;                 // cpm per µSv/h, for logs that only count
+  // cpm per µSv/h for the formats that only count: --cpm-factor F sets every format's,
+  // --cpm-factor FORMAT=F one format's (it wins); else each format's device factor.
+  std::optional<double> cpm_factor;
+  std::vector<std::pair<std::string, double>> format_cpm_factors;
   std::optional<std::int64_t> utc_offset;  // seconds east of UTC of the own log's local times
   // For a reader that stores records before handing them on (the JSON track): the accuracy
   // check, made as they are read. 0: off. The run sets it from its quality limits.
   double max_accuracy_m = 0;
 };
+
+// The factor a format's counts are converted with: the user's for that format, the user's for
+// every format, or the format's own.
+double CpmFactorOf(const ReaderOptions& options, const FormatRow& format);
 
 // Whether a record reports an accuracy worse than max_m metres (0: the check is off).
 bool AccuracyTooPoor(const Measurement& m, double max_m);

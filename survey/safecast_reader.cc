@@ -5,11 +5,15 @@
 #include "survey/log_format.h"
 
 namespace dosemap {
+
+extern const FormatRow kSafecastFormat;
+
 namespace {
 
 class SafecastParser : public LineParser {
  public:
-  explicit SafecastParser(const ReaderOptions& options) : options_(options) {}
+  explicit SafecastParser(const ReaderOptions& options)
+      : factor_(CpmFactorOf(options, kSafecastFormat)), index_(FormatIndexOf(kSafecastFormat)) {}
 
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
     if (line.find_first_not_of(" \t") == std::string_view::npos) return;
@@ -48,7 +52,8 @@ class SafecastParser : public LineParser {
     m.utc = true;
     m.has_cpm = counts;
     m.cpm = counts ? *value : 0;
-    m.dose_usvh = counts ? *value / options_.cpm_factor : *value;
+    m.dose_usvh = counts ? *value / factor_ : *value;
+    m.counted_by = counts ? index_ : 0;
     m.has_altitude = height.has_value();
     m.altitude = height.value_or(0);
     CheckPosition(result);
@@ -62,7 +67,8 @@ class SafecastParser : public LineParser {
                          {"Value", 3},
                          {"Unit", 4},
                          {"Height", 8}}};
-  ReaderOptions options_;
+  double factor_;
+  std::uint8_t index_;
   std::vector<std::string_view> fields_;
 };
 
@@ -82,6 +88,8 @@ std::unique_ptr<LineParser> Parser(const ReaderOptions& options) {
 
 extern const FormatRow kSafecastFormat = {
     "safecast", "the measurement database's CSV export (cpm / --cpm-factor, or µSv/h)", ToldBy,
-    Parser, OpenLines<Parser>};
+    Parser, OpenLines<Parser>, false,
+    // Its cpm rows come from bGeigie-type devices: the database converts them with 334.
+    334};
 
 }  // namespace dosemap

@@ -55,6 +55,13 @@ std::string ThreeDigits(double x) { return FigureText(x, 3); }
 
 void DriveStatistics::StartLog() { has_previous_ = false; }
 
+void DriveStatistics::SetCpmFactor(std::uint8_t counted_by, std::string_view format,
+                                   double factor) {
+  if (counted_by == 0 || counted_by > kMaxFormats) return;
+  cpm_formats_[counted_by - 1] = format;
+  cpm_factors_[counted_by - 1] = factor;
+}
+
 void DriveStatistics::Reject(RejectReason reason) {
   ++read_;
   ++counts_[static_cast<int>(reason)];
@@ -64,6 +71,7 @@ void DriveStatistics::Keep(const Measurement& m, int dose_class, double metres) 
   ++read_;
   ++kept_;
   ++per_class_[dose_class - 1];
+  if (m.counted_by > 0 && m.counted_by <= kMaxFormats) counted_ |= 1u << (m.counted_by - 1);
   dose_sum_ += m.dose_usvh;
   if (kept_ == 1 || m.dose_usvh > dose_max_) {
     dose_max_ = m.dose_usvh;
@@ -196,6 +204,20 @@ std::string DriveStatistics::Json() const {
   field("dose_mean_usvh", ShortestNumber(dose_mean_usvh()));
   json += ",\"dose_total_usv\":";
   json += ShortestNumber(dose_total_usv_);
+  if (counted_ != 0) {
+    // The factor of each format whose kept records were converted from cpm.
+    json += ",\"cpm_factor\":{";
+    bool first_factor = true;
+    for (int i = 0; i < kMaxFormats; ++i) {
+      if ((counted_ & (1u << i)) == 0) continue;
+      json += first_factor ? "\"" : ",\"";
+      json += cpm_formats_[i];
+      json += "\":";
+      json += ShortestNumber(cpm_factors_[i]);
+      first_factor = false;
+    }
+    json += '}';
+  }
   json += ",\"files_read\":";
   json += std::to_string(files_read_);
   json += ",\"files_skipped\":";

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "survey/measurement.h"
 
@@ -45,6 +46,9 @@ class DriveStatistics {
     files_read_ = read, files_skipped_ = skipped;
   }
 
+  // The factor each counting format converts with, by Measurement::counted_by, for the summary.
+  void SetCpmFactor(std::uint8_t counted_by, std::string_view format, double factor);
+
   // "--summary" text: one line; doses and distances to three significant digits.
   std::string Line() const;
   // "--summary=json" text: one JSON object on one line.
@@ -67,6 +71,10 @@ class DriveStatistics {
   std::int64_t files_read_ = 0, files_skipped_ = 0;
   bool has_previous_ = false;
   Measurement previous_;
+  static constexpr int kMaxFormats = 32;
+  std::array<std::string_view, kMaxFormats> cpm_formats_{};
+  std::array<double, kMaxFormats> cpm_factors_{};
+  std::uint32_t counted_ = 0;  // bit counted_by - 1: a kept record was converted from cpm
 };
 
 // x to digits significant digits (1 to 17) as people read figures: plain digits, never an

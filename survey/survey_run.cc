@@ -332,6 +332,11 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
                const std::vector<MeasurementSink*>& sinks, RejectSink* rejects,
                DriveStatistics& stats, const ProgressCallback& progress, CancelFlag cancel) {
   Dispatcher dispatcher(options, sinks, rejects, stats);
+  for (const FormatRow* format : Formats()) {
+    if (format->cpm_factor > 0)
+      stats.SetCpmFactor(FormatIndexOf(*format), format->name,
+                         CpmFactorOf(options.reader, *format));
+  }
   stats.set_files(static_cast<std::int64_t>(logs.size()), stats.files_skipped());
   std::int64_t total_bytes = 0;
   for (const OpenLog& log : logs) {

@@ -84,12 +84,35 @@ TEST(CzechLogger, ReadsItsSentencesLikeTheBgeigiesAndMixesWithThem) {
       "$CZRA1,0159,2024-04-21T05:18:01Z,23,4,32840,A,5001.3877,N,01419.5630,E,367.3,A,7,107*29\n"
       "$BZRDD,0159,2024-04-21T05:18:01Z,23,4,32840,A,5001.3877,N,01419.5630,E,367.3,A,7,107*58\n"
       "$CZRA1,0159,2024-04-21T05:18:01Z,23,4,32840,A,5001.3877,N,01419.5630,E,367.3,A,7,107*28\n";
+  // Each family takes its own device's factor: the logger's 328.5, the Zen's 334.
   Expect(Read(log),
-         {{"", 50 + 1.1094 / 60, 14 + 20.7866 / 60, 42.0 / 334, 42, "2024-04-21T05:16:31Z"},
-          {"", 50 + 1.3877 / 60, 14 + 19.5630 / 60, 23.0 / 334, 23, "2024-04-21T05:18:01Z"},
+         {{"", 50 + 1.1094 / 60, 14 + 20.7866 / 60, 42.0 / 328.5, 42, "2024-04-21T05:16:31Z"},
+          {"", 50 + 1.3877 / 60, 14 + 19.5630 / 60, 23.0 / 328.5, 23, "2024-04-21T05:18:01Z"},
           {"", 50 + 1.3877 / 60, 14 + 19.5630 / 60, 23.0 / 334, 23, "2024-04-21T05:18:01Z"},
           {"checksum"}});
   EXPECT_EQ(DetectFormat(log)->name, "czechrad");
+  // --cpm-factor F sets every family's; FORMAT=F one family's, and wins.
+  ReaderOptions options;
+  options.cpm_factor = 100;
+  options.format_cpm_factors = {{"bgeigie", 200}};
+  const auto records = Read(log, options);
+  EXPECT_DOUBLE_EQ(records[0].second.measurement.dose_usvh, 0.42);
+  EXPECT_DOUBLE_EQ(records[2].second.measurement.dose_usvh, 23.0 / 200);
+  // The summary says which factor each format's kept records were converted with.
+  DriveStatistics stats;
+  stats.SetCpmFactor(FormatIndexOf(*FormatNamed("czechrad")), "czechrad", 328.5);
+  stats.SetCpmFactor(FormatIndexOf(*FormatNamed("bgeigie")), "bgeigie", 334);
+  stats.SetCpmFactor(FormatIndexOf(*FormatNamed("safecast")), "safecast", 334);
+  for (const auto& [line, record] : Read(log)) {
+    if (record.reason == RejectReason::kNone) stats.Keep(record.measurement, 1);
+  }
+  EXPECT_NE(stats.Json().find(",\"cpm_factor\":{\"bgeigie\":334,\"czechrad\":328.5},"),
+            std::string::npos)
+      << stats.Json();
+  Measurement given;  // a dose the log gave: no factor
+  DriveStatistics doses;
+  doses.Keep(given, 1);
+  EXPECT_EQ(doses.Json().find("cpm_factor"), std::string::npos);
 }
 
 TEST(AtomFast, ReadsTheCsvExportByItsColumnNames) {
@@ -105,13 +128,16 @@ TEST(AtomFast, ReadsTheCsvExportByItsColumnNames) {
               "1752939434;0.04104;45.33;37.26;15.6;1.1;;3.0;;2;11.5\n"  // no cps, no accuracy
               "1752939436;0.03886;45.33;37.26;15.2;1.4;3.7;2.5;far;2;11.5\n"
               "1752939438;0.03886;45.33\n"
-              "17529394x8;0.03886;45.33;37.26;15.2;1.4;3.7;2.5;2.1;2;11.5\n"),
+              "17529394x8;0.03886;45.33;37.26;15.2;1.4;3.7;2.5;2.1;2;11.5\n"
+              // cut off after its cps: not read as if it had no accuracy
+              "1752939440;0.03886;45.33;37.26;15.2;1.4;3.7\n"),
          {{"", 45.329978943, 37.267513275, 0.04356, 4.16472 * 60, "2025-07-19T15:37:08Z", 1.7},
           {"", 45.330036163, 37.267486572, 0.04115, 3.93412 * 60, "2025-07-19T15:37:12Z", 2.0},
           {"", 45.33, 37.26, 0.04104, -1, "2025-07-19T15:37:14Z"},
           {"number"},
           {"fields"},
-          {"time"}});
+          {"time"},
+          {"fields"}});
   // Columns in another order are found by their names.
   Expect(Read("unix timestamp;lng;lat;doserate (uSv/h);cps\n1752939428;37.5;45.5;0.1;2\n"),
          {{"", 45.5, 37.5, 0.1, 120, "2025-07-19T15:37:08Z"}});

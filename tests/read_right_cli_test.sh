@@ -20,6 +20,20 @@ done
 check "--grid=: usage error" 2 $?
 [ -e empty.geojson ]; check "nothing written" 1 $?
 
+# Each counting format converts with its device's factor, one format's factor set apart.
+"$convert" --summary=json -o f.csv "$examples/drive-czech.LOG" "$examples/drive-database.csv" \
+  "$examples/drive.rctrk" >f.json
+check "each format's factor" '{"czechrad":328.5,"safecast":334}' "$(grep -o '"cpm_factor":{[^}]*}' f.json | cut -d: -f2-)"
+"$convert" --cpm-factor czechrad=300 --cpm-factor 330 --summary=json -o f.csv \
+  "$examples/drive-czech.LOG" "$examples/drive-database.csv" >f.json
+check "FORMAT=F wins over F" '{"czechrad":300,"safecast":330}' "$(grep -o '"cpm_factor":{[^}]*}' f.json | cut -d: -f2-)"
+"$convert" --summary=json -o f.csv "$examples/drive.rctrk" >f.json
+check "no key without counts" 0 "$(grep -c cpm_factor f.json)"
+for bad in radiacode=3 nothing=3 czechrad= =3 -1; do
+  "$convert" --cpm-factor "$bad" -o f.csv "$examples/drive.LOG" 2>/dev/null
+  check "--cpm-factor $bad" 2 $?
+done
+
 # A folder given as a log never reads the run's own outputs, nor counts them: every run gives
 # the same figures and the same map.
 mkdir logs

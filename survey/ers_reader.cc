@@ -1,4 +1,8 @@
-// ERS, the European radiometric and spectrometry exchange format.
+// ERS, the European radiometric and spectrometry exchange format, in its versions 2.0 and 1.0.
+// The attributes (ERS 2.0's list, Docs/ERS2.0_data_attributes_1.csv of the format's public demo
+// data): PN and PE the position, PZ the altitude above sea level, PH the ground clearance (an
+// aircraft's height above the ground: never an altitude), DHSR the ambient dose equivalent rate,
+// in µSv/h in ERS 2.0 and in µSv/s in ERS 1.0 (the demo data's own readme).
 #include <string>
 
 #include "survey/civil_time.h"
@@ -6,6 +10,120 @@
 
 namespace dosemap {
 namespace {
+
+// "PZ", or "PZ" with a coordinate system's id ("PZ1"): the altitude above sea level.
+bool IsAltitudeKey(std::string_view key) {
+  if (key.substr(0, 2) != "PZ") return false;
+  for (const char c : key.substr(2)) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+constexpr double kSecondsPerHour = 3600;
+
+// ERS 1.0: records start "N " and hold blank-separated KEY VALUE pairs, texts in double quotes:
+// N "demo_point-0001" CD "2015-04-1Z" CT "12-12-12Z" PE 14.960050 PN 38.383420 PH 49 DHSR 1.9e-05
+// Dates and times end in Z (UTC); their parts may have one digit.
+class Ers1Parser : public LineParser {
+ public:
+  void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos || line.substr(first, 2) != "N ") return;
+    RecordResult& result = results.emplace_back();
+    Measurement& m = result.measurement;
+    std::string_view date, clock, north, east, altitude_text, dose_text;
+    bool well_formed = Tokens(line.substr(first));
+    for (std::size_t i = 0; well_formed && i + 1 < tokens_.size(); i += 2) {
+      const std::string_view key = tokens_[i], value = tokens_[i + 1];
+      if (key == "CD")
+        date = value;
+      else if (key == "CT")
+        clock = value;
+      else if (key == "PN")
+        north = value;
+      else if (key == "PE")
+        east = value;
+      else if (IsAltitudeKey(key))
+        altitude_text = value;
+      else if (key == "DHSR")
+        dose_text = value;
+    }
+    ReadDecimalPosition(north, east, result, /*decimal_comma=*/true);
+    if (!well_formed || tokens_.size() % 2 != 0 || north.empty() || east.empty() ||
+        dose_text.empty() || date.empty() || clock.empty()) {
+      result.reason = RejectReason::kFields;
+      return;
+    }
+    const std::optional<double> dose_per_second = CommaNumberIn(dose_text);
+    std::optional<double> altitude;
+    if (!altitude_text.empty()) altitude = CommaNumberIn(altitude_text);
+    if (!result.position_read || !dose_per_second || (!altitude_text.empty() && !altitude)) {
+      result.reason = RejectReason::kNumber;
+      return;
+    }
+    const std::optional<std::string> iso_date = Padded(date, '-', '-');
+    const std::optional<std::string> iso_clock = Padded(clock, '-', ':');
+    const std::optional<std::int64_t> time =
+        iso_date && iso_clock ? ParseDateAndTime(*iso_date, *iso_clock) : std::nullopt;
+    if (!time) {
+      result.reason = RejectReason::kTime;
+      return;
+    }
+    m.time = *time;
+    m.utc = true;
+    m.dose_usvh = *dose_per_second * kSecondsPerHour;
+    m.has_altitude = altitude.has_value();
+    m.altitude = altitude.value_or(0);
+    CheckPosition(result);
+  }
+
+ private:
+  // Splits text at blanks into tokens_, a text in double quotes one token without them. False
+  // for a quote that is not closed.
+  bool Tokens(std::string_view text) {
+    tokens_.clear();
+    std::size_t at = 0;
+    while (true) {
+      at = text.find_first_not_of(" \t\r", at);
+      if (at == std::string_view::npos) return true;
+      if (text[at] == '"') {
+        const std::size_t end = text.find('"', at + 1);
+        if (end == std::string_view::npos) return false;
+        tokens_.push_back(text.substr(at + 1, end - at - 1));
+        at = end + 1;
+      } else {
+        const std::size_t end = std::min(text.find_first_of(" \t\r", at), text.size());
+        tokens_.push_back(text.substr(at, end - at));
+        at = end;
+      }
+    }
+  }
+
+  // "2015-04-1Z" as "2015-04-01", "9-12-5Z" as "09:12:05": three parts of digits split by
+  // separator, the last ending in Z; joined by joiner, a part of one digit padded to two.
+  static std::optional<std::string> Padded(std::string_view text, char separator, char joiner) {
+    if (text.empty() || text.back() != 'Z') return std::nullopt;
+    text.remove_suffix(1);
+    std::string out;
+    for (int part = 0; part < 3; ++part) {
+      const std::size_t end = part < 2 ? text.find(separator) : text.size();
+      if (end == std::string_view::npos || end == 0) return std::nullopt;
+      const std::string_view digits = text.substr(0, end);
+      if (digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+      if (part > 0) {
+        if (digits.size() > 2) return std::nullopt;
+        out += joiner;
+      }
+      if (digits.size() == 1) out += '0';
+      out += digits;
+      text = part < 2 ? text.substr(end + 1) : std::string_view();
+    }
+    return out;
+  }
+
+  std::vector<std::string_view> tokens_;
+};
 
 // ERS: records start "PA " and hold ";"-separated "KEY value" pairs. Other lines are the header.
 class ErsParser : public LineParser {
@@ -16,7 +134,7 @@ class ErsParser : public LineParser {
     RecordResult& result = results.emplace_back();
     Measurement& m = result.measurement;
     SplitFields(line.substr(first), ';', false, fields_);
-    std::string_view date, clock, date_time, north, east, altitude_text, height_text, dose_text;
+    std::string_view date, clock, date_time, north, east, altitude_text, dose_text;
     for (const std::string_view pair : fields_) {
       const std::size_t blank = pair.find(' ');
       const std::string_view key = pair.substr(0, blank);
@@ -33,10 +151,8 @@ class ErsParser : public LineParser {
         north = value;
       else if (key == "PE")
         east = value;
-      else if (key == "PZ")
+      else if (IsAltitudeKey(key))
         altitude_text = value;
-      else if (key == "PH")
-        height_text = value;
       else if (key == "DHSR")
         dose_text = value;
     }
@@ -48,10 +164,9 @@ class ErsParser : public LineParser {
     }
     // Files made under a comma locale write every number with a decimal comma.
     const std::optional<double> dose = CommaNumberIn(dose_text);
-    const std::string_view height = altitude_text.empty() ? height_text : altitude_text;
     std::optional<double> altitude;
-    if (!height.empty()) altitude = CommaNumberIn(height);
-    if (!result.position_read || !dose || (!height.empty() && !altitude)) {
+    if (!altitude_text.empty()) altitude = CommaNumberIn(altitude_text);
+    if (!result.position_read || !dose || (!altitude_text.empty() && !altitude)) {
       result.reason = RejectReason::kNumber;
       return;
     }
@@ -84,10 +199,28 @@ int ToldBy(const LogHead& head) {
 
 std::unique_ptr<LineParser> Parser(const ReaderOptions&) { return std::make_unique<ErsParser>(); }
 
+// An "N " record of KEY VALUE pairs with a position.
+int ToldByVersion1(const LogHead& head) {
+  for (std::size_t i = 0; i < head.lines.size(); ++i) {
+    const std::string_view line = head.lines[i];
+    if (StartsWith(line, "N ") && line.find(" PN ") != std::string_view::npos &&
+        line.find(" PE ") != std::string_view::npos)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::unique_ptr<LineParser> Version1Parser(const ReaderOptions&) {
+  return std::make_unique<Ers1Parser>();
+}
+
 }  // namespace
 
 extern const FormatRow kErsFormat = {
-    "ers", "ERS, the European radiometric exchange format (DHSR µSv/h; decimal commas too)", ToldBy,
-    Parser, OpenLines<Parser>};
+    "ers", "ERS 2.0, the European radiometric exchange format (DHSR µSv/h; decimal commas too)",
+    ToldBy, Parser, OpenLines<Parser>};
+
+extern const FormatRow kErs1Format = {"ers", "ERS 1.0 (DHSR µSv/s; N records of KEY VALUE pairs)",
+                                      ToldByVersion1, Version1Parser, OpenLines<Version1Parser>};
 
 }  // namespace dosemap

@@ -8,7 +8,7 @@ namespace dosemap {
 
 extern const FormatRow kRadiacodeTsvFormat, kRadiacodeJsonFormat, kBgeigieFormat, kCzechFormat,
     kAtomfastCsvFormat, kAtomfastJsonFormat, kRadiacodeKmlFormat, kSafecastFormat, kErsFormat,
-    kOwnFormat, kCsvMapFormat, kGeoJsonMapFormat;
+    kErs1Format, kOwnFormat, kCsvMapFormat, kGeoJsonMapFormat;
 
 namespace {
 
@@ -17,7 +17,8 @@ namespace {
 const FormatRow* const kFormats[] = {
     &kRadiacodeTsvFormat, &kRadiacodeJsonFormat, &kBgeigieFormat,      &kCzechFormat,
     &kAtomfastCsvFormat,  &kAtomfastJsonFormat,  &kRadiacodeKmlFormat, &kSafecastFormat,
-    &kErsFormat,          &kOwnFormat,           &kCsvMapFormat,       &kGeoJsonMapFormat};
+    &kErsFormat,          &kErs1Format,          &kOwnFormat,          &kCsvMapFormat,
+    &kGeoJsonMapFormat};
 
 constexpr int kHeadLines = 200;
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -113,6 +115,48 @@ TEST(CzechLogger, ReadsItsSentencesLikeTheBgeigiesAndMixesWithThem) {
   DriveStatistics doses;
   doses.Keep(given, 1);
   EXPECT_EQ(doses.Json().find("cpm_factor"), std::string::npos);
+}
+
+// A public log kept under tests/real (see the README for where each comes from).
+std::string RealLog(const std::string& name) {
+  std::ifstream in(std::string(DOSEMAP_REAL_DIR) + "/" + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(Ers, ReadsVersionOneAndTwoOfOneSurveyWithTheirUnitsAndNoGroundClearanceAsAltitude) {
+  // The format's demo survey in both versions: DHSR in µSv/s in 1.0, µSv/h in 2.0; PH is the
+  // aircraft's ground clearance, not an altitude.
+  const auto one = Read(RealLog("DEMO_ERS1.0_Area1_Italy_excerpt.ers"));
+  const auto two = Read(RealLog("DEMO_ERS2.0_Area1_Italy_excerpt.ers"));
+  ASSERT_EQ(one.size(), 21u);
+  ASSERT_EQ(two.size(), 21u);
+  for (std::size_t i = 0; i < one.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Measurement &a = one[i].second.measurement, &b = two[i].second.measurement;
+    ASSERT_EQ(one[i].second.reason, RejectReason::kNone);
+    ASSERT_EQ(two[i].second.reason, RejectReason::kNone);
+    EXPECT_EQ(a.time, b.time);
+    EXPECT_EQ(a.latitude, b.latitude);
+    EXPECT_EQ(a.longitude, b.longitude);
+    EXPECT_FALSE(a.has_altitude);
+    EXPECT_FALSE(b.has_altitude);
+    // The demo's maker divided by 3000, not 3600, going from µSv/h to µSv/s: read as the
+    // format defines it, version 1.0 gives 1.2 times the doses of 2.0.
+    EXPECT_NEAR(a.dose_usvh / b.dose_usvh, 1.2, 1e-5);
+  }
+  EXPECT_DOUBLE_EQ(one[0].second.measurement.dose_usvh, 1.922147e-05 * 3600);
+  EXPECT_EQ(IsoTime(one[0].second.measurement.time, true), "2015-04-01T12:12:12Z");
+  EXPECT_EQ(DetectFormat(RealLog("DEMO_ERS1.0_Area1_Italy_excerpt.ers"))->name, "ers");
+  // An altitude is PZ (with or without a coordinate system's id); faults are rejected.
+  Expect(Read("PA 1;CD 2015-04-01;CT 12:12:12;PE 14.9;PN 38.3;PH 49;PZ1 312,5;DHSR 0,05\n"
+              "N \"p\" CD \"2015-04-1Z\" CT \"9-5-7Z\" PE 14.9 PN 38.3 PZ 300 DHSR 1e-5\n"),
+         {{"", 38.3, 14.9, 0.05, -1, "2015-04-01T12:12:12Z"}});
+  Expect(Read("V 1.0\n"
+              "N \"p\" CD \"2015-04-1Z\" CT \"9-5-7Z\" PE 14.9 PN 38.3 PZ 300 DHSR 1e-5\n"
+              "N \"p\" CD \"2015-04-1\" CT \"9-5-7Z\" PE 14.9 PN 38.3 DHSR 1e-5\n"
+              "N \"p\" CD \"2015-04-1Z\" CT \"9-5-7Z\" PE 14.9 PN 38.3 DHSR x\n"
+              "N \"p CD \"2015-04-1Z\" CT \"9-5-7Z\" PE 14.9 PN 38.3 DHSR 1e-5\n"),
+         {{"", 38.3, 14.9, 0.036, -1, "2015-04-01T09:05:07Z"}, {"time"}, {"number"}, {"fields"}});
 }
 
 TEST(AtomFast, ReadsTheCsvExportByItsColumnNames) {

@@ -48,7 +48,8 @@ check "the samples' faults" '{"accuracy":2,"duplicate":1,"gps_jump":1}' \
 "$convert" --summary=json -o back.kml drive.csv >from-csv.json
 "$convert" --summary=json -o back.kml --from geojson drive.geojson >from-geojson.json
 for form in csv geojson; do
-  check "$form read back: the same figures" "$(sed 's/"read":[0-9]*,//' from-logs.json | sed 's/"rejected":{[^}]*}/R/')" \
+  # The maps give doses: the log's cpm factor is not theirs.
+  check "$form read back: the same figures" "$(sed 's/"read":[0-9]*,//' from-logs.json | sed 's/"rejected":{[^}]*}/R/; s/,"cpm_factor":{[^}]*}//')" \
     "$(sed 's/"read":[0-9]*,//' from-$form.json | sed 's/"rejected":{[^}]*}/R/')"
 done
 # GPX and CSV: every kept point, and GDAL's GPX driver finds them with their figures.

@@ -1,8 +1,10 @@
 #include "survey/line_reader.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <cerrno>
 #include <cstring>
@@ -33,7 +35,10 @@ LineReader::LineReader(const std::string& path) : path_(path) {
       ::close(fd_);
       throw FileError(FileErrorKind::kCannotOpen, path + ": cannot open: is a directory");
     }
-    if (S_ISREG(info.st_mode)) size_ = info.st_size;
+    if (S_ISREG(info.st_mode)) {
+      size_ = info.st_size;
+      OpenKmzDocument();
+    }
   }
   // Room for the longest line and a block after it.
   capacity_ = kMaxLineBytes + kBlockBytes;
@@ -47,7 +52,40 @@ LineReader::LineReader(const std::string& name, std::string_view bytes)
 }
 
 LineReader::~LineReader() {
+  if (zip_file_ != nullptr) zip_fclose(zip_file_);
+  if (zip_ != nullptr) zip_discard(zip_);
   if (owns_fd_) ::close(fd_);
+}
+
+bool LineReader::OpenKmzDocument() {
+  char magic[4];
+  if (::pread(fd_, magic, sizeof magic, 0) != 4 || std::memcmp(magic, "PK\x03\x04", 4) != 0)
+    return false;
+  // libzip takes the descriptor it is given and closes it: it gets a copy of its own.
+  const int copy = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return false;
+  int error = 0;
+  zip_ = zip_fdopen(copy, ZIP_RDONLY, &error);
+  if (zip_ == nullptr) {
+    ::close(copy);
+    return false;  // not an archive after all: read as bytes, and told as no known format
+  }
+  zip_int64_t document = zip_name_locate(zip_, "doc.kml", ZIP_FL_NOCASE);
+  const zip_int64_t entries = zip_get_num_entries(zip_, 0);
+  for (zip_int64_t i = 0; document < 0 && i < entries; ++i) {
+    const char* name = zip_get_name(zip_, static_cast<zip_uint64_t>(i), 0);
+    const std::size_t length = name == nullptr ? 0 : std::strlen(name);
+    if (length > 4 && strcasecmp(name + length - 4, ".kml") == 0) document = i;
+  }
+  zip_stat_t stat;
+  if (document < 0 || zip_stat_index(zip_, static_cast<zip_uint64_t>(document), 0, &stat) != 0 ||
+      (zip_file_ = zip_fopen_index(zip_, static_cast<zip_uint64_t>(document), 0)) == nullptr) {
+    zip_discard(zip_);
+    zip_ = nullptr;
+    return false;
+  }
+  size_ = (stat.valid & ZIP_STAT_SIZE) != 0 ? static_cast<std::int64_t>(stat.size) : -1;
+  return true;
 }
 
 bool LineReader::Fill() {
@@ -64,6 +102,16 @@ bool LineReader::Fill() {
     memory_.remove_prefix(n);
     end_ += n;
     eof_ = memory_.empty();
+    return n > 0;
+  }
+  if (zip_file_ != nullptr) {
+    const zip_int64_t n = zip_fread(zip_file_, buffer_.get() + end_, capacity_ - end_);
+    if (n < 0) {
+      throw FileError(FileErrorKind::kReadFailed,
+                      path_ + ": cannot read the KMZ's document: " + zip_file_strerror(zip_file_));
+    }
+    end_ += static_cast<std::size_t>(n);
+    eof_ = n == 0;
     return n > 0;
   }
   for (;;) {

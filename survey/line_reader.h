@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+struct zip;
+struct zip_file;
+
 namespace dosemap {
 
 // The longest line handed out whole; a longer one is cut to this and flagged.
@@ -16,7 +19,9 @@ inline constexpr std::size_t kMaxLineBytes = 1 << 20;
 // call.
 class LineReader {
  public:
-  // Throws FileError (kCannotOpen) naming the path and the cause.
+  // Throws FileError (kCannotOpen) naming the path and the cause. A file that is a zip archive
+  // holding a KML document (a KMZ) is read as that document, decompressed as it is read: doc.kml,
+  // else its first .kml entry.
   explicit LineReader(const std::string& path);
   // The bytes of a log in memory, named name; bytes must outlive the reader.
   LineReader(const std::string& name, std::string_view bytes);
@@ -47,7 +52,11 @@ class LineReader {
  private:
   bool Fill();  // reads more after end_; false at the end of the input
 
+  bool OpenKmzDocument();  // true when the open file is a KMZ: its document is read from then on
+
   std::string path_;
+  ::zip* zip_ = nullptr;
+  ::zip_file* zip_file_ = nullptr;
   int fd_ = -1;
   bool owns_fd_ = false;
   std::string_view memory_;  // a log in memory: what Fill has not copied yet

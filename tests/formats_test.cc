@@ -407,6 +407,21 @@ TEST(Summary, GivesDosesAndDistancesToThreeSignificantDigits) {
   stats.Keep(m, 2);
   EXPECT_NE(stats.Line().find("highest 0.135 \xC2\xB5Sv/h"), std::string::npos);
   EXPECT_NE(stats.Json().find("0.13539587491683325"), std::string::npos);  // every digit
+  // Doses near the largest double: their sum and integral overflow. No output says inf or nan.
+  DriveStatistics huge;
+  for (int i = 0; i < 3; ++i) {
+    m.time = i * 10;
+    m.dose_usvh = std::numeric_limits<double>::max();
+    huge.Keep(m, 5);
+  }
+  for (const std::string& text : {huge.Line(), huge.Json()}) {
+    EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+    EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+  }
+  EXPECT_NE(huge.Line().find("mean \xE2\x80\x94 \xC2\xB5Sv/h, total dose \xE2\x80\x94"),
+            std::string::npos)
+      << huge.Line();
+  EXPECT_NE(huge.Json().find("\"dose_mean_usvh\":null,\"dose_total_usv\":null"), std::string::npos);
 }
 
 // Measurements through a map form and back through its reader, bit for bit.

@@ -5,6 +5,7 @@ set -u
 source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 convert=$1
 examples=$2
+real=$3
 work=$(mktemp -d)
 trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -33,6 +34,19 @@ for bad in radiacode=3 nothing=3 czechrad= =3 -1; do
   "$convert" --cpm-factor "$bad" -o f.csv "$examples/drive.LOG" 2>/dev/null
   check "--cpm-factor $bad" 2 $?
 done
+
+# The phone app's zipped export: its doc.kml is the KML export, read from the archive as a stream.
+unzip -p "$real/radiacode-zipped.kmz" doc.kml >doc.kml
+"$convert" --summary=json --rejects kmz-rejects.csv -o kmz.csv "$real/radiacode-zipped.kmz" >kmz.json
+check "a RadiaCode .kmz" 0 $?
+"$convert" --summary=json --rejects kml-rejects.csv -o kml.csv doc.kml >kml.json
+check "read as its document" "$(cat kml.json)" "$(cat kmz.json)"
+check "the same points" "$(cut -d, -f1-7 kml.csv)" "$(cut -d, -f1-7 kmz.csv)"
+check "1018 kept" 1018 "$(json_field kept kmz.json)"
+# A KMZ of anything else (our own map) is no survey log.
+"$convert" -o ours.kmz "$examples/drive.LOG" && "$convert" -o back.csv ours.kmz 2>err
+check "our own .kmz is refused" 1 $?
+check "as of no known format" 1 "$(grep -c 'ours.kmz: not a survey log of a known format' err)"
 
 # A folder given as a log never reads the run's own outputs, nor counts them: every run gives
 # the same figures and the same map.

@@ -171,11 +171,37 @@ void ReadPlacemark(std::string_view coordinates, bool has_point, std::string_vie
   CheckPosition(result);
 }
 
-// The log's bytes as libxml2's input; an error of the log's reading is kept for after.
+// More attributes than any KML element has: libxml2 checks each new attribute against those
+// before it, so an element of 80,000 takes seconds.
+constexpr int kMaxAttributes = 1000;
+
+// The log's bytes as libxml2's input; an error of the log's reading is kept for after. The bytes
+// are scanned for the attributes of each tag on the way.
 struct Input {
   LineReader* reader;
   std::string_view pending;
   std::exception_ptr error;
+  bool in_tag = false;
+  char quote = 0;  // within a tag: the quote of the value being read, or 0
+  int attributes = 0;
+
+  // False once a tag holds more than kMaxAttributes attributes (counted by their "=").
+  bool Scan(std::string_view bytes) {
+    for (const char c : bytes) {
+      if (!in_tag) {
+        if (c == '<') in_tag = true, quote = 0, attributes = 0;
+      } else if (quote != 0) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (c == '=') {
+        if (++attributes > kMaxAttributes) return false;
+      } else if (c == '>') {
+        in_tag = false;
+      }
+    }
+    return true;
+  }
 };
 
 int ReadInput(void* context, char* buffer, int size) {
@@ -187,6 +213,11 @@ int ReadInput(void* context, char* buffer, int size) {
     return -1;
   }
   const std::size_t n = std::min(input.pending.size(), static_cast<std::size_t>(size));
+  if (!input.Scan(input.pending.substr(0, n))) {
+    input.error = std::make_exception_ptr(
+        std::runtime_error("an element of over " + std::to_string(kMaxAttributes) + " attributes"));
+    return -1;
+  }
   if (n > 0) std::memcpy(buffer, input.pending.data(), n);
   input.pending.remove_prefix(n);
   return static_cast<int>(n);
@@ -235,7 +266,8 @@ class KmlSource : public RecordSource {
         root_seen = true;
         const bool empty = xmlTextReaderIsEmptyElement(xml.get()) == 1;
         if (capture == Capture::kDescription) {
-          description += "<>";  // an element in the description parts it like a tag
+          // An element in the description parts it like a tag; what is read of it stays bounded.
+          if (description.size() + 2 <= kMaxPartBytes) description += "<>";
         } else if (!in_placemark && name() == "Placemark") {
           in_placemark = true, has_point = false;
           placemark_depth = depth;

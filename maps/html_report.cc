@@ -59,10 +59,20 @@ aside table{border-collapse:collapse;width:100%}aside td,aside th{padding:3px 6p
 // What both pages' scripts share: the reader's language, and times in the viewer's zone, here
 // and in the figures.
 constexpr const char* kTimeScript = R"(
-// Every text in English and Japanese ({key: [en, ja]}): the browser's language chooses, the
-// switch in the header changes it. Numbers and times stay as they are.
+// Every text in English and Japanese ({key: [en, ja]}): the switch in the header chooses, and is
+// remembered (the browser's local storage); until then the browser's language does. Numbers and
+// times stay as they are.
 var texts = JSON.parse(document.getElementById('texts').textContent);
-var lang = /^ja\b/i.test(navigator.language || '') ? 1 : 0, onLanguage = [];
+var chosen = null;
+try { chosen = window.localStorage.getItem('dosemap.lang'); } catch (e) { /* storage off */ }
+var lang = chosen === '0' || chosen === '1' ? +chosen : /^ja\b/i.test(navigator.language || '') ? 1 : 0;
+var onLanguage = [];
+// A figure as people read it: digits significant digits, plain (never an exponent), thousands
+// grouped; a dash for none.
+function fig(x, digits) {
+  if (typeof x !== 'number' || !isFinite(x)) return '\u2014';
+  return x.toLocaleString('en-US', {maximumSignificantDigits: digits});
+}
 function t(key) { var x = texts[key]; return x ? x[lang] : key; }
 function rangeText(lower, upper) {
   if (lower === '' && upper === '') return t('none');
@@ -86,7 +96,11 @@ function translate() {
   onLanguage.forEach(function (f) { f(); });
 }
 Array.prototype.forEach.call(document.querySelectorAll('.lang button'), function (b) {
-  b.addEventListener('click', function () { lang = +b.dataset.lang; translate(); });
+  b.addEventListener('click', function () {
+    lang = +b.dataset.lang;
+    try { window.localStorage.setItem('dosemap.lang', String(lang)); } catch (e) { /* storage off */ }
+    translate();
+  });
 });
 // A UTC time in the viewer's own zone, with its offset ("2026-11-21 10:30:00 +09:00"); a time
 // the log gave without a zone is shown as written.
@@ -138,7 +152,7 @@ constexpr const char* kScript = R"(
   var pointLayer = L.featureGroup().addTo(map);
   pointLayer.bindPopup(function (layer) {
     var p = points[layer.options.index];
-    return '<b>' + Number(p[2].toPrecision(4)) + ' \u00b5Sv/h</b> (' + t('class') + ' ' + p[4] + ')<br>' +
+    return '<b>' + fig(p[2], 4) + ' \u00b5Sv/h</b> (' + t('class') + ' ' + p[4] + ')<br>' +
       timeHtml(p[5]) + (p[3] === null ? '' : '<br>' + p[3] + ' cpm');
   });
   // Outlines only from street level on: at the overview they would darken the colours.
@@ -202,8 +216,8 @@ constexpr const char* kScript = R"(
       if (s < -85 || n > 85) return;
       L.rectangle([[s, lon(w)], [n, lon(w) + c.width]], {renderer: renderer, color: '#333', weight: 0.3,
         fillColor: classes[k - 1].colour, fillOpacity: 0.7}).bindPopup(function () {
-          return '<b>' + Number(mean.toPrecision(3)) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c.n) +
-            '<br>' + Number(c.min.toPrecision(3)) + ' \u2013 ' + Number(c.max.toPrecision(3)) +
+          return '<b>' + fig(mean, 3) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c.n) +
+            '<br>' + fig(c.min, 3) + ' \u2013 ' + fig(c.max, 3) +
             ' \u00b5Sv/h<br>' + t('cellsOf').replace('{}', size);
         }).addTo(cellLayer);
     });
@@ -470,8 +484,8 @@ constexpr const char* kCellScript = R"(
   });
   group.bindPopup(function (layer) {
     var c = cells[layer.options.index];
-    return '<b>' + Number(c[6].toPrecision(3)) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c[5]) +
-      '<br>' + Number(c[8].toPrecision(3)) + ' \u2013 ' + Number(c[7].toPrecision(3)) + ' \u00b5Sv/h' +
+    return '<b>' + fig(c[6], 3) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c[5]) +
+      '<br>' + fig(c[8], 3) + ' \u2013 ' + fig(c[7], 3) + ' \u00b5Sv/h' +
       '<br>' + timeHtml(c[9]) + ' \u2013 ' + timeHtml(c[10]) + '<br>' +
       t(c[11] === 1 ? 'oneLog' : 'logs').replace('{}', c[11]);
   });

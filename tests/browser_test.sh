@@ -52,6 +52,20 @@ grep -q '<th data-i18n="kept">地図に載せた測定</th>' dom.html; check "re
 grep -q '>0.07 以上 0.11 未満</td>' dom.html; check "report (ja): the legend" 0 $?
 grep -q '<span data-i18n="reason.checksum">チェックサム不一致</span>' dom.html; check "report (ja): the reasons" 0 $?
 grep -q '<html lang="ja"' dom.html; check "report (ja): the page's language" 0 $?
+# The language chosen with the switch is remembered (the browser's local storage), either way
+# round: a page beside the report stores a choice as the switch does.
+for choice in "1 ja" "0 en"; do
+  set -- $choice
+  echo "<script>localStorage.setItem('dosemap.lang', '$1')</script>" >choose.html
+  browser --dump-dom "file://$work/choose.html" >/dev/null
+  if [ "$2" = ja ]; then
+    browser --dump-dom "file://$work/report.html" >dom.html
+  else
+    LANGUAGE=ja browser --lang=ja --accept-lang=ja --dump-dom "file://$work/ja.html" >dom.html
+  fi
+  check "report: the language chosen before ($2) lasts" "$2" "$(attribute lang dom.html)"
+done
+rm -rf "$work/profile"
 "$convert" -o empty.html --privacy-box -90,-180,90,180 "$examples/drive.LOG"
 browser --dump-dom "file://$work/empty.html" >dom.html
 check "empty report: ready" yes "$(attribute ready dom.html)"

@@ -1,6 +1,7 @@
 #include "app/drive_queue.h"
 
 #include <QDateTime>
+#include <QLabel>
 #include <QTimeZone>
 #include <filesystem>
 
@@ -166,6 +167,12 @@ void DriveQueue::ShowDialog() {
   if (!running_ || dialog_ != nullptr) return;
   dialog_ = new QProgressDialog(JobName(started_), QStringLiteral("キャンセル"), 0, 100, window_);
   dialog_->setObjectName(QStringLiteral("DriveProgress"));
+  // The log's name is shown as its characters: a "<b style=…>" in it is no markup.
+  auto* label = new QLabel(dialog_);
+  label->setTextFormat(Qt::PlainText);
+  label->setObjectName(QStringLiteral("DriveProgressLabel"));
+  dialog_->setLabel(label);
+  dialog_->setLabelText(JobName(started_));
   dialog_->setWindowTitle(window_->windowTitle());
   dialog_->setWindowModality(Qt::WindowModal);
   dialog_->setAutoClose(false);

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "app/form1.h"
+#include "maps/staged_file.h"
 
 namespace {
 
@@ -73,6 +74,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   UseUtf8CharacterType();
+  // Killed while it maps (a desktop's logout sends SIGTERM or SIGHUP), the window leaves no
+  // staging file beside the logs. Before QApplication, which starts threads of its own.
+  dosemap::RemoveStagingOnSignals();
   QApplication app(argc, argv);
   QStringList arguments = app.arguments().mid(1);
   const bool in_home = arguments.removeAll(QStringLiteral("--home")) > 0;

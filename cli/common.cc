@@ -19,23 +19,6 @@ namespace {
 // The legacy forms' staging paths, registered until the next call.
 std::vector<std::unique_ptr<StagingPath>> legacy_staging;
 
-void StartInterruptWatch() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal_number);
-  // Blocked here, before any other thread exists, so every thread inherits it and only the
-  // waiting thread takes these signals: it may then lock, list folders and remove at leisure.
-  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::thread([signals]() {
-    int signal_number = 0;
-    if (::sigwait(&signals, &signal_number) != 0) return;
-    RemoveAllStaging();
-    ::signal(signal_number, SIG_DFL);
-    ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
-    ::raise(signal_number);
-  }).detach();
-}
-
 }  // namespace
 
 void PrintError(const std::string& message) {
@@ -55,9 +38,6 @@ void RemoveOnInterrupt(const std::vector<std::string>& paths) {
   RemoveStagingOnInterrupt();
 }
 
-void RemoveStagingOnInterrupt() {
-  static std::once_flag started;
-  std::call_once(started, StartInterruptWatch);
-}
+void RemoveStagingOnInterrupt() { RemoveStagingOnSignals(); }
 
 }  // namespace dosemap::cli

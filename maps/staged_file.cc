@@ -1,6 +1,8 @@
 #include "maps/staged_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "textfile/file_error.h"
 
@@ -256,6 +259,26 @@ void RemoveAllStaging() {
     ::unlink(path.c_str());
     if (kind == StagingKind::kFileAndPackerTemp) RemovePackerTemps(path);
   }
+}
+
+void RemoveStagingOnSignals() {
+  static std::once_flag started;
+  std::call_once(started, [] {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal_number);
+    // Blocked here, so every thread started later inherits it and only the waiting thread takes
+    // these signals: it may then lock, list folders and remove at leisure.
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([signals]() {
+      int signal_number = 0;
+      if (::sigwait(&signals, &signal_number) != 0) return;
+      RemoveAllStaging();
+      ::signal(signal_number, SIG_DFL);
+      ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+      ::raise(signal_number);
+    }).detach();
+  });
 }
 
 }  // namespace dosemap

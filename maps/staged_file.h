@@ -90,6 +90,12 @@ class StagingPath {
 // thread that waits for them: never from a signal handler.
 void RemoveAllStaging();
 
+// From the first call on, SIGINT, SIGTERM and SIGHUP (an interrupt, a kill, a desktop's logout)
+// remove every registered path, then end the process as the signal would have. The first call
+// must come before the process starts any other thread: the signals are blocked there, so that
+// only the thread that waits for them takes them.
+void RemoveStagingOnSignals();
+
 }  // namespace dosemap
 
 #endif  // DOSEMAP_MAPS_STAGED_FILE_H_

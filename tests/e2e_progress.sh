@@ -44,3 +44,24 @@ timeout 5 xdotool getwindowgeometry "$window" >/dev/null || fail "the window did
 [ ! -e "$work/big.kmz" ] && [ ! -e "$work/big.html" ] || fail "a cancelled log left maps: $(ls "$work")"
 [ -z "$(ls "$work" | grep -E '\.[A-Za-z0-9]{6}$')" ] || fail "staging files left: $(ls "$work")"
 echo "e2e_progress: the dialog came up, Escape cancelled the log, no map was written"
+kill "$app" 2>/dev/null
+wait "$app" 2>/dev/null
+
+# Killed while it maps, as a desktop's logout does: the window removes its staging files and ends.
+staging() { ls "$work" | grep -E '^big\.(kmz|html)\.[A-Za-z0-9]{6}'; }
+for signal in TERM HUP; do
+  (cd "$work" && exec "$dosemap" big.csv >"$work/app.log" 2>&1) &
+  app=$!
+  staged() { [ -n "$(staging)" ]; }
+  for _ in $(seq 600); do staged && break; sleep 0.05; done
+  staged || fail "SIG$signal: no staging file appeared: $(ls "$work")"
+  kill -s "$signal" "$app"
+  ended() { ! kill -0 "$app" 2>/dev/null; }
+  for _ in $(seq 600); do ended && break; sleep 0.05; done
+  ended || fail "SIG$signal: the window did not end"
+  wait "$app" 2>/dev/null
+  app=""
+  [ -z "$(staging)" ] || fail "SIG$signal: staging files left: $(staging)"
+  [ ! -e "$work/big.kmz" ] && [ ! -e "$work/big.html" ] || fail "SIG$signal: maps were put in place"
+done
+echo "e2e_progress: killed with SIGTERM or SIGHUP while it mapped, the window left no staging file"

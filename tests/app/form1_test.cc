@@ -1,18 +1,17 @@
 #include "app/form1.h"
 
-#include <QApplication>
-#include <QFontInfo>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QPushButton>
-#include <QTimer>
-#include <QtTest>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QFontInfo>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
 #include <algorithm>
 #include <filesystem>
 #include <memory>
@@ -58,7 +57,8 @@ struct SlowLog {
     fd_ = ::open(path_.c_str(), O_WRONLY);
     std::string lines;
     while (lines.size() < 100000) {  // more than the head read to tell the format
-      lines += "$BNRDD,2601,2026-11-21T01:30:00Z,28,2,2,A,3725.2600,N,14028.2600,E,210.00,A,9,112*79\n";
+      lines +=
+          "$BNRDD,2601,2026-11-21T01:30:00Z,28,2,2,A,3725.2600,N,14028.2600,E,210.00,A,9,112*79\n";
     }
     QVERIFY(::write(fd_, lines.data(), lines.size()) == static_cast<ssize_t>(lines.size()));
   }
@@ -254,10 +254,11 @@ class Form1Test : public QObject {
     QCOMPARE(summary->windowTitle(), form.windowTitle());
     const QString text = summary->text();
     // Reasons by name and code, times in the system's zone (Asia/Tokyo in this test), three digits.
-    for (const char* part : {"drive.LOG", "地図：drive.kmz、drive.html",
-                             "採用 117 件、除外 4 件（チェックサム不一致 (checksum) 2、GPS 測位なし (gps_void) 2）",
-                             "プライバシー区域 0 件", "最高線量 0.656 μSv/h（2026-11-21T10:34:50+09:00）",
-                             "積算線量 0.0223 μSv"}) {
+    for (const char* part :
+         {"drive.LOG", "地図：drive.kmz、drive.html",
+          "採用 117 件、除外 4 件（チェックサム不一致 (checksum) 2、GPS 測位なし (gps_void) 2）",
+          "プライバシー区域 0 件", "最高線量 0.656 μSv/h（2026-11-21T10:34:50+09:00）",
+          "積算線量 0.0223 μSv"}) {
       QVERIFY2(text.contains(QString::fromUtf8(part)), qPrintable(text));
     }
     QVERIFY(OpenBox<QPushButton>(form, "OpenReport") != nullptr);
@@ -280,7 +281,8 @@ class Form1Test : public QObject {
     WaitForMaps(form);
     auto* summary = OpenBox(form, "DriveSummary");
     QVERIFY(summary != nullptr);
-    QVERIFY2(summary->text().contains(QStringLiteral("プライバシー区域 4 件")), qPrintable(summary->text()));
+    QVERIFY2(summary->text().contains(QStringLiteral("プライバシー区域 4 件")),
+             qPrintable(summary->text()));
     summary->close();
     QTRY_VERIFY(OpenBox(form, "DriveSummary") == nullptr);
 
@@ -289,7 +291,8 @@ class Form1Test : public QObject {
     form.ConvertLogs({log.toStdString()});
     auto* warning = OpenBox(form, "ConversionWarning");
     QVERIFY(warning != nullptr);
-    QVERIFY2(warning->text().contains(QStringLiteral("privacy.txt: line 2")), qPrintable(warning->text()));
+    QVERIFY2(warning->text().contains(QStringLiteral("privacy.txt: line 2")),
+             qPrintable(warning->text()));
     QVERIFY(!dir.Exists("drive.kmz"));
     QVERIFY(OpenBox(form, "DriveSummary") == nullptr);
     warning->close();
@@ -306,7 +309,8 @@ class Form1Test : public QObject {
       form.ConvertLogs({log.toStdString()});
       auto* refused = OpenBox(form, "ConversionWarning");
       QVERIFY(refused != nullptr);
-      QVERIFY2(refused->text().contains(QStringLiteral("privacy.txt")), qPrintable(refused->text()));
+      QVERIFY2(refused->text().contains(QStringLiteral("privacy.txt")),
+               qPrintable(refused->text()));
       QVERIFY(!dir.Exists("drive.kmz"));
       refused->close();
       QTRY_VERIFY(OpenBox(form, "ConversionWarning") == nullptr);
@@ -332,6 +336,14 @@ class Form1Test : public QObject {
     auto* warning = OpenBox(form, "ConversionWarning");
     QVERIFY(warning != nullptr);
     QCOMPARE(warning->textFormat(), Qt::PlainText);
+    // What the box paints: its label, as plain text, the name's characters shown.
+    for (QMessageBox* box : {warning}) {
+      auto* shown = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+      QVERIFY(shown != nullptr);
+      QCOMPARE(shown->textFormat(), Qt::PlainText);
+      QVERIFY2(shown->text().contains(QStringLiteral("<b>not a log.txt")),
+               qPrintable(shown->text()));
+    }
   }
 
   void ALongRunShowsItsProgressAndCancelLeavesTheOldMaps() {
@@ -354,7 +366,12 @@ class Form1Test : public QObject {
     QProgressDialog* dialog = form.drive_queue().dialog();
     QCOMPARE(dialog->windowTitle(), form.windowTitle());
     QCOMPARE(dialog->windowModality(), Qt::WindowModal);
-    QVERIFY2(dialog->labelText().contains(QStringLiteral("slow.LOG（1 / 1）")), qPrintable(dialog->labelText()));
+    QVERIFY2(dialog->labelText().contains(QStringLiteral("slow.LOG（1 / 1）")),
+             qPrintable(dialog->labelText()));
+    // The log's name is plain text in the dialog too.
+    auto* label = dialog->findChild<QLabel*>(QStringLiteral("DriveProgressLabel"));
+    QVERIFY(label != nullptr);
+    QCOMPARE(label->textFormat(), Qt::PlainText);
     // Escape cancels through the dialog's shortcut, which only an active window hears: before
     // that, a busy machine's Escape would only hide the dialog.
     QVERIFY(QTest::qWaitForWindowActive(dialog));
@@ -363,7 +380,8 @@ class Form1Test : public QObject {
     WaitForMaps(form);
     auto* summary = OpenBox(form, "DriveSummary");
     QVERIFY(summary != nullptr);
-    QVERIFY2(summary->text().contains(QStringLiteral("slow.LOG：キャンセル")), qPrintable(summary->text()));
+    QVERIFY2(summary->text().contains(QStringLiteral("slow.LOG：キャンセル")),
+             qPrintable(summary->text()));
     QCOMPARE(dir.Read("slow.kmz"), std::string("old kmz"));
     QCOMPARE(dir.Read("slow.html"), std::string("old html"));
     std::vector<std::string> names;
@@ -383,12 +401,14 @@ class Form1Test : public QObject {
     form.ConvertLogs({(dir.path() / "drive.LOG").string(), (dir.path() / "drive.rctrk").string()});
     form.ConvertLogs({(dir.path() / "other.ers").string()});  // joins the batch that runs
     WaitForMaps(form);
-    for (const char* map : {"drive.LOG.kmz", "drive.LOG.html", "drive.rctrk.kmz", "drive.rctrk.html", "other.kmz"})
+    for (const char* map :
+         {"drive.LOG.kmz", "drive.LOG.html", "drive.rctrk.kmz", "drive.rctrk.html", "other.kmz"})
       QVERIFY2(dir.Exists(map), map);
     QVERIFY(!dir.Exists("drive.kmz"));
     auto* summary = OpenBox(form, "DriveSummary");
     QVERIFY(summary != nullptr);
-    QVERIFY2(summary->text().contains(QStringLiteral("地図：drive.rctrk.kmz、drive.rctrk.html")), qPrintable(summary->text()));
+    QVERIFY2(summary->text().contains(QStringLiteral("地図：drive.rctrk.kmz、drive.rctrk.html")),
+             qPrintable(summary->text()));
     QVERIFY2(summary->text().contains(QStringLiteral("other.ers")), qPrintable(summary->text()));
   }
 

@@ -31,7 +31,8 @@ constexpr const char* kLegacyForm =
 // The options' values as typed.
 struct Typed {
   bool help = false, version = false, summary = false, summary_json = false;
-  bool strict = false, kmz = false, keep_duplicates = false, labels = false, icons_beside = false;
+  bool strict = false, kmz = false, keep_duplicates = false, labels = false, icons_beside = false,
+       time = false;
   std::string out, from, yellow, red, utc_offset, rejects, icon_url, max_accuracy, max_speed, grid,
       grid_min, threads;
   std::vector<std::string> cpm_factor, privacy, privacy_box, privacy_files, args;
@@ -91,6 +92,10 @@ void Declare(CLI::App& app, Typed& t) {
         "a web icon instead of the icon and legend written beside a .kml");
   app.add_flag("--labels", t.labels, "show the dose beside every point of a .kml or .kmz")
       ->group(kSurveyForm);
+  app.add_flag("--time", t.time,
+               "give a .kml's or .kmz's points a TimeStamp and cells a TimeSpan, for a time slider "
+               "(off: a globe with a clock shows the whole drive)")
+      ->group(kSurveyForm);
   app.add_flag("--icons-beside", t.icons_beside,
                "also write a .kmz's icons into files/ beside it (for Marble)")
       ->group(kSurveyForm);
@@ -130,6 +135,7 @@ int CheckPathForm(const Typed& t, PathOptions& options) {
   options.icon_url = t.icon_url;
   options.labels = t.labels;
   options.icons_beside = t.icons_beside;
+  options.time = t.time;
   SurveyOptions& survey = options.survey;
   if (!t.from.empty()) {
     survey.format = FormatNamed(t.from);
@@ -240,6 +246,7 @@ int CheckLegacyForm(const Typed& t, LegacyOptions& options) {
                                    {"--icon-url", !t.icon_url.empty()},
                                    {"--labels", t.labels},
                                    {"--icons-beside", t.icons_beside},
+                                   {"--time", t.time},
                                    {"--summary=json", t.summary_json}}) {
     if (used) return UsageError(std::string(name) + " needs -o OUT (the surveyor's form)");
   }

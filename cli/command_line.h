@@ -17,7 +17,7 @@ struct PathOptions {
   std::vector<std::string> privacy_files;
   std::string rejects;
   std::string icon_url;
-  bool labels = false, icons_beside = false;
+  bool labels = false, icons_beside = false, time = false;
   double grid_m = 0;  // --grid; 0: points
   std::uint32_t grid_min = 1;
   bool summary = false;

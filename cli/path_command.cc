@@ -51,6 +51,7 @@ int PathCommand(PathOptions options) {
     request.icon_url = options.icon_url;
     request.labels = options.labels;
     request.icons_beside = options.icons_beside;
+    request.time = options.time;
     request.grid_m = options.grid_m;
     request.grid_min = options.grid_min;
     Progress progress;

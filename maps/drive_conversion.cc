@@ -31,8 +31,13 @@ DriveRequest MakeDriveRequest(std::vector<std::string> logs,
 
 DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback& progress,
                              CancelFlag cancel) {
-  const MapOptions map_options{request.options.yellow, request.options.red,  request.icon_url,
-                               request.labels,         request.icons_beside, cancel};
+  const MapOptions map_options{request.options.yellow,
+                               request.options.red,
+                               request.icon_url,
+                               request.labels,
+                               request.icons_beside,
+                               cancel,
+                               request.time};
   // Every file the run writes: no two outputs may be one file, and none may be a log.
   std::vector<std::filesystem::path> outputs;
   std::vector<std::string> written_by;

@@ -20,6 +20,7 @@ struct DriveRequest {
   std::string icon_url;
   bool labels = false;        // the KML forms' dose labels
   bool icons_beside = false;  // a KMZ's icons also beside it
+  bool time = false;          // the KML forms' TimeStamps and TimeSpans
   // --grid: maps of cells about grid_m metres a side, each of at least grid_min measurements;
   // 0: maps of points.
   double grid_m = 0;

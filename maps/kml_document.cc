@@ -111,10 +111,11 @@ std::string KmlLegend(const std::string& href) {
 }
 
 // A placemark: the dose as its name, a description for readers that show no data, its class's
-// style and its figures as typed data. source: the log's escaped name and a colon. No TimeStamp:
-// a globe with a clock (CesiumJS) would show only the points up to its time, not the drive.
-void AppendPlacemark(std::string& p, const Measurement& m, int dose_class,
-                     std::string_view source) {
+// style and its figures as typed data. source: the log's escaped name and a colon. A TimeStamp
+// only when asked for (--time): a globe with a clock (CesiumJS) would otherwise show only the
+// points up to its time, not the drive; a time slider (Google Earth, QGIS) needs it.
+void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::string_view source,
+                     bool time) {
   p += "<Placemark><name>";
   char label[32];  // the dose to three digits; the exact dose is in the data
   const std::string_view dose(
@@ -134,7 +135,13 @@ void AppendPlacemark(std::string& p, const Measurement& m, int dose_class,
   p += ", ";
   p += source;
   AppendInteger(p, m.line);
-  p += "</description><styleUrl>#dose";
+  p += "</description>";
+  if (time) {
+    p += "<TimeStamp><when>";
+    p.append(p, time_at, time_size);
+    p += "</when></TimeStamp>";
+  }
+  p += "<styleUrl>#dose";
   p += static_cast<char>('0' + dose_class);
   p += "</styleUrl><ExtendedData><SchemaData schemaUrl=\"#dose\"><SimpleData name=\"dose_usvh\">";
   AppendNumber(p, m.dose_usvh);
@@ -224,34 +231,73 @@ std::string KmlCellStyles() {
     styles += style.kml_colour;
     styles += "</color></PolyStyle></Style>\n";
   }
+  styles +=
+      "<Schema name=\"cell\" id=\"cell\">"
+      "<SimpleField type=\"int\" name=\"count\"><displayName>measurements</displayName>"
+      "</SimpleField>"
+      "<SimpleField type=\"double\" name=\"dose_mean_usvh\"><displayName>mean dose rate "
+      "(\xC2\xB5Sv/h)</displayName></SimpleField>"
+      "<SimpleField type=\"double\" name=\"dose_max_usvh\"><displayName>highest (\xC2\xB5Sv/h)"
+      "</displayName></SimpleField>"
+      "<SimpleField type=\"double\" name=\"dose_min_usvh\"><displayName>lowest (\xC2\xB5Sv/h)"
+      "</displayName></SimpleField>"
+      "<SimpleField type=\"int\" name=\"logs\"><displayName>logs</displayName></SimpleField>"
+      "<SimpleField type=\"int\" name=\"class\"><displayName>class</displayName></SimpleField>"
+      "<SimpleField type=\"string\" name=\"first_time\"><displayName>first time</displayName>"
+      "</SimpleField>"
+      "<SimpleField type=\"string\" name=\"last_time\"><displayName>last time</displayName>"
+      "</SimpleField></Schema>\n";
   return styles;
 }
 
-std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& e, int dose_class) {
+std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& e, int dose_class, bool time) {
   std::string p = "<Placemark><name>";
   char label[32];
-  p.append(label, std::to_chars(label, label + sizeof label, cell.dose_mean(),
-                                std::chars_format::general, 3)
-                      .ptr);
-  p += "</name><TimeSpan><begin>";
-  AppendFirstTime(p, cell);
-  p += "</begin><end>";
-  AppendLastTime(p, cell);
-  p += "</end></TimeSpan><styleUrl>#cell";
-  p += static_cast<char>('0' + dose_class);
-  p += "</styleUrl><ExtendedData><Data name=\"count\"><value>";
+  const std::string_view mean(label, std::to_chars(label, label + sizeof label, cell.dose_mean(),
+                                                   std::chars_format::general, 3)
+                                         .ptr);
+  p += mean;
+  // For readers that show no data: the figures in words.
+  p += "</name><description>mean ";
+  p += mean;
+  p += " \xC2\xB5Sv/h of ";
   AppendInteger(p, cell.count);
-  p += "</value></Data><Data name=\"dose_mean_usvh\"><value>";
-  AppendNumber(p, cell.dose_mean());
-  p += "</value></Data><Data name=\"dose_max_usvh\"><value>";
-  AppendNumber(p, cell.dose_max);
-  p += "</value></Data><Data name=\"dose_min_usvh\"><value>";
-  AppendNumber(p, cell.dose_min);
-  p += "</value></Data><Data name=\"logs\"><value>";
-  AppendInteger(p, cell.logs);
-  p += "</value></Data><Data name=\"class\"><value>";
+  p += ", from ";
+  const std::size_t first_at = p.size();
+  AppendFirstTime(p, cell);
+  const std::size_t first_size = p.size() - first_at;
+  p += " to ";
+  const std::size_t last_at = p.size();
+  AppendLastTime(p, cell);
+  const std::size_t last_size = p.size() - last_at;
+  p += "</description>";
+  if (time) {
+    p += "<TimeSpan><begin>";
+    p.append(p, first_at, first_size);
+    p += "</begin><end>";
+    p.append(p, last_at, last_size);
+    p += "</end></TimeSpan>";
+  }
+  p += "<styleUrl>#cell";
   p += static_cast<char>('0' + dose_class);
-  p += "</value></Data></ExtendedData><Polygon><outerBoundaryIs><LinearRing><coordinates>";
+  p += "</styleUrl><ExtendedData><SchemaData schemaUrl=\"#cell\"><SimpleData name=\"count\">";
+  AppendInteger(p, cell.count);
+  p += "</SimpleData><SimpleData name=\"dose_mean_usvh\">";
+  AppendNumber(p, cell.dose_mean());
+  p += "</SimpleData><SimpleData name=\"dose_max_usvh\">";
+  AppendNumber(p, cell.dose_max);
+  p += "</SimpleData><SimpleData name=\"dose_min_usvh\">";
+  AppendNumber(p, cell.dose_min);
+  p += "</SimpleData><SimpleData name=\"logs\">";
+  AppendInteger(p, cell.logs);
+  p += "</SimpleData><SimpleData name=\"class\">";
+  p += static_cast<char>('0' + dose_class);
+  p += "</SimpleData><SimpleData name=\"first_time\">";
+  p.append(p, first_at, first_size);
+  p += "</SimpleData><SimpleData name=\"last_time\">";
+  p.append(p, last_at, last_size);
+  p += "</SimpleData></SchemaData></"
+       "ExtendedData><Polygon><outerBoundaryIs><LinearRing><coordinates>";
   const CellRing ring = RingOf(e);
   for (int i = 0; i < 5; ++i) {
     if (i > 0) p += ' ';
@@ -267,25 +313,35 @@ namespace {
 
 class KmlCellDocument : public CellWriter {
  public:
-  KmlCellDocument(ByteSink& file, const std::string& name) : file_(file) {
+  KmlCellDocument(ByteSink& file, const std::string& name, const std::string& legend_href,
+                  bool time)
+      : file_(file), time_(time) {
     file_ << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(name))
           << "</name>\n<open>1</open>\n"
           << KmlCellStyles();
+    if (!legend_href.empty()) file_ << KmlLegend(legend_href);
   }
   void Add(const GridCell& cell, const CellEdges& e, int dose_class) override {
-    file_ << KmlCellPlacemark(cell, e, dose_class);
+    file_ << KmlCellPlacemark(cell, e, dose_class, time_);
   }
   void Finish(const DriveStatistics&) override { file_ << "</Document>\n</kml>\n"; }
 
  private:
   ByteSink& file_;
+  bool time_;
 };
 
 }  // namespace
 
+std::unique_ptr<CellWriter> WriteKmlCellDocument(ByteSink& sink, const std::string& title,
+                                                 const std::string& legend_href, bool time) {
+  return std::make_unique<KmlCellDocument>(sink, title, legend_href, time);
+}
+
 std::unique_ptr<CellWriter> WriteKmlCells(ByteSink& sink, const std::string& title,
-                                          const MapOptions&) {
-  return std::make_unique<KmlCellDocument>(sink, title);
+                                          const MapOptions& options) {
+  return WriteKmlCellDocument(
+      sink, title, options.icon_url.empty() ? title + "_files/legend.png" : "", options.time);
 }
 
 }  // namespace dosemap

@@ -23,6 +23,7 @@ struct KmlLook {
   std::string legend;        // the legend image's href; empty: no legend
   bool labels = false;       // the dose beside every point
   bool class_icons = false;  // a KMZ's: each class a style map onto its own pre-coloured icon
+  bool time = false;         // a TimeStamp a point, for a reader's time slider
 };
 
 // The view on an extent from straight above: its middle (the narrower way round the antimeridian)
@@ -43,7 +44,8 @@ std::string KmlLegend(const std::string& href);
 // A placemark: the dose as its name, a description for readers that show no data, its class's
 // style and its figures (its time among them) as typed schema data. source: KmlSource of
 // its log.
-void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::string_view source);
+void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::string_view source,
+                     bool time = false);
 
 // A log's route as thin grey lines under its points: a vertex every few metres, pieces of at
 // most a few thousand vertices (so nothing grows with the drive), cut wherever the run says
@@ -71,12 +73,17 @@ class KmlRoute {
 
 // A grid's cells in KML 2.2: a Polygon placemark a cell, one shared style a class
 // ("cell1".."cell5": a fill in the class colour and an outline), the mean to three digits as its
-// name, a TimeSpan from its first to its last time and its figures as extended data.
+// name, a description, its figures as typed data (Schema "cell") and, with time, a TimeSpan from
+// its first to its last time; the legend when legend_href is not empty.
+std::unique_ptr<CellWriter> WriteKmlCellDocument(ByteSink& sink, const std::string& title,
+                                                 const std::string& legend_href, bool time);
+// The .kml row's: the legend beside the map (OUT_files/legend.png) unless --icon-url is given.
 std::unique_ptr<CellWriter> WriteKmlCells(ByteSink& sink, const std::string& title,
                                           const MapOptions& options);
-// Its shared styles and one cell's placemark.
+// Its shared styles and schema, and one cell's placemark.
 std::string KmlCellStyles();
-std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& edges, int dose_class);
+std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& edges, int dose_class,
+                             bool time = false);
 
 // A log's name as a placemark's source says it, with the colon before the line.
 std::string KmlSource(const std::string& log_name);
@@ -85,7 +92,8 @@ std::string KmlSource(const std::string& log_name);
 // and its route, and a view on the whole extent.
 class KmlDocument : public FormWriter {
  public:
-  KmlDocument(ByteSink& file, const std::string& name, const KmlLook& look) : file_(file) {
+  KmlDocument(ByteSink& file, const std::string& name, const KmlLook& look)
+      : file_(file), time_(look.time) {
     file_ << kKmlStart << "<Document>\n<name>" << XmlEscaped(XmlSafe(name))
           << "</name>\n<open>1</open>\n<LookAt><longitude>";
     // The view comes from the extent, known at the end: room is kept here and filled in then.
@@ -107,7 +115,7 @@ class KmlDocument : public FormWriter {
   void Add(const Measurement& m, int dose_class) override {
     extent_.Add(m.latitude, m.longitude);
     placemark_.clear();
-    AppendPlacemark(placemark_, m, dose_class, source_);
+    AppendPlacemark(placemark_, m, dose_class, source_, time_);
     route_.Add(m.latitude, m.longitude, placemark_);
     file_ << placemark_;
   }
@@ -143,6 +151,7 @@ class KmlDocument : public FormWriter {
   }
 
   ByteSink& file_;
+  bool time_ = false;
   Extent extent_;
   std::int64_t longitude_at_ = 0, latitude_at_ = 0, range_at_ = 0;
   bool in_folder_ = false;

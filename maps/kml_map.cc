@@ -18,6 +18,7 @@ std::string IconFolderName(const std::filesystem::path& out) {
 KmlLook LookOf(const std::string& title, const MapOptions& options) {
   KmlLook look;
   look.labels = options.labels;
+  look.time = options.time;
   if (!options.icon_url.empty()) {
     look.icon = options.icon_url;
   } else {
@@ -103,6 +104,51 @@ class KmlMap : public SurveyMap {
   std::unique_ptr<StagedFile> icon_, legend_;
 };
 
+// A grid's .kml: its cells, and its legend beside it as the points' map has.
+class KmlGridMap : public SurveyMap {
+ public:
+  KmlGridMap(const std::filesystem::path& out, const MapOptions& options, const GridRequest& grid)
+      : own_legend_(options.icon_url.empty()),
+        folder_(out.parent_path() / IconFolderName(out)),
+        scale_{options.yellow, options.red} {
+    if (own_legend_) {
+      RefuseLink(folder_);
+      RefuseLink(folder_ / "legend.png");
+    }
+    cells_ = std::make_unique<StagedGridMap>(out, kKmlForm, options, grid);
+  }
+  void Add(const Measurement&, int) override {}
+  void Finish(const DriveStatistics& statistics) override {
+    cells_->Finish(statistics);
+    if (!own_legend_) return;
+    std::error_code error;
+    std::filesystem::create_directory(folder_, error);
+    if (error)
+      throw FileError(FileErrorKind::kWriteFailed,
+                      folder_.string() + ": cannot create: " + error.message());
+    RefuseLink(folder_);
+    legend_ = std::make_unique<StagedFile>(folder_ / "legend.png");
+    *legend_ << LegendPng(scale_);
+    legend_->Close();
+  }
+  void Commit() override {
+    if (legend_) legend_->Commit();
+    cells_->Commit();
+  }
+
+ private:
+  bool own_legend_;
+  std::filesystem::path folder_;
+  DoseScale scale_;
+  std::unique_ptr<StagedGridMap> cells_;
+  std::unique_ptr<StagedFile> legend_;
+};
+
+std::unique_ptr<SurveyMap> MakeGrid(const std::filesystem::path& out, const MapOptions& options,
+                                    const GridRequest& grid) {
+  return std::make_unique<KmlGridMap>(out, options, grid);
+}
+
 std::unique_ptr<FormWriter> Write(ByteSink& sink, const std::string& title,
                                   const MapOptions& options) {
   return std::make_unique<KmlDocument>(sink, title, LookOf(title, options));
@@ -121,7 +167,7 @@ const MapFormRow kKmlForm = {
     Write,
     Make,
     WriteKmlCells,
-    MakeStagedGrid<kKmlForm>,
+    MakeGrid,
     Companions};
 
 }  // namespace dosemap

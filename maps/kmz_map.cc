@@ -132,6 +132,8 @@ class KmzPictures {
     for (const auto& file : beside_) file->Commit();
   }
 
+  const std::string& legend() const { return legend_; }
+
  private:
   std::string legend_;
   std::string class_icons_[5];
@@ -383,7 +385,7 @@ class MeasurementItems : public PlacedItems {
   void AppendPlacemark(std::string& text, std::size_t i) override {
     const Measurement m = store_.At(i);
     if (m.log != log_) log_ = m.log, source_ = KmlSource(logs_[log_]);
-    dosemap::AppendPlacemark(text, m, store_[i].dose_class, source_);
+    dosemap::AppendPlacemark(text, m, store_[i].dose_class, source_, look_.time);
   }
   // Every log's route, a vertex about every 1/50,000 of the drive's length (20 m at least), so
   // that the document that is always shown stays light.
@@ -422,6 +424,7 @@ KmlLook KmzLook(const MapOptions& options) {
   look.legend = kKmzLegendPath;
   look.labels = options.labels;
   look.class_icons = true;
+  look.time = options.time;
   return look;
 }
 
@@ -505,8 +508,9 @@ class KmzMap : public SurveyMap {
 // that is always shown.
 class CellItems : public PlacedItems {
  public:
-  CellItems(const GridGeometry& geometry, std::vector<GridCell> cells, const DoseScale& scale)
-      : geometry_(geometry), cells_(std::move(cells)), scale_(scale) {}
+  CellItems(const GridGeometry& geometry, std::vector<GridCell> cells, const DoseScale& scale,
+            bool time)
+      : geometry_(geometry), cells_(std::move(cells)), scale_(scale), time_(time) {}
   std::size_t size() const override { return cells_.size(); }
   double latitude(std::size_t i) const override {
     const CellEdges e = EdgesOf(i);
@@ -520,7 +524,7 @@ class CellItems : public PlacedItems {
   std::string Styles() const override { return KmlCellStyles(); }
   void AppendPlacemark(std::string& text, std::size_t i) override {
     text += KmlCellPlacemark(cells_[i], EdgesOf(i),
-                             static_cast<int>(scale_.ClassOf(cells_[i].dose_mean())));
+                             static_cast<int>(scale_.ClassOf(cells_[i].dose_mean())), time_);
   }
 
  private:
@@ -531,7 +535,11 @@ class CellItems : public PlacedItems {
   const GridGeometry& geometry_;
   std::vector<GridCell> cells_;
   DoseScale scale_;
+  bool time_;
 };
+
+std::unique_ptr<CellWriter> WriteKmzCells(ByteSink& sink, const std::string& title,
+                                          const MapOptions& options);
 
 // A KMZ of a grid's cells: one document up to kSingleDocumentLimit cells, regionated above.
 class GridKmzMap : public SurveyMap {
@@ -552,16 +560,18 @@ class GridKmzMap : public SurveyMap {
       std::vector<GridCell> cells;
       grid_.cells->ForEachCell(grid_.min_count,
                                [&](const GridCell& cell) { cells.push_back(cell); });
-      CellItems items(grid_.cells->geometry(), std::move(cells), scale);
+      CellItems items(grid_.cells->geometry(), std::move(cells), scale, options_.time);
       RegionatedKmz(items, out_, archive_.staging(), pictures_, options_.cancel).Write();
     } else {
       StagedFile file(std::filesystem::path(out_.string() + ".doc"));  // packed, then removed
       const std::unique_ptr<CellWriter> document =
-          WriteKmlCells(file, out_.stem().string(), options_);
+          WriteKmzCells(file, out_.stem().string(), options_);
       StagedGridMap::WriteCells(*grid_.cells, grid_.min_count, scale, *document);
       document->Finish(statistics);
       file.Flush();
-      WriteKmz(archive_.staging(), {{"doc.kml", file.staging(), {}}}, 0, options_.cancel);
+      WriteKmz(archive_.staging(),
+               {{"doc.kml", file.staging(), {}}, {kKmzLegendPath, {}, pictures_.legend()}}, 0,
+               options_.cancel);
     }
     archive_.Close();
   }
@@ -574,6 +584,11 @@ class GridKmzMap : public SurveyMap {
   StagedFile archive_;
   KmzPictures pictures_;
 };
+
+std::unique_ptr<CellWriter> WriteKmzCells(ByteSink& sink, const std::string& title,
+                                          const MapOptions& options) {
+  return WriteKmlCellDocument(sink, title, kKmzLegendPath, options.time);
+}
 
 std::unique_ptr<SurveyMap> MakeGrid(const std::filesystem::path& out, const MapOptions& options,
                                     const GridRequest& grid) {
@@ -608,7 +623,7 @@ const MapFormRow kKmzForm = {
     "highest doses on top",
     Write,
     Make,
-    WriteKmlCells,
+    WriteKmzCells,
     MakeGrid,
     Companions};
 

@@ -21,6 +21,7 @@ struct MapOptions {
   bool labels = false;          // the KML forms' dose label beside every point
   bool icons_beside = false;    // a KMZ's icons also written beside it, for readers that look there
   CancelFlag cancel = nullptr;  // long writers (the KMZ) stop soon after it is set
+  bool time = false;            // KML: a TimeStamp a point and a TimeSpan a cell (--time)
 };
 
 // A map form's bytes written to a sink as the run goes: each log begun before its measurements,

@@ -61,7 +61,26 @@ if command -v ogrinfo >/dev/null; then
   check "--grid: GDAL's LIBKML driver (KMZ)" "$cells" "$(count cells.kmz)"
   check "--grid: GDAL's KML driver" "$cells" "$(count --config GDAL_SKIP LIBKML cells.kml)"
   ogrinfo -ro -al -q cells.geojson 2>/dev/null | grep -q 'POLYGON ((' ; check "--grid: GDAL reads polygons" 0 $?
+  # The cells' figures typed, as the points' are, in both KML forms.
+  for form in kml kmz; do
+    fields=$(ogrinfo -ro -al -so "cells.$form" 2>/dev/null | grep -E '^(count|dose_mean_usvh|dose_max_usvh|class|first_time): ' | sort | tr '\n' ' ')
+    check "--grid: GDAL's LIBKML driver reads the .$form's fields typed" \
+      "class: Integer (0.0) count: Integer (0.0) dose_max_usvh: Real (0.0) dose_mean_usvh: Real (0.0) first_time: String (0.0) " "$fields"
+  done
 fi
+# A description for readers that show no data, the legend, and times only when asked for.
+check "--grid: each KML cell described" "$cells" "$(grep -c '<description>mean ' cells.kml)"
+check "--grid: the KML's legend" 1 "$(grep -c '<ScreenOverlay><name>Legend</name><Icon><href>cells_files/legend.png' cells.kml)"
+[ -s cells_files/legend.png ]; check "--grid: the legend beside the KML" 0 $?
+check "--grid: the KMZ's legend" 1 "$(unzip -p cells.kmz doc.kml | grep -c '<href>files/legend.png</href>')"
+unzip -l cells.kmz | grep -q ' files/legend.png$'; check "--grid: the legend inside the KMZ" 0 $?
+check "--grid: no TimeSpan without --time" 0 "$(grep -c '<TimeSpan>' cells.kml)"
+"$convert" --time --grid 250 -o timed.kml drives 2>/dev/null
+check "--grid --time: a TimeSpan a cell" "$cells" "$(grep -c '<TimeSpan><begin>' timed.kml)"
+"$convert" --time -o timed-points.kmz drives 2>/dev/null
+"$convert" -o points.kml drives 2>/dev/null
+check "--time: a TimeStamp a point" "$kept" "$(unzip -p timed-points.kmz doc.kml | grep -c '<TimeStamp><when>')"
+check "no TimeStamp without --time" 0 "$(grep -c '<TimeStamp>' points.kml)"
 
 # Above 5,000 cells the KMZ is regionated: every cell placed once, the hottest at the top.
 awk 'BEGIN { srand(3); print "unix timestamp;doserate;lat;lng"

@@ -161,6 +161,7 @@ class ElementReader : public JsonEvents {
   void Begin() {
     ++index_;
     fields_.Begin();
+    cut_reason_ = RejectReason::kNone;
   }
 
   void End() {
@@ -173,7 +174,9 @@ class ElementReader : public JsonEvents {
       m.latitude = fields_.value(kLat);
       m.longitude = fields_.value(kLng);
     }
-    if (!element_is_object_ || fields_.any_missing()) {
+    if (cut_reason_ != RejectReason::kNone) {
+      result.reason = cut_reason_;  // a value past any real track's length
+    } else if (!element_is_object_ || fields_.any_missing()) {
       result.reason = RejectReason::kFields;
     } else if (!number(kLat) || !number(kLng) || !number(kDose)) {
       result.reason = RejectReason::kNumber;

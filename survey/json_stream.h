@@ -14,22 +14,37 @@
 
 namespace dosemap {
 
-// A byte source as a stream buffer, so that the JSON parser reads a log as it comes.
+// The longest string or number token a JSON log may hold whole (no real track comes near it).
+inline constexpr std::size_t kMaxJsonTokenBytes = 1 << 20;
+
+// A byte source as a stream buffer, so that the JSON parser reads a log as it comes. A string or
+// number token longer than kMaxJsonTokenBytes reaches the parser cut: a string to about that
+// length (after a whole character or escape, so it stays valid), a number as a 0, so that the
+// parser never holds a giant token; cuts() counts the tokens cut.
 class ByteSourceBuffer : public std::streambuf {
  public:
   explicit ByteSourceBuffer(const ByteSource& source) : source_(source) {}
+  std::size_t cuts() const { return cuts_; }
 
  protected:
-  int_type underflow() override {
-    const std::string_view bytes = source_();
-    if (bytes.empty()) return traits_type::eof();
-    char* begin = const_cast<char*>(bytes.data());
-    setg(begin, begin, begin + bytes.size());
-    return traits_type::to_int_type(*begin);
-  }
+  int_type underflow() override;
 
  private:
+  enum class State { kOutside, kNumber, kNumberCut, kString, kStringCut };
+  // Appends c to out_, or drops it, as the token it belongs to allows.
+  void Take(char c);
+
   const ByteSource& source_;
+  std::string_view pending_;
+  std::string out_;
+  std::string number_;  // the number token being read, until it ends
+  State state_ = State::kOutside;
+  std::size_t length_ = 0;       // of the token so far
+  bool escape_ = false;          // after a backslash in a string
+  int hex_left_ = 0;             // digits of a \u escape still to come
+  unsigned hex_ = 0;             // its value so far
+  bool high_surrogate_ = false;  // the last escape was the first half of a pair
+  std::size_t cuts_ = 0;
 };
 
 // nlohmann's SAX events, reduced to what the JSON readers use: a value (null, a number, or
@@ -39,25 +54,25 @@ class JsonEvents : public nlohmann::json_sax<nlohmann::json> {
  public:
   enum class Value { kNull, kNumber, kOther };
   const std::string& error() const { return error_; }
+  // The stream's buffer, so that a token it cut makes its record a reject.
+  void set_buffer(const ByteSourceBuffer* buffer) { buffer_ = buffer; }
 
   bool null() override { return Scalar(Value::kNull, 0, {}); }
   bool boolean(bool value) override { return Boolean(value); }
-  bool number_integer(number_integer_t x) override {
-    return Scalar(Value::kNumber, static_cast<double>(x), {});
+  bool number_integer(number_integer_t x) override { return Number(static_cast<double>(x)); }
+  bool number_unsigned(number_unsigned_t x) override { return Number(static_cast<double>(x)); }
+  bool number_float(number_float_t x, const string_t&) override { return Number(x); }
+  bool string(string_t& text) override {
+    NoteCut(RejectReason::kFields);
+    return Scalar(Value::kOther, 0, text);
   }
-  bool number_unsigned(number_unsigned_t x) override {
-    return Scalar(Value::kNumber, static_cast<double>(x), {});
-  }
-  bool number_float(number_float_t x, const string_t&) override {
-    return Scalar(Value::kNumber, x, {});
-  }
-  bool string(string_t& text) override { return Scalar(Value::kOther, 0, text); }
   bool binary(binary_t&) override { return Scalar(Value::kOther, 0, {}); }
   bool start_object(std::size_t) override { return Open(true); }
   bool start_array(std::size_t) override { return Open(false); }
   bool end_object() override { return Close(); }
   bool end_array() override { return Close(); }
   bool key(string_t& name) override {
+    NoteCut(RejectReason::kFields);
     key_ = name;
     return true;
   }
@@ -67,6 +82,10 @@ class JsonEvents : public nlohmann::json_sax<nlohmann::json> {
   }
 
  protected:
+  // Why the record being read is rejected for a token that was cut (kNone: none was); a reader
+  // clears it as a record begins.
+  RejectReason cut_reason_ = RejectReason::kNone;
+
   // Each returns false to stop the parse (with error_ saying why).
   virtual bool Scalar(Value value, double x, std::string_view text) = 0;
   virtual bool Open(bool object) = 0;
@@ -75,6 +94,22 @@ class JsonEvents : public nlohmann::json_sax<nlohmann::json> {
 
   std::string key_;
   std::string error_;
+
+ private:
+  bool Number(double x) {
+    // A number cut short is not the number the log holds.
+    if (NoteCut(RejectReason::kNumber)) return Scalar(Value::kOther, 0, {});
+    return Scalar(Value::kNumber, x, {});
+  }
+  bool NoteCut(RejectReason reason) {
+    if (buffer_ == nullptr || buffer_->cuts() == cuts_seen_) return false;
+    cuts_seen_ = buffer_->cuts();
+    if (cut_reason_ == RejectReason::kNone) cut_reason_ = reason;
+    return true;
+  }
+
+  const ByteSourceBuffer* buffer_ = nullptr;
+  std::size_t cuts_seen_ = 0;
 };
 
 // One JSON record's fields by name, as its values come: each missing (or null), a finite number,

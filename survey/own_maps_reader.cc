@@ -174,6 +174,7 @@ class FeatureReader : public JsonEvents {
     time_text_.clear();
     dose_state_ = cpm_state_ = 0;
     evidence_.clear();
+    cut_reason_ = RejectReason::kNone;
   }
 
   void End() {
@@ -185,7 +186,10 @@ class FeatureReader : public JsonEvents {
       m.longitude = position_[0];
       m.latitude = position_[1];
     }
-    if (!well_formed_ || coordinate_count_ < 2 || coordinate_count_ > 3 || dose_state_ == 0) {
+    if (cut_reason_ != RejectReason::kNone) {
+      result.reason = cut_reason_;  // a value past any map's length
+    } else if (!well_formed_ || coordinate_count_ < 2 || coordinate_count_ > 3 ||
+               dose_state_ == 0) {
       result.reason = RejectReason::kFields;
     } else if (!result.position_read || (coordinate_count_ == 3 && !position_ok_[2]) ||
                dose_state_ != 1 || cpm_state_ == 2) {

@@ -91,6 +91,7 @@ class TrackReader : public JsonEvents {
   void BeginMarker() {
     ++index_;
     fields_.Begin();
+    cut_reason_ = RejectReason::kNone;
   }
 
   void EndMarker() {
@@ -103,10 +104,12 @@ class TrackReader : public JsonEvents {
       m.latitude = fields_.value(kLat);
       m.longitude = fields_.value(kLon);
     }
-    if (!marker_is_object_ || fields_.state(kLat) == FieldState::kMissing ||
-        fields_.state(kLon) == FieldState::kMissing ||
-        fields_.state(kDate) == FieldState::kMissing ||
-        fields_.state(kDose) == FieldState::kMissing) {
+    if (cut_reason_ != RejectReason::kNone) {
+      result.reason = cut_reason_;  // a value past any real track's length
+    } else if (!marker_is_object_ || fields_.state(kLat) == FieldState::kMissing ||
+               fields_.state(kLon) == FieldState::kMissing ||
+               fields_.state(kDate) == FieldState::kMissing ||
+               fields_.state(kDose) == FieldState::kMissing) {
       result.reason = RejectReason::kFields;
     } else if (!number(kLat) || !number(kLon) || !number(kDose) ||
                fields_.state(kCount) == FieldState::kBad ||

@@ -56,4 +56,31 @@ peak=$(tail -n 1 peak)
 echo "ten million elements in a description: exit $status, peak $((peak / 1024)) MiB"
 [ "$status" = 0 ] || { echo "FAIL: $(cat err)"; failures=$((failures + 1)); }
 [ "$peak" -le "$limit_kib" ] || { echo "FAIL: peak over 32 MiB"; failures=$((failures + 1)); }
+
+# The JSON readers: a 100 MB string and a 100 MB number each reject their marker, and the track
+# goes on in bounded memory; a number that overflows is named in a short message.
+marker='{"date": 1756286772, "lat": 41.5, "lon": -1.5, "doseRate": 0.2}'
+for kind in string number; do
+  {
+    printf '{"markers": [%s, {"date": 1756286775, "lat": 41.5, "lon": -1.5, "doseRate": ' "$marker"
+    if [ "$kind" = string ]; then printf '0.3, "note": "'; else printf '0.'; fi
+    head -c 100000000 /dev/zero | tr '\0' '7'
+    [ "$kind" = string ] && printf '"'
+    printf '}, {"date": 1756286778, "lat": 41.5001, "lon": -1.5, "doseRate": 0.25}]}'
+  } >"long-$kind.rctrk"
+  /usr/bin/time -f "%M" -o peak "$convert" --summary=json -o "long-$kind.csv" "long-$kind.rctrk" >summary.json 2>err
+  status=$?
+  peak=$(tail -n 1 peak)
+  echo "a JSON track with a 100 MB $kind: exit $status, peak $((peak / 1024)) MiB: $(cat summary.json)"
+  expected=fields
+  [ "$kind" = number ] && expected=number
+  [ "$status" = 0 ] && grep -q "\"kept\":2,\"rejected\":{\"$expected\":1}" summary.json ||
+    { echo "FAIL: $(cat err)"; failures=$((failures + 1)); }
+  [ "$peak" -le "$limit_kib" ] || { echo "FAIL: peak over 32 MiB"; failures=$((failures + 1)); }
+done
+{ printf '{"markers": [{"date": 1756286772, "lat": 41.5, "lon": -1.5, "doseRate": 1'; head -c 500000 /dev/zero | tr '\0' '0'; printf '}]}'; } >overflow.rctrk
+"$convert" -o overflow.csv overflow.rctrk 2>err
+status=$?
+echo "a number that overflows: exit $status, a message of $(wc -c <err) bytes"
+[ "$status" = 1 ] && [ "$(wc -c <err)" -le 300 ] || { echo "FAIL: $(head -c 300 err)"; failures=$((failures + 1)); }
 exit "$failures"

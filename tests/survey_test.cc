@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "survey/civil_time.h"
+#include "survey/json_stream.h"
 #include "survey/log_format.h"
 #include "survey/privacy.h"
 #include "survey/read_ahead.h"
@@ -464,6 +465,32 @@ TEST(RadiacodeReader, JsonDoseRatesAreMicrosievertsUnlessTheTrackSaysRoentgen) {
     EXPECT_DOUBLE_EQ(results[0].measurement.dose_usvh, dose) << track;
     EXPECT_DOUBLE_EQ(results[0].measurement.cpm, 31 * 60);
   }
+}
+
+TEST(RadiacodeReader, AValuePastAnyRealTracksLengthRejectsItsMarkerAndTheTrackGoesOn) {
+  // Strings of plain, two-byte and escaped characters (pairs of \u escapes too) and a number,
+  // each longer than the longest token a track may hold whole, wherever the cut falls.
+  const auto marker = [](int second, const std::string& extra) {
+    return "{\"date\": " + std::to_string(1756286772 + second) +
+           ", \"lat\": 41.5, \"lon\": -1.5, \"doseRate\": 0.2" + extra + "}";
+  };
+  std::vector<std::string> longs;
+  for (const std::string unit : {"x", "\xC3\xA9", "\\n", "\\uD83D\\uDE00", "ab\\u00e9"}) {
+    std::string text;
+    while (text.size() < kMaxJsonTokenBytes + 100) text += unit;
+    longs.push_back(", \"note\": \"" + text + "\"");
+  }
+  longs.push_back(", \"countRate\": 1" + std::string(kMaxJsonTokenBytes + 5, '0'));
+  longs.push_back(", \"countRate\": 0." + std::string(kMaxJsonTokenBytes, '5') + "e2");
+  longs.push_back(", \"" + std::string(kMaxJsonTokenBytes + 1, 'k') + "\": 1");
+  std::string track = "{\"markers\": [" + marker(0, "");
+  for (std::size_t i = 0; i < longs.size(); ++i)
+    track += ", " + marker(static_cast<int>(i) + 1, longs[i]);
+  track += ", " + marker(100, "") + "]}";
+  const std::vector<RecordResult> records = ParseRadiacodeJson(track, {});
+  std::map<std::string, int> reasons;
+  for (const RecordResult& r : records) ++reasons[std::string(ReasonName(r.reason))];
+  EXPECT_EQ(reasons, (std::map<std::string, int>{{"none", 2}, {"fields", 6}, {"number", 2}}));
 }
 
 TEST(RadiacodeReader, RejectsNonFiniteNumbersAndTimesPastTheYear9999) {

@@ -208,20 +208,43 @@ constexpr const char* kScript = R"(
       if (!cell) cells.set(key, cell = {row: row, column: column, width: width, n: 0, sum: 0, max: -Infinity, min: Infinity});
       cell.n++, cell.sum += p[2], cell.max = Math.max(cell.max, p[2]), cell.min = Math.min(cell.min, p[2]);
     });
-    var cellLayer = L.featureGroup();
+    // Each cell in the class colour of its mean, outlined in the same colour, so that a cell
+    // smaller than a pixel at the overview still shows its class. A cell that holds a measurement
+    // of the top class is marked on top by a ring a few pixels wide, at every zoom.
+    var cellLayer = L.featureGroup(), hotLayer = L.featureGroup(), hot = 0;
+    function cellPopup(c) {
+      var mean = c.sum / c.n;
+      return '<b>' + fig(mean, 3) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c.n) +
+        '<br>' + fig(c.min, 3) + ' \u2013 ' + fig(c.max, 3) +
+        ' \u00b5Sv/h<br>' + t('cellsOf').replace('{}', size);
+    }
+    cellLayer.bindPopup(function (layer) { return cellPopup(layer.options.cell); });
+    hotLayer.bindPopup(function (layer) { return cellPopup(layer.options.cell); });
+    var hotCells = [];
     cells.forEach(function (c) {
       var mean = c.sum / c.n;
       var k = mean < scale[0] ? 1 : mean < scale[1] ? 2 : mean < scale[2] ? 3 : mean < scale[3] ? 4 : 5;
       var s = -90 + c.row * rowDeg, n = Math.min(90, s + rowDeg), w = -180 + c.column * c.width;
       if (s < -85 || n > 85) return;
-      L.rectangle([[s, lon(w)], [n, lon(w) + c.width]], {renderer: renderer, color: '#333', weight: 0.3,
-        fillColor: classes[k - 1].colour, fillOpacity: 0.7}).bindPopup(function () {
-          return '<b>' + fig(mean, 3) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c.n) +
-            '<br>' + fig(c.min, 3) + ' \u2013 ' + fig(c.max, 3) +
-            ' \u00b5Sv/h<br>' + t('cellsOf').replace('{}', size);
-        }).addTo(cellLayer);
+      var colour = classes[k - 1].colour;
+      L.rectangle([[s, lon(w)], [n, lon(w) + c.width]], {renderer: renderer, color: colour, weight: 1,
+        opacity: 0.9, fillColor: colour, fillOpacity: 0.8, cell: c}).addTo(cellLayer);
+      if (c.max >= scale[3]) hotCells.push({c: c, at: [(s + n) / 2, lon(w) + c.width / 2]});
+    });
+    // The highest on top.
+    hotCells.sort(function (a, b) { return a.c.max - b.c.max; }).forEach(function (h) {
+      L.circleMarker(h.at, {renderer: renderer, radius: 6, color: '#000', weight: 2,
+        fillColor: classes[4].colour, fillOpacity: 1, cell: h.c}).addTo(hotLayer);
+      hot++;
     });
     cellLayer.addTo(map);
+    hotLayer.addTo(map);
+    document.body.dataset.hotCells = hot;
+    // The legend says what the rings are.
+    var ring = document.createElement('tr');
+    ring.innerHTML = '<td colspan="2"><i style="background:' + classes[4].colour +
+      ';border:2px solid #000;border-radius:50%"></i><span data-i18n="hotCell"></span></td>';
+    document.querySelector('table.legend').appendChild(ring);
     document.body.dataset.cells = cells.size;
     document.body.dataset.cellSize = size;
     var showing = 'cells', note = L.control({position: 'topright'});
@@ -252,11 +275,13 @@ constexpr const char* kScript = R"(
         if (showing === 'cells') {
           pointLayer.clearLayers();
           cellLayer.addTo(map);
+          hotLayer.addTo(map);
           button.dataset.i18n = 'points';
           button.textContent = t('points');
           drawn();
         } else {
           map.removeLayer(cellLayer);
+          map.removeLayer(hotLayer);
           showPointsInView();
         }
       });
@@ -273,10 +298,44 @@ constexpr const char* kScript = R"(
   wasOutlined = outlined();
   if (!big) drawAll();
   drawn();
-  var ordered = points.map(function (p) { return {t: Date.parse(p[5]), y: p[2]}; })
-    .filter(function (p) { return !isNaN(p.t); }).sort(function (a, b) { return a.t - b.t; });
-  var start = ordered.length ? ordered[0].t : 0;
-  var series = ordered.map(function (p) { return {x: (p.t - start) / 60000, y: p.y}; });
+  // The dose over time: a drive's points are most often in time order already, and are sorted
+  // only when they are not. A long drive's curve keeps the lowest and highest dose of each of
+  // 2,000 stretches of time, so that no peak is lost and the chart is drawn at once.
+  var times = new Float64Array(points.length), doses = new Float64Array(points.length);
+  var timed = 0, inOrder = true;
+  for (var i = 0; i < points.length; i++) {
+    var when = Date.parse(points[i][5]);
+    if (when !== when) continue;
+    if (timed && when < times[timed - 1]) inOrder = false;
+    times[timed] = when, doses[timed] = points[i][2], timed++;
+  }
+  var order = null;
+  if (!inOrder) {
+    order = new Uint32Array(timed);
+    for (i = 0; i < timed; i++) order[i] = i;
+    order.sort(function (a, b) { return times[a] - times[b] || a - b; });
+  }
+  function at(k) { return order ? order[k] : k; }
+  var start = timed ? times[at(0)] : 0, series = [];
+  if (timed <= 20000) {
+    for (i = 0; i < timed; i++) series.push({x: (times[at(i)] - start) / 60000, y: doses[at(i)]});
+  } else {
+    var buckets = 2000, span = times[at(timed - 1)] - start || 1, low = -1, high = -1, bucket = -1;
+    var flush = function () {
+      if (low < 0) return;
+      var a = Math.min(low, high), b = Math.max(low, high);
+      series.push({x: (times[at(a)] - start) / 60000, y: doses[at(a)]});
+      if (b !== a) series.push({x: (times[at(b)] - start) / 60000, y: doses[at(b)]});
+    };
+    for (i = 0; i < timed; i++) {
+      var k = Math.min(buckets - 1, Math.floor((times[at(i)] - start) / span * buckets));
+      if (k !== bucket) flush(), bucket = k, low = high = i;
+      if (doses[at(i)] < doses[at(low)]) low = i;
+      if (doses[at(i)] > doses[at(high)]) high = i;
+    }
+    flush();
+  }
+  times = doses = order = null;
   var chart = new Chart(document.getElementById('chart'), {
     type: 'line',
     data: {datasets: [{label: 'µSv/h', data: series, borderColor: '#c62828', borderWidth: 1,
@@ -320,6 +379,7 @@ std::string Texts() {
       {"minutes", "minutes from the first measurement", "最初の測定からの時間（分）"},
       {"cellsByClass", "cells by the class of their mean", "平均値のクラス別のセル数"},
       {"meanOf", "mean of {}", "{} 点の平均"},
+      {"hotCell", "a cell holding a class 5 measurement", "クラス 5 の測定を含むセル"},
       {"cellsOf", "cells of {} m", "{} m のセル"},
       {"oneLog", "{} log", "{} ログ"},
       {"logs", "{} logs", "{} ログ"},

@@ -83,7 +83,7 @@ check "grid report: cells drawn" "$(json_field cells grid.json)" "$(attribute dr
 for n in 100000 100001; do
   awk -v n="$n" 'BEGIN { srand(5); print "unix timestamp;doserate;lat;lng"; lat = 37; lon = 140
     for (i = 0; i < n; i++) { lat += (rand() - 0.5) * 0.0004; lon += (rand() - 0.5) * 0.0004
-      printf "%d;%.5f;%.7f;%.7f\n", 1752939428 + 2 * i, 0.05 + rand() * 0.3, lat, lon } }' >big.csv
+      printf "%d;%.5f;%.7f;%.7f\n", 1752939428 + 2 * i, 0.05 + rand() * 0.3 + (i % 40000 == 7 ? 2 : 0), lat, lon } }' >big.csv
   "$convert" --max-speed 0 -o big.html big.csv
   browser --dump-dom "file://$work/big.html" >dom.html
   check "report of $n points: ready" yes "$(attribute ready dom.html)"
@@ -91,7 +91,13 @@ for n in 100000 100001; do
   [ "$n" = 100000 ] && check "report of 100000 points: opens on the points" points "$(attribute view dom.html)"
 done
 check "report of 100001 points: opens on cells" cells "$(attribute view dom.html)"
-check "report of 100001 points: every cell drawn" "$(attribute cells dom.html)" "$(attribute drawn dom.html)"
+# Every cell in its class colour, and a ring on top of each cell that holds a class 5 reading
+# (three planted), said in the legend.
+hot=$(attribute hot-cells dom.html)
+check "report of 100001 points: every cell drawn, and a ring a hot cell" "$(( $(attribute cells dom.html) + hot ))" "$(attribute drawn dom.html)"
+[ "$hot" -ge 1 ] && [ "$hot" -le 3 ]; check "report of 100001 points: the hot cells ringed ($hot)" 0 $?
+grep -q '<span data-i18n="hotCell">a cell holding a class 5 measurement</span>' dom.html
+check "report of 100001 points: the legend says what a ring is" 0 $?
 check "report of 100001 points: cells of a round size" 1 "$(attribute cell-size dom.html | grep -cE '^(10|25|50)0*$')"
 fi
 

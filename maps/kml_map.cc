@@ -44,6 +44,22 @@ void RefuseLink(const std::filesystem::path& path) {
                     path.string() + ": is a symbolic link; nothing is written through one");
 }
 
+// A picture staged in folder beside the map (made if need be; never through a link), ready for
+// Commit.
+std::unique_ptr<StagedFile> StagePicture(const std::filesystem::path& folder, const char* name,
+                                         std::string_view bytes) {
+  std::error_code error;
+  std::filesystem::create_directory(folder, error);
+  if (error)
+    throw FileError(FileErrorKind::kWriteFailed,
+                    folder.string() + ": cannot create: " + error.message());
+  RefuseLink(folder);
+  auto file = std::make_unique<StagedFile>(folder / name);
+  *file << bytes;
+  file->Close();
+  return file;
+}
+
 class KmlMap : public SurveyMap {
  public:
   KmlMap(const std::filesystem::path& out, const MapOptions& options)
@@ -81,18 +97,8 @@ class KmlMap : public SurveyMap {
   }
 
   void StageIcons() {
-    std::error_code error;
-    std::filesystem::create_directory(folder_, error);
-    if (error)
-      throw FileError(FileErrorKind::kWriteFailed,
-                      folder_.string() + ": cannot create: " + error.message());
-    RefuseLink(folder_);
-    icon_ = std::make_unique<StagedFile>(folder_ / "square.png");
-    *icon_ << SquareIconPng();
-    icon_->Close();
-    legend_ = std::make_unique<StagedFile>(folder_ / "legend.png");
-    *legend_ << LegendPng(scale_);
-    legend_->Close();
+    icon_ = StagePicture(folder_, "square.png", SquareIconPng());
+    legend_ = StagePicture(folder_, "legend.png", LegendPng(scale_));
   }
 
   std::filesystem::path out_;
@@ -120,16 +126,7 @@ class KmlGridMap : public SurveyMap {
   void Add(const Measurement&, int) override {}
   void Finish(const DriveStatistics& statistics) override {
     cells_->Finish(statistics);
-    if (!own_legend_) return;
-    std::error_code error;
-    std::filesystem::create_directory(folder_, error);
-    if (error)
-      throw FileError(FileErrorKind::kWriteFailed,
-                      folder_.string() + ": cannot create: " + error.message());
-    RefuseLink(folder_);
-    legend_ = std::make_unique<StagedFile>(folder_ / "legend.png");
-    *legend_ << LegendPng(scale_);
-    legend_->Close();
+    if (own_legend_) legend_ = StagePicture(folder_, "legend.png", LegendPng(scale_));
   }
   void Commit() override {
     if (legend_) legend_->Commit();

@@ -22,6 +22,61 @@ bool IsAltitudeKey(std::string_view key) {
 
 constexpr double kSecondsPerHour = 3600;
 
+// The values of one record that a measurement needs, by their keys, in either version.
+struct ErsValues {
+  std::string_view date, clock, date_time, north, east, altitude, dose;
+
+  void Take(std::string_view key, std::string_view value) {
+    if (key == "CD")
+      date = value;
+    else if (key == "CT")
+      clock = value;
+    else if (key == "CDT")
+      date_time = value;
+    else if (key == "PN")
+      north = value;
+    else if (key == "PE")
+      east = value;
+    else if (IsAltitudeKey(key))
+      altitude = value;
+    else if (key == "DHSR")
+      dose = value;
+  }
+
+  // The measurement, or the reason there is none: fields missing (or the record not
+  // well_formed), numbers (a decimal comma too, as files made under a comma locale write them),
+  // then the time that time_of reads. DHSR is multiplied by dose_factor into µSv/h.
+  template <class TimeOf>
+  void Read(bool well_formed, const TimeOf& time_of, double dose_factor,
+            RecordResult& result) const {
+    ReadDecimalPosition(north, east, result, /*decimal_comma=*/true);
+    if (!well_formed || north.empty() || east.empty() || dose.empty() ||
+        (date_time.empty() && (date.empty() || clock.empty()))) {
+      result.reason = RejectReason::kFields;
+      return;
+    }
+    const std::optional<double> dose_rate = CommaNumberIn(dose);
+    std::optional<double> height;
+    if (!altitude.empty()) height = CommaNumberIn(altitude);
+    if (!result.position_read || !dose_rate || (!altitude.empty() && !height)) {
+      result.reason = RejectReason::kNumber;
+      return;
+    }
+    const std::optional<std::int64_t> time = time_of(*this);
+    if (!time) {
+      result.reason = RejectReason::kTime;
+      return;
+    }
+    Measurement& m = result.measurement;
+    m.time = *time;
+    m.utc = true;
+    m.dose_usvh = *dose_rate * dose_factor;
+    m.has_altitude = height.has_value();
+    m.altitude = height.value_or(0);
+    CheckPosition(result);
+  }
+};
+
 // ERS 1.0: records start "N " and hold blank-separated KEY VALUE pairs, texts in double quotes:
 // N "demo_point-0001" CD "2015-04-1Z" CT "12-12-12Z" PE 14.960050 PN 38.383420 PH 49 DHSR 1.9e-05
 // Dates and times end in Z (UTC); their parts may have one digit.
@@ -30,52 +85,20 @@ class Ers1Parser : public LineParser {
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
     const std::size_t first = line.find_first_not_of(" \t");
     if (first == std::string_view::npos || line.substr(first, 2) != "N ") return;
-    RecordResult& result = results.emplace_back();
-    Measurement& m = result.measurement;
-    std::string_view date, clock, north, east, altitude_text, dose_text;
-    bool well_formed = Tokens(line.substr(first));
-    for (std::size_t i = 0; well_formed && i + 1 < tokens_.size(); i += 2) {
-      const std::string_view key = tokens_[i], value = tokens_[i + 1];
-      if (key == "CD")
-        date = value;
-      else if (key == "CT")
-        clock = value;
-      else if (key == "PN")
-        north = value;
-      else if (key == "PE")
-        east = value;
-      else if (IsAltitudeKey(key))
-        altitude_text = value;
-      else if (key == "DHSR")
-        dose_text = value;
-    }
-    ReadDecimalPosition(north, east, result, /*decimal_comma=*/true);
-    if (!well_formed || tokens_.size() % 2 != 0 || north.empty() || east.empty() ||
-        dose_text.empty() || date.empty() || clock.empty()) {
-      result.reason = RejectReason::kFields;
-      return;
-    }
-    const std::optional<double> dose_per_second = CommaNumberIn(dose_text);
-    std::optional<double> altitude;
-    if (!altitude_text.empty()) altitude = CommaNumberIn(altitude_text);
-    if (!result.position_read || !dose_per_second || (!altitude_text.empty() && !altitude)) {
-      result.reason = RejectReason::kNumber;
-      return;
-    }
-    const std::optional<std::string> iso_date = Padded(date, '-', '-');
-    const std::optional<std::string> iso_clock = Padded(clock, '-', ':');
-    const std::optional<std::int64_t> time =
-        iso_date && iso_clock ? ParseDateAndTime(*iso_date, *iso_clock) : std::nullopt;
-    if (!time) {
-      result.reason = RejectReason::kTime;
-      return;
-    }
-    m.time = *time;
-    m.utc = true;
-    m.dose_usvh = *dose_per_second * kSecondsPerHour;
-    m.has_altitude = altitude.has_value();
-    m.altitude = altitude.value_or(0);
-    CheckPosition(result);
+    ErsValues values;
+    const bool well_formed = Tokens(line.substr(first)) && tokens_.size() % 2 == 0;
+    for (std::size_t i = 0; well_formed && i + 1 < tokens_.size(); i += 2)
+      values.Take(tokens_[i], tokens_[i + 1]);
+    values.date_time = {};  // not a key of this version
+    values.Read(
+        well_formed,
+        [](const ErsValues& v) -> std::optional<std::int64_t> {
+          const std::optional<std::string> date = Padded(v.date, '-', '-');
+          const std::optional<std::string> clock = Padded(v.clock, '-', ':');
+          if (!date || !clock) return std::nullopt;
+          return ParseDateAndTime(*date, *clock);
+        },
+        kSecondsPerHour, results.emplace_back());
   }
 
  private:
@@ -125,63 +148,29 @@ class Ers1Parser : public LineParser {
   std::vector<std::string_view> tokens_;
 };
 
-// ERS: records start "PA " and hold ";"-separated "KEY value" pairs. Other lines are the header.
+// ERS 2.0: records start "PA " and hold ";"-separated "KEY value" pairs. Other lines are the
+// header.
 class ErsParser : public LineParser {
  public:
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
     const std::size_t first = line.find_first_not_of(" \t");
     if (first == std::string_view::npos || line.substr(first, 3) != "PA ") return;
-    RecordResult& result = results.emplace_back();
-    Measurement& m = result.measurement;
     SplitFields(line.substr(first), ';', false, fields_);
-    std::string_view date, clock, date_time, north, east, altitude_text, dose_text;
+    ErsValues values;
     for (const std::string_view pair : fields_) {
       const std::size_t blank = pair.find(' ');
-      const std::string_view key = pair.substr(0, blank);
       std::string_view value =
           blank == std::string_view::npos ? std::string_view() : pair.substr(blank + 1);
       while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-      if (key == "CD")
-        date = value;
-      else if (key == "CT")
-        clock = value;
-      else if (key == "CDT")
-        date_time = value;
-      else if (key == "PN")
-        north = value;
-      else if (key == "PE")
-        east = value;
-      else if (IsAltitudeKey(key))
-        altitude_text = value;
-      else if (key == "DHSR")
-        dose_text = value;
+      values.Take(pair.substr(0, blank), value);
     }
-    ReadDecimalPosition(north, east, result, /*decimal_comma=*/true);
-    if (north.empty() || east.empty() || dose_text.empty() ||
-        (date_time.empty() && (date.empty() || clock.empty()))) {
-      result.reason = RejectReason::kFields;
-      return;
-    }
-    // Files made under a comma locale write every number with a decimal comma.
-    const std::optional<double> dose = CommaNumberIn(dose_text);
-    std::optional<double> altitude;
-    if (!altitude_text.empty()) altitude = CommaNumberIn(altitude_text);
-    if (!result.position_read || !dose || (!altitude_text.empty() && !altitude)) {
-      result.reason = RejectReason::kNumber;
-      return;
-    }
-    const std::optional<std::int64_t> time =
-        date_time.empty() ? ParseDateAndTime(date, clock) : ParseCivilTime(date_time);
-    if (!time) {
-      result.reason = RejectReason::kTime;
-      return;
-    }
-    m.time = *time;
-    m.utc = true;
-    m.dose_usvh = *dose;
-    m.has_altitude = altitude.has_value();
-    m.altitude = altitude.value_or(0);
-    CheckPosition(result);
+    values.Read(
+        true,
+        [](const ErsValues& v) {
+          return v.date_time.empty() ? ParseDateAndTime(v.date, v.clock)
+                                     : ParseCivilTime(v.date_time);
+        },
+        1, results.emplace_back());
   }
 
  private:

@@ -43,7 +43,9 @@ struct Placement {
   FontKind font;
 };
 
-QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString Utf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 }  // namespace
 
@@ -51,7 +53,8 @@ Form1::Form1(dosemap::TextFiles& files, dosemap::Beeper& beeper, QWidget* parent
     : QWidget(parent),
       files_(files),
       beeper_(beeper),
-      queue_(std::make_unique<DriveQueue>(this, [this](const DriveBatchResult& result) { ShowBatchResult(result); })) {
+      queue_(std::make_unique<DriveQueue>(
+          this, [this](const DriveBatchResult& result) { ShowBatchResult(result); })) {
   CreateControls();
   ApplyLayout();
   WireEvents();
@@ -116,9 +119,10 @@ void Form1::ApplyLayout() {
       {Label5[1], 2640, 1560, 1095, 255, FontKind::kWindowDefault},
   };
   for (const Placement& p : table) {
-    p.widget->setGeometry(p.left / kTwipsPerPixel, p.top / kTwipsPerPixel,
-                          p.width / kTwipsPerPixel, p.height / kTwipsPerPixel);
-    if (p.font != FontKind::kWindowDefault) p.widget->setFont(GothicFont(p.font == FontKind::k12 ? 12 : 18));
+    p.widget->setGeometry(p.left / kTwipsPerPixel, p.top / kTwipsPerPixel, p.width / kTwipsPerPixel,
+                          p.height / kTwipsPerPixel);
+    if (p.font != FontKind::kWindowDefault)
+      p.widget->setFont(GothicFont(p.font == FontKind::k12 ? 12 : 18));
   }
   setFixedSize(8970 / kTwipsPerPixel, 1905 / kTwipsPerPixel);
 
@@ -172,9 +176,8 @@ void Form1::MakeKmlButtonClick() {
   QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   const dosemap::FixedThresholds thresholds(BoxText(dosemap::Box::kText3),
                                             BoxText(dosemap::Box::kText5));
-  const dosemap::RunOutcome outcome =
-      dosemap::ConversionRun(files_, BoxText(dosemap::Box::kText1),
-                             BoxText(dosemap::Box::kText2), thresholds, beeper_);
+  const dosemap::RunOutcome outcome = dosemap::ConversionRun(
+      files_, BoxText(dosemap::Box::kText1), BoxText(dosemap::Box::kText2), thresholds, beeper_);
   QApplication::restoreOverrideCursor();
   if (!outcome.reached_end_of_log()) ShowRunFailure(outcome);
 }
@@ -200,8 +203,9 @@ void Form1::ShowRunFailure(const dosemap::RunOutcome& outcome) {
       what = QStringLiteral("調査ログ %1 の記録 %2 を読めませんでした。").arg(file, record);
       break;
     case RunFailure::kYellowThreshold:
-      what = QStringLiteral("黄色のしきい値が数値ではありません。記録 %2 で変換を止めました（%1）。")
-                 .arg(file, record);
+      what =
+          QStringLiteral("黄色のしきい値が数値ではありません。記録 %2 で変換を止めました（%1）。")
+              .arg(file, record);
       break;
     case RunFailure::kRedThreshold:
       what = QStringLiteral("赤のしきい値が数値ではありません。記録 %2 で変換を止めました（%1）。")
@@ -216,8 +220,8 @@ void Form1::ShowRunFailure(const dosemap::RunOutcome& outcome) {
       break;
   }
   // A file name is shown as its characters, never as rich text.
-  QMessageBox box(QMessageBox::Warning, windowTitle(), what + QStringLiteral("\n\n") + Utf8(outcome.message),
-                  QMessageBox::Ok, this);
+  QMessageBox box(QMessageBox::Warning, windowTitle(),
+                  what + QStringLiteral("\n\n") + Utf8(outcome.message), QMessageBox::Ok, this);
   box.setTextFormat(Qt::PlainText);
   box.exec();
 }
@@ -228,7 +232,8 @@ constexpr const char* kPrivacyFileName = "privacy.txt";
 
 // A log's maps: "<log without extension>.kmz" and ".html" beside it; when another log of the same
 // batch has that name too, the whole file name, so that no map overwrites its neighbour's.
-std::vector<std::filesystem::path> MapsOf(const std::string& log, const std::vector<std::string>& batch) {
+std::vector<std::filesystem::path> MapsOf(const std::string& log,
+                                          const std::vector<std::string>& batch) {
   const std::filesystem::path base(log);
   const auto stem_of = [](const std::filesystem::path& path) {
     return std::filesystem::path(path).replace_extension().lexically_normal();
@@ -237,7 +242,8 @@ std::vector<std::filesystem::path> MapsOf(const std::string& log, const std::vec
     return stem_of(other) == stem_of(base);
   });
   if (same > 1) return {std::filesystem::path(log + ".kmz"), std::filesystem::path(log + ".html")};
-  return {std::filesystem::path(base).replace_extension(".kmz"), std::filesystem::path(base).replace_extension(".html")};
+  return {std::filesystem::path(base).replace_extension(".kmz"),
+          std::filesystem::path(base).replace_extension(".html")};
 }
 
 }  // namespace
@@ -264,28 +270,35 @@ void Form1::ConvertLogs(const std::vector<std::string>& logs) {
   const dosemap::ParsedNumber yellow = dosemap::ParseNumber(BoxText(dosemap::Box::kText3));
   const dosemap::ParsedNumber red = dosemap::ParseNumber(BoxText(dosemap::Box::kText5));
   if (yellow.status != dosemap::NumberStatus::kNumber) {
-    return ShowWarning(QStringLiteral("黄色のしきい値が数値ではありません。地図を作成しませんでした。"));
+    return ShowWarning(
+        QStringLiteral("黄色のしきい値が数値ではありません。地図を作成しませんでした。"));
   }
   if (red.status != dosemap::NumberStatus::kNumber) {
-    return ShowWarning(QStringLiteral("赤のしきい値が数値ではありません。地図を作成しませんでした。"));
+    return ShowWarning(
+        QStringLiteral("赤のしきい値が数値ではありません。地図を作成しませんでした。"));
   }
   // The user's zones: never skipped silently. Only a file that is not there at all means no zones
   // of the user's own; a link to nothing, a folder or a file that can't be read stops the maps.
   const std::filesystem::path privacy = files_.PathOf(kPrivacyFileName);
   struct stat info;
   std::vector<std::string> zone_files;
-  if (::lstat(privacy.c_str(), &info) == 0 || errno != ENOENT) zone_files.push_back(privacy.string());
+  if (::lstat(privacy.c_str(), &info) == 0 || errno != ENOENT)
+    zone_files.push_back(privacy.string());
   std::vector<dosemap::DriveRequest> requests;
   try {
     for (const std::string& log : logs) {
-      requests.push_back(dosemap::MakeDriveRequest({log}, MapsOf(log, logs), yellow.value, red.value, zone_files));
+      requests.push_back(
+          dosemap::MakeDriveRequest({log}, MapsOf(log, logs), yellow.value, red.value, zone_files));
     }
   } catch (const dosemap::SurveyError& error) {
     if (error.kind() == dosemap::SurveyErrorKind::kBadThresholds) {
-      return ShowWarning(QStringLiteral("黄色のしきい値は赤のしきい値より小さくしてください。地図を作成しませんでした。"));
+      return ShowWarning(QStringLiteral(
+          "黄色のしきい値は赤のしきい値より小さくしてください。地図を作成しませんでした。"));
     }
-    return ShowWarning(QStringLiteral("プライバシー区域のファイルを読めませんでした。地図を作成しませんでした。\n\n") +
-                       Utf8(error.what()));
+    return ShowWarning(
+        QStringLiteral(
+            "プライバシー区域のファイルを読めませんでした。地図を作成しませんでした。\n\n") +
+        Utf8(error.what()));
   }
   queue_->Add(std::move(requests));
 }
@@ -294,7 +307,8 @@ bool Form1::ConversionsRunning() const { return queue_->busy(); }
 
 void Form1::ShowBatchResult(const DriveBatchResult& result) {
   if (!result.failures.isEmpty()) ShowWarning(result.failures.join(QStringLiteral("\n\n")));
-  if (!result.summaries.isEmpty()) ShowDriveSummary(result.summaries.join(QStringLiteral("\n\n")), result.reports);
+  if (!result.summaries.isEmpty())
+    ShowDriveSummary(result.summaries.join(QStringLiteral("\n\n")), result.reports);
   if (close_when_done_) close();
 }
 
@@ -317,18 +331,21 @@ void Form1::ShowWarning(const QString& text) {
 }
 
 void Form1::ShowDriveSummary(const QString& text, const std::vector<std::string>& reports) {
-  auto* box = new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::NoButton, this);
+  auto* box =
+      new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::NoButton, this);
   box->setTextFormat(Qt::PlainText);
   box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   box->setObjectName(QStringLiteral("DriveSummary"));
   box->setAttribute(Qt::WA_DeleteOnClose);
   QPushButton* open = box->addButton(QStringLiteral("レポートを開く"), QMessageBox::ActionRole);
   open->setObjectName(QStringLiteral("OpenReport"));
-  box->addButton(QStringLiteral("閉じる"), QMessageBox::RejectRole)->setObjectName(QStringLiteral("CloseSummary"));
+  box->addButton(QStringLiteral("閉じる"), QMessageBox::RejectRole)
+      ->setObjectName(QStringLiteral("CloseSummary"));
   // The report opens in the default browser, and the box closes, as any of its buttons does.
   connect(open, &QPushButton::clicked, box, [reports] {
     for (const std::string& report : reports) {
-      QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(report))));
+      QDesktopServices::openUrl(
+          QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(report))));
     }
   });
   box->open();

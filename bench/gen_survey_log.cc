@@ -43,17 +43,19 @@ int main(int argc, char** argv) {
   std::uniform_real_distribution<double> unit(0, 1);
   std::time_t when = 1767225600;  // 2026-01-01 00:00:00 UTC
   double latitude = 36.5, longitude = 140.0;
-  std::fputs(bgeigie    ? "# NEW LOG\r\n# format=1.3.6nano\r\n"
-             : database ? "Captured Time,Latitude,Longitude,Value,Unit,Location Name,Device ID,MD5Sum,"
-                          "Height,Surface,Radiation,Uploaded Time,Loader ID\n"
-                        : "Time,Aux,CPM,uSv/h,Lat,Lon,Alt\r\n",
+  std::fputs(bgeigie ? "# NEW LOG\r\n# format=1.3.6nano\r\n"
+             : database
+                 ? "Captured Time,Latitude,Longitude,Value,Unit,Location Name,Device ID,MD5Sum,"
+                   "Height,Surface,Radiation,Uploaded Time,Loader ID\n"
+                 : "Time,Aux,CPM,uSv/h,Lat,Lon,Alt\r\n",
              out);
   long total = 0;
   for (long i = 0; i < count; ++i) {
     when += 1 + static_cast<std::time_t>(random() % 5);
     std::tm t;
     gmtime_r(&when, &t);
-    const double dose = unit(random) < 0.8 ? 0.03 + 0.0699 * unit(random) : 0.1 + 2.9 * unit(random);
+    const double dose =
+        unit(random) < 0.8 ? 0.03 + 0.0699 * unit(random) : 0.1 + 2.9 * unit(random);
     const int cpm = 10 + static_cast<int>(1990 * (dose - 0.03) / 2.97 + 5 * unit(random));
     latitude += (unit(random) - 0.5) * 0.0004;
     longitude += (unit(random) - 0.5) * 0.0004;
@@ -78,18 +80,21 @@ int main(int argc, char** argv) {
       total += cpm / 12;
       const int lat_degrees = static_cast<int>(latitude), lon_degrees = static_cast<int>(longitude);
       // Minutes that would print as 60.0000 are written 59.9999, as a logger does.
-      const auto minutes = [](double degrees) { return std::min(59.9999, (degrees - static_cast<int>(degrees)) * 60); };
+      const auto minutes = [](double degrees) {
+        return std::min(59.9999, (degrees - static_cast<int>(degrees)) * 60);
+      };
       std::snprintf(body, sizeof body,
-                    "BNRDD,2601,%04d-%02d-%02dT%02d:%02d:%02dZ,%d,%d,%ld,A,%02d%07.4f,N,%03d%07.4f,E,%.2f,A,9,112",
-                    t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, cpm, cpm / 12, total,
-                    lat_degrees, minutes(latitude), lon_degrees, minutes(longitude),
-                    500 * unit(random));
+                    "BNRDD,2601,%04d-%02d-%02dT%02d:%02d:%02dZ,%d,%d,%ld,A,%02d%07.4f,N,%03d%07.4f,"
+                    "E,%.2f,A,9,112",
+                    t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, cpm,
+                    cpm / 12, total, lat_degrees, minutes(latitude), lon_degrees,
+                    minutes(longitude), 500 * unit(random));
       PrintSentence(out, body);
       continue;
     }
-    std::fprintf(out, "%04d/%02d/%02d %02d:%02d:%02d,A,%d,%.3f,%.*f,%.*f,%.1f\r\n", t.tm_year + 1900,
-                 t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, cpm, dose, decimals,
-                 latitude, decimals, longitude, 500 * unit(random));
+    std::fprintf(out, "%04d/%02d/%02d %02d:%02d:%02d,A,%d,%.3f,%.*f,%.*f,%.1f\r\n",
+                 t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, cpm,
+                 dose, decimals, latitude, decimals, longitude, 500 * unit(random));
   }
   if (std::fclose(out) != 0) {
     std::perror("write");

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   Quiet quiet;
   Form1 form(files, quiet);
   form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QString::fromLocal8Bit(argv[2]));
-  form.findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(QString::fromLocal8Bit(argv[2]) + "_window");
+  form.findChild<QLineEdit*>(QStringLiteral("Text2"))
+      ->setText(QString::fromLocal8Bit(argv[2]) + "_window");
   QElapsedTimer timer;
   timer.start();
   form.findChild<QPushButton*>()->click();

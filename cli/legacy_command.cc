@@ -69,7 +69,8 @@ int LegacyCommand(const LegacyOptions& options) {
         StagedFile archive(kmz);
         archive.Seal();
         try {
-          WriteKmz(archive.staging(), {{"doc.kml", document, {}}, {kKmzIconPath, {}, SquareIconPng()}});
+          WriteKmz(archive.staging(),
+                   {{"doc.kml", document, {}}, {kKmzIconPath, {}, SquareIconPng()}});
         } catch (const FileError& error) {
           std::string message = error.what();
           const std::string staging = archive.staging().string();

@@ -34,9 +34,9 @@ enum class RunFailure {
 struct RunSummary {
   long records_read = 0;  // complete data records, the first (the camera) included
   long placemarks = 0;
-  long excluded = 0;                // records in the exclusion box
+  long excluded = 0;  // records in the exclusion box
   long per_class[5] = {0, 0, 0, 0, 0};
-  bool has_highest = false;         // the highest dose among the placemarks:
+  bool has_highest = false;  // the highest dose among the placemarks:
   double highest_dose = 0;
   std::string highest_timestamp;
   double highest_latitude = 0;

@@ -13,8 +13,9 @@ void WriteKmlHeader(TextFiles& files, const SurveyRecord& first, std::string_vie
   files.PrintItems(f, {"<longitude>", first.Longitude, "</longitude>  <latitude>", first.Latitude,
                        "</latitude>"});
   // The camera range is the first longitude again, not a distance: maps made so far rely on it.
-  files.PrintItems(f, {"        <altitude>1</altitude>  <heading>0</heading> <tilt>0</tilt>  <range>",
-                       first.Longitude, "</range>"});
+  files.PrintItems(f,
+                   {"        <altitude>1</altitude>  <heading>0</heading> <tilt>0</tilt>  <range>",
+                    first.Longitude, "</range>"});
   files.PrintItems(f, {"</LookAt>"});
   files.PrintItems(f, {"<visibility>1</visibility>"});
   files.PrintItems(f, {"<Folder>"});

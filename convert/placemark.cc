@@ -76,12 +76,14 @@ std::string DoseTextOf(std::string_view number_text) {
 // The description with the dose's number text formatted once for the name, heading and label.
 void WriteDescriptionOf(TextFiles& files, const SurveyRecord& record, const NumberItemText& dose) {
   const int f = kKmlFileNumber;
-  files.PrintItems(f, {"<name>", dose.item(), "</name>\r\n"
+  files.PrintItems(f, {"<name>", dose.item(),
+                       "</name>\r\n"
                        "   <description>\r\n"
                        "   <![CDATA["});
   // The heading is two statements: a count that is no number fails with the line still open.
-  files.PrintItems(f, {"     <h1>", CdataSafe(record.Timestamp), "-", DoseTextOf(dose.number_text()), "("},
-                   LineEnd::kContinue);
+  files.PrintItems(
+      f, {"     <h1>", CdataSafe(record.Timestamp), "-", DoseTextOf(dose.number_text()), "("},
+      LineEnd::kContinue);
   files.PrintItems(f, {CountText(record.CountRate), "cpm)", "</h1>"});
   files.PrintItems(f, {"     <p><font color=\"; red; \">Text is <i>more readable</i> and\r\n"
                        "   <b>easier to write</b> when you can avoid using entity\r\n"
@@ -92,9 +94,13 @@ void WriteDescriptionOf(TextFiles& files, const SurveyRecord& record, const Numb
 
 }  // namespace
 
-std::string DoseText(double dose_rate) { return DoseTextOf(NumberItemText(dose_rate).number_text()); }
+std::string DoseText(double dose_rate) {
+  return DoseTextOf(NumberItemText(dose_rate).number_text());
+}
 
-std::string CountText(const Variant& count_rate) { return NumberText(NumberOfVariant(count_rate)).substr(1, 10); }
+std::string CountText(const Variant& count_rate) {
+  return NumberText(NumberOfVariant(count_rate)).substr(1, 10);
+}
 
 void WriteDescription(TextFiles& files, const SurveyRecord& record) {
   WriteDescriptionOf(files, record, NumberItemText(record.DoseRate));
@@ -120,16 +126,17 @@ const PlacemarkText& PlacemarkTextOf(DoseClass dose_class) {
                                "\r\n <visibility>1</visibility>\r\n"
                                " <LookAt>\r\n"
                                " <longitude>";
-      all[c].after_latitude = "</latitude>\r\n"
-                              " <range>1000</range>  <tilt>VORP</tilt>  <heading>0</heading>\r\n"
-                              " </LookAt>\r\n"
-                              " <Style>\r\n"
-                              " <IconStyle>\r\n" +
-                              line + "\r\n <Icon><href>" + kIconAddress +
-                              "</href></Icon>\r\n"
-                              " </IconStyle>\r\n"
-                              " <LabelStyle> " +
-                              line + "\r\n</LabelStyle>\r\n   </Style>";
+      all[c].after_latitude =
+          "</latitude>\r\n"
+          " <range>1000</range>  <tilt>VORP</tilt>  <heading>0</heading>\r\n"
+          " </LookAt>\r\n"
+          " <Style>\r\n"
+          " <IconStyle>\r\n" +
+          line + "\r\n <Icon><href>" + kIconAddress +
+          "</href></Icon>\r\n"
+          " </IconStyle>\r\n"
+          " <LabelStyle> " +
+          line + "\r\n</LabelStyle>\r\n   </Style>";
     }
     return all;
   }();
@@ -159,8 +166,9 @@ std::optional<DoseClass> WritePlacemark(TextFiles& files, const SurveyRecord& re
   if (record.DoseRate >= kDescriptionFrom) WriteDescriptionOf(files, record, dose);
   files.PrintItems(f, {"  <Point>\r\n"
                        "  <altitudeMode>relativeToGround</altitudeMode>\r\n"
-                       "     <coordinates>", longitude.item(), ",", latitude.item(), ",",
-                       record.Altitude, "</coordinates>\r\n"
+                       "     <coordinates>",
+                       longitude.item(), ",", latitude.item(), ",", record.Altitude,
+                       "</coordinates>\r\n"
                        "   </Point>\r\n"
                        " </Placemark>"});
   return dose_class;

@@ -54,7 +54,6 @@ bool InExclusionBox(double latitude, double longitude);
 // and the rest.
 DoseClass DoseClassOf(double dose_rate, double yellow, double red);
 
-
 // The first class whose condition holds, converting a threshold text only when its step is
 // reached. Throws ThresholdError for a text that is not a number at that moment.
 DoseClass SelectDoseClass(double dose_rate, const ThresholdSource& thresholds);

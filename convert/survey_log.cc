@@ -5,7 +5,7 @@
 namespace dosemap {
 
 const char* SurveyFieldName(int index) {
-  static const char* const kNames[] = {"Timestamp", "AuxField", "CountRate", "DoseRate",
+  static const char* const kNames[] = {"Timestamp", "AuxField",  "CountRate", "DoseRate",
                                        "Latitude",  "Longitude", "Altitude"};
   return index >= 0 && index < 7 ? kNames[index] : "?";
 }

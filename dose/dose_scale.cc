@@ -10,7 +10,7 @@ namespace {
 // colour-blind safe there. The lower classes are a little see-through and the icons smaller than
 // the window's (a drive's points lie close), so hotspots stand out.
 constexpr ClassStyle kClassStyles[kDoseClassCount] = {
-    {"d0b67b2c", "0.5", "#2c7bb6", 3.2}, {"d0e9d9ab", "0.6", "#abd9e9", 4},
+    {"d0b67b2c", "0.5", "#2c7bb6", 3.2},  {"d0e9d9ab", "0.6", "#abd9e9", 4},
     {"e0bfffff", "0.75", "#ffffbf", 4.8}, {"ff61aefd", "0.95", "#fdae61", 6},
     {"ff1c19d7", "1.25", "#d7191c", 8},
 };

@@ -31,12 +31,12 @@ inline std::string ReadFile(const std::string& name) {
 }
 
 // Stops the fuzzer with a finding when a property does not hold.
-#define FUZZ_CHECK(condition)                                                   \
-  do {                                                                          \
-    if (!(condition)) {                                                         \
+#define FUZZ_CHECK(condition)                                                                \
+  do {                                                                                       \
+    if (!(condition)) {                                                                      \
       std::fprintf(stderr, "property failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-      std::abort();                                                             \
-    }                                                                           \
+      std::abort();                                                                          \
+    }                                                                                        \
   } while (0)
 
 }  // namespace dosemap::fuzz

@@ -2,10 +2,10 @@
 // NumberText and back.
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "fuzz/fuzz_dir.h"
 #include "tests/reference_number.h"

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "fuzz/fuzz_dir.h"
-#include "tests/fakes.h"
 #include "settings/settings_file.h"
+#include "tests/fakes.h"
 
 using Boxes = dosemap::testing::SaveOnChangeBoxes;
 

@@ -1,6 +1,5 @@
-// A device log of any bytes, line by line, in the format this target is built for: no crash, a
-// record for every line that isn't a header, comment or blank, and every kept point a real
-// place and time.
+// A device log of any bytes, line by line, in the format this target is built for (every row of
+// that name: ERS 2.0 and 1.0 alike): no crash, and every kept point a real place and time.
 #include <cmath>
 #include <cstdint>
 #include <string_view>
@@ -12,14 +11,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace dosemap;
-  std::string_view text(reinterpret_cast<const char*>(data), size);
-  const std::unique_ptr<LineParser> parser =
-      FormatNamed(DOSEMAP_FUZZ_FORMAT)->line_parser(ReaderOptions{});
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   std::vector<RecordResult> results;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    parser->ParseLine(text.substr(0, end), results);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  for (const FormatRow* format : Formats()) {
+    if (format->name != DOSEMAP_FUZZ_FORMAT || format->line_parser == nullptr) continue;
+    const std::unique_ptr<LineParser> parser = format->line_parser(ReaderOptions{});
+    std::string_view text = bytes;
+    while (!text.empty()) {
+      const std::size_t end = text.find('\n');
+      parser->ParseLine(text.substr(0, end), results);
+      text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    }
   }
   for (const RecordResult& r : results) {
     if (r.reason != RejectReason::kNone) continue;

@@ -74,7 +74,7 @@ const MapFormRow kGpxForm = {"gpx",
                              "GPX 1.1, a track a log; dose, cpm and class as extensions",
                              WriteWith<GpxWriter>,
                              MakeStaged<kGpxForm>,
-    nullptr,  // a track has no cells
-    nullptr};
+                             nullptr,  // a track has no cells
+                             nullptr};
 
 }  // namespace dosemap

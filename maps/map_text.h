@@ -119,7 +119,10 @@ class StagedGridMap : public SurveyMap {
 // A cell's outline as lon,lat corners, counter-clockwise and closed (RFC 7946, KML alike).
 using CellRing = std::array<std::array<double, 2>, 5>;
 inline CellRing RingOf(const CellEdges& e) {
-  return {{{e.west, e.south}, {e.east, e.south}, {e.east, e.north}, {e.west, e.north},
+  return {{{e.west, e.south},
+           {e.east, e.south},
+           {e.east, e.north},
+           {e.west, e.north},
            {e.west, e.south}}};
 }
 
@@ -132,8 +135,7 @@ inline void AppendLastTime(std::string& out, const GridCell& cell) {
 }
 
 template <class Writer>
-std::unique_ptr<CellWriter> WriteCellsWith(ByteSink& sink, const std::string&,
-                                           const MapOptions&) {
+std::unique_ptr<CellWriter> WriteCellsWith(ByteSink& sink, const std::string&, const MapOptions&) {
   return std::make_unique<Writer>(sink);
 }
 

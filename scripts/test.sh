@@ -13,7 +13,8 @@ for name in de_DE ja_JP; do
   fi
 done
 # Every test once more under AddressSanitizer and UndefinedBehaviorSanitizer.
-cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DDOSEMAP_SANITIZE=ON -DDOSEMAP_BUILD_TESTS=ON
+cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DDOSEMAP_SANITIZE=ON -DDOSEMAP_BUILD_TESTS=ON \
+  -DDOSEMAP_WERROR=ON
 cmake --build "$root/build-asan" -j2
 (cd "$root/build-asan" && ctest -j2 --output-on-failure)
 # A short fuzzing run of each target, with a fixed seed so that a finding repeats; fuzz/run.sh
@@ -21,7 +22,7 @@ cmake --build "$root/build-asan" -j2
 if command -v clang++-14 >/dev/null; then
   FUZZ_SEED=${FUZZ_SEED:-1} bash "$root/fuzz/run.sh" 10
 fi
-cmake -S "$root" -B "$root/build" -DDOSEMAP_BUILD_TESTS=ON
+cmake -S "$root" -B "$root/build" -DDOSEMAP_BUILD_TESTS=ON -DDOSEMAP_WERROR=ON
 cmake --build "$root/build" -j2
 cd "$root/build"
 ctest -j2 --output-on-failure

@@ -89,9 +89,8 @@ SaveResult ThresholdField(const std::string& box_text, std::string& field) {
 // name can't be written so that it reads back as typed: the input rules have no escape for a
 // quote, so a name that begins with one, or that needs quotes and holds one, can't.
 std::optional<std::string> NameField(const std::string& name) {
-  const bool needs_quotes =
-      name.find_first_of(",\r\n") != std::string::npos ||
-      (!name.empty() && (IsBlank(name.front()) || IsBlank(name.back())));
+  const bool needs_quotes = name.find_first_of(",\r\n") != std::string::npos ||
+                            (!name.empty() && (IsBlank(name.front()) || IsBlank(name.back())));
   if (!name.empty() && name.front() == '"') return std::nullopt;
   if (!needs_quotes) return name;
   if (name.find('"') != std::string::npos) return std::nullopt;
@@ -105,7 +104,8 @@ void RemoveStaleSaves(const TextFiles& files) {
   if (folder.empty()) folder = ".";
   const std::string prefix = settings.filename().string() + ".";
   std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
     const std::string name = it->path().filename().string();
     if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
         name.compare(name.size() - 4, 4, ".tmp") != 0) {
@@ -113,8 +113,10 @@ void RemoveStaleSaves(const TextFiles& files) {
     }
     const std::string_view digits(name.data() + prefix.size(), name.size() - prefix.size() - 4);
     long pid = 0;
-    const auto [end_of_number, status] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
-    if (status != std::errc() || end_of_number != digits.data() + digits.size() || pid <= 0) continue;
+    const auto [end_of_number, status] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+    if (status != std::errc() || end_of_number != digits.data() + digits.size() || pid <= 0)
+      continue;
     if (pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
     std::error_code ignored;
     std::filesystem::remove(it->path(), ignored);
@@ -153,10 +155,12 @@ void LoadSettings(TextFiles& files, SettingsBoxes& boxes) {
 SaveResult SaveSettings(TextFiles& files, const SettingsBoxes& boxes) {
   CloseQuietly(files);
   std::string yellow, red;
-  if (SaveResult kept = ThresholdField(boxes.BoxText(Box::kText3), yellow); kept != SaveResult::kSaved) {
+  if (SaveResult kept = ThresholdField(boxes.BoxText(Box::kText3), yellow);
+      kept != SaveResult::kSaved) {
     return kept;
   }
-  if (SaveResult kept = ThresholdField(boxes.BoxText(Box::kText5), red); kept != SaveResult::kSaved) {
+  if (SaveResult kept = ThresholdField(boxes.BoxText(Box::kText5), red);
+      kept != SaveResult::kSaved) {
     return kept;
   }
   const std::optional<std::string> first = NameField(boxes.BoxText(Box::kText1));
@@ -166,7 +170,8 @@ SaveResult SaveSettings(TextFiles& files, const SettingsBoxes& boxes) {
   try {
     files.PrintItems(kSettingsFileNumber, {*first, ",", *second, ",", yellow, ",", red, ","},
                      LineEnd::kContinue);
-    for (int i = 0; i < 11; ++i) files.PrintItems(kSettingsFileNumber, {"   ,"}, LineEnd::kContinue);
+    for (int i = 0; i < 11; ++i)
+      files.PrintItems(kSettingsFileNumber, {"   ,"}, LineEnd::kContinue);
     files.CloseFile(kSettingsFileNumber);
   } catch (const FileError&) {
     CloseQuietly(files);

@@ -34,7 +34,7 @@ void LoadSettings(TextFiles& files, SettingsBoxes& boxes);
 
 enum class SaveResult {
   kSaved,
-  kKeptThresholdNotNumber,  // a threshold box holds no number (the user is retyping it)
+  kKeptThresholdNotNumber,   // a threshold box holds no number (the user is retyping it)
   kKeptThresholdOutOfRange,  // its hundredths are not finite or don't fit 32 bits
   kKeptNameNotStorable,      // a name would not read back as typed (it begins with a quote,
                              // or needs quotes and holds one)

@@ -1,9 +1,8 @@
-#include "convert/conversion_run.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "convert/conversion_run.h"
 #include "convert/kml_frame.h"
 #include "convert/map_writer.h"
 #include "convert/placemark.h"
@@ -26,11 +25,13 @@ std::string Header(const std::string& name) {
          "</open>\r\n"
          "<LookAt>\r\n"
          "<longitude> 139.5 </longitude>  <latitude> 35.25 </latitude>\r\n"
-         "        <altitude>1</altitude>  <heading>0</heading> <tilt>0</tilt>  <range> 139.5 </range>\r\n"
+         "        <altitude>1</altitude>  <heading>0</heading> <tilt>0</tilt>  <range> 139.5 "
+         "</range>\r\n"
          "</LookAt>\r\n"
          "<visibility>1</visibility>\r\n"
          "<Folder>\r\n"
-         "<open>1</open> <name>" + name + "</name> <visibility>1</visibility>\r\n";
+         "<open>1</open> <name>" +
+         name + "</name> <visibility>1</visibility>\r\n";
 }
 
 constexpr const char* kFooter = "</Folder>\r\n</Folder>\r\n </kml>\r\n";
@@ -77,8 +78,8 @@ class ConversionRunTest : public ::testing::Test {
                  const std::string& red = "0.19") {
     if (!log.empty()) dir_.Write("DATA_0.csv", log);
     const int beeps_before = beeper_.beeps;
-    RunOutcome outcome = ConversionRun(files_, "DATA_0", kml_name_, FixedThresholds(yellow, red),
-                                       beeper_);
+    RunOutcome outcome =
+        ConversionRun(files_, "DATA_0", kml_name_, FixedThresholds(yellow, red), beeper_);
     EXPECT_EQ(beeper_.beeps, beeps_before + 1);
     for (int number = 1; number <= TextFiles::kMaxFileNumber; ++number) {
       EXPECT_FALSE(files_.IsOpen(number)) << number;
@@ -123,7 +124,8 @@ TEST_F(ConversionRunTest, EndsNormallyAtTheEndOfTheLog) {
     std::string body;
   } cases[] = {
       {std::string(kLogHeader) + kFirstRecord, ""},
-      {std::string(kLogHeader) + kFirstRecord + Record("0.15") + "partial,record,", kExamplePlacemark},
+      {std::string(kLogHeader) + kFirstRecord + Record("0.15") + "partial,record,",
+       kExamplePlacemark},
       // Unix line ends and a last line without one read the same.
       {"t,a,c,d,la,lo,al\n2012,x,1,0.05,35.25,139.5,5\n2012/07/12 09:30:00,,123,0.15,35.5,139.5,10",
        kExamplePlacemark},
@@ -206,8 +208,8 @@ TEST_F(ConversionRunTest, RecordsInTheExclusionBoxGetNoPlacemark) {
     const char* lon;
     bool excluded;
   } cases[] = {
-      {"35.346", "139.488", true},    {"35.3465", "139.4875", true},
-      {"35.3462", "139.4877", true},  {"35.3459999", "139.4877", false},
+      {"35.346", "139.488", true},       {"35.3465", "139.4875", true},
+      {"35.3462", "139.4877", true},     {"35.3459999", "139.4877", false},
       {"35.3465001", "139.4877", false}, {"35.3462", "139.4874999", false},
       {"35.3462", "139.4880001", false}, {"35.3462", "139.5", false},
       {"35.5", "139.4877", false},
@@ -226,12 +228,15 @@ TEST(DoseClass, FirstMatchingRowWinsAndComparisonsAreStrict) {
     const char* red;
     int dose_class;
   } cases[] = {
-      {0.069, "0.11", "0.19", 1}, {0.07, "0.11", "0.19", 2},  {0.1099, "0.11", "0.19", 2},
-      {0.11, "0.11", "0.19", 3},  {0.19, "0.11", "0.19", 4},  {0.4999, "0.11", "0.19", 4},
-      {0.5, "0.11", "0.19", 5},   {3, "0.11", "0.19", 5},     {0.6, "0.3", "0.8", 3},
-      {0.5, "0.5", "0.8", 3},     {0.2, "0.3", "0.1", 2},     {0.3, "0.3", "0.1", 4},
-      {0.6, "0.3", "0.1", 5},     {0.05, "0.01", "0.19", 1},  {0.07, "0.01", "0.19", 3},
-      {-1, "", "", 1},            {0.08, " 1e-1 ", "x", 2},
+      {0.069, "0.11", "0.19", 1},  {0.07, "0.11", "0.19", 2},
+      {0.1099, "0.11", "0.19", 2}, {0.11, "0.11", "0.19", 3},
+      {0.19, "0.11", "0.19", 4},   {0.4999, "0.11", "0.19", 4},
+      {0.5, "0.11", "0.19", 5},    {3, "0.11", "0.19", 5},
+      {0.6, "0.3", "0.8", 3},      {0.5, "0.5", "0.8", 3},
+      {0.2, "0.3", "0.1", 2},      {0.3, "0.3", "0.1", 4},
+      {0.6, "0.3", "0.1", 5},      {0.05, "0.01", "0.19", 1},
+      {0.07, "0.01", "0.19", 3},   {-1, "", "", 1},
+      {0.08, " 1e-1 ", "x", 2},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(static_cast<int>(SelectDoseClass(c.dose, FixedThresholds(c.yellow, c.red))),
@@ -246,10 +251,11 @@ TEST(DoseText, TruncatesToTwoDecimalsBelowOneAndSixCharactersAbove) {
   const struct {
     double dose;
     const char* text;
-  } cases[] = {{0.1, "0.10"},         {0.15, "0.15"},       {0.199, "0.19"},
-               {0.5, "0.50"},         {0.999, "0.99"},      {1, "1"},
-               {1.23456789, "1.2345"}, {123.456789, "123.45"}, {1234567.8, "123456"},
-               {0.99999999999999994, "1"}};
+  } cases[] = {{0.1, "0.10"},          {0.15, "0.15"},
+               {0.199, "0.19"},        {0.5, "0.50"},
+               {0.999, "0.99"},        {1, "1"},
+               {1.23456789, "1.2345"}, {123.456789, "123.45"},
+               {1234567.8, "123456"},  {0.99999999999999994, "1"}};
   for (const auto& c : cases) EXPECT_EQ(DoseText(c.dose), c.text) << c.dose;
 }
 
@@ -257,8 +263,9 @@ TEST(CountText, DropsTheFirstCharacterAndKeepsTen) {
   const struct {
     Variant count;
     const char* text;
-  } cases[] = {{123.0, "123"},         {45.5, "45.5"},          {Variant(), "0"},
-               {std::string(" 7 "), "7"}, {-12.0, "12"},          {12345678901.0, "1234567890"},
+  } cases[] = {{123.0, "123"},   {45.5, "45.5"},
+               {Variant(), "0"}, {std::string(" 7 "), "7"},
+               {-12.0, "12"},    {12345678901.0, "1234567890"},
                {0.5, ".5"}};
   for (const auto& c : cases) EXPECT_EQ(CountText(c.count), c.text);
   EXPECT_THROW(CountText(std::string("n/a")), NumberError);
@@ -282,20 +289,21 @@ TEST_F(ConversionRunTest, StrictFormWritesWholePlacemarksAndCountsTheRun) {
       ConversionRun(files_, "DATA_0", "DATA_0", FixedThresholds("0.11", "0.19"), beeper_, strict);
   EXPECT_EQ(outcome.failure, RunFailure::kCountRateNotNumber);
   const std::string kml = Kml();
-  EXPECT_NE(kml.find("<Placemark>\r\n<name>0.15</name>\r\n<visibility>1</visibility>\r\n"
-                     "<description><![CDATA[\r\n"
-                     "     <h1>2012/07/12 09:30:00-0.15(123cpm)</h1>\r\n"
-                     "     <p><font color=\"; red; \">Text is <i>more readable</i> and\r\n"
-                     "   <b>easier to write</b> when you can avoid using entity\r\n"
-                     "references.</font></p>\r\n"
-                     "]]></description>\r\n"
-                     "<LookAt><longitude>139.5</longitude><latitude>35.5</latitude><altitude>0</altitude>"
-                     "<heading>0</heading><tilt>0</tilt><range>1000</range></LookAt>\r\n"
-                     "<styleUrl>#dose3</styleUrl>\r\n"
-                     "<Point><altitudeMode>relativeToGround</altitudeMode>"
-                     "<coordinates>139.5,35.5,10</coordinates></Point>\r\n"
-                     "</Placemark>\r\n</Folder>\r\n</Document>\r\n</kml>\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      kml.find("<Placemark>\r\n<name>0.15</name>\r\n<visibility>1</visibility>\r\n"
+               "<description><![CDATA[\r\n"
+               "     <h1>2012/07/12 09:30:00-0.15(123cpm)</h1>\r\n"
+               "     <p><font color=\"; red; \">Text is <i>more readable</i> and\r\n"
+               "   <b>easier to write</b> when you can avoid using entity\r\n"
+               "references.</font></p>\r\n"
+               "]]></description>\r\n"
+               "<LookAt><longitude>139.5</longitude><latitude>35.5</latitude><altitude>0</altitude>"
+               "<heading>0</heading><tilt>0</tilt><range>1000</range></LookAt>\r\n"
+               "<styleUrl>#dose3</styleUrl>\r\n"
+               "<Point><altitudeMode>relativeToGround</altitudeMode>"
+               "<coordinates>139.5,35.5,10</coordinates></Point>\r\n"
+               "</Placemark>\r\n</Folder>\r\n</Document>\r\n</kml>\r\n"),
+      std::string::npos);
   EXPECT_EQ(kml.rfind("<Placemark>"), kml.find("<Placemark>"));  // the failing record wrote nothing
   EXPECT_EQ(SummaryLine(outcome),
             "records read 4, placemarks 1, in the exclusion box 1, per dose class 1-5 0 0 1 0 0, "
@@ -307,7 +315,7 @@ TEST(StrictNumber, SpellsNumbersAsXmlSchemaDoes) {
   const struct {
     double x;
     const char* text;
-  } cases[] = {{0.15, "0.15"}, {-0.5, "-0.5"}, {139.5, "139.5"}, {0, "0"},
+  } cases[] = {{0.15, "0.15"},   {-0.5, "-0.5"},  {139.5, "139.5"},  {0, "0"},
                {-75.5, "-75.5"}, {1e15, "1E+15"}, {0.00009, "9E-05"}};
   for (const auto& c : cases) EXPECT_EQ(StrictNumber(c.x), c.text);
 }

@@ -39,7 +39,8 @@ bool AsNobody(const std::function<bool()>& check) {
 
 using Boxes = testing::SaveOnChangeBoxes;
 
-constexpr const char* kLog = "h,h,h,h,h,h,h\r\n2012,,1,0.05,35.25,139.5,5\r\n2012,,1,0.15,35.5,139.5,10\r\n";
+constexpr const char* kLog =
+    "h,h,h,h,h,h,h\r\n2012,,1,0.05,35.25,139.5,5\r\n2012,,1,0.15,35.5,139.5,10\r\n";
 
 class FaultTest : public ::testing::Test {
  protected:
@@ -67,7 +68,8 @@ TEST_F(FaultTest, UnreadableLogsAndUnwritableMapsAreReportedWithNothingLeftOpen)
     EXPECT_TRUE(AsNobody([&] {
       TextFiles files(dir_.path());
       Quiet quiet;
-      const RunOutcome outcome = ConversionRun(files, c.log, c.map, FixedThresholds("0.11", "0.19"), quiet);
+      const RunOutcome outcome =
+          ConversionRun(files, c.log, c.map, FixedThresholds("0.11", "0.19"), quiet);
       return outcome.failure == c.failure && !files.IsOpen(1) && !files.IsOpen(2);
     })) << c.log;
   }
@@ -79,8 +81,8 @@ TEST_F(FaultTest, UnreadableLogsAndUnwritableMapsAreReportedWithNothingLeftOpen)
     Quiet quiet;
     const RunOutcome outcome =
         ConversionRun(files, "DATA_0", "locked/map", FixedThresholds("0.11", "0.19"), quiet);
-    return outcome.failure == RunFailure::kOutputNotCreated && !files.IsOpen(1) && !files.IsOpen(2) &&
-           outcome.message.find("locked/map.kml") != std::string::npos;
+    return outcome.failure == RunFailure::kOutputNotCreated && !files.IsOpen(1) &&
+           !files.IsOpen(2) && outcome.message.find("locked/map.kml") != std::string::npos;
   }));
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "locked" / "map.kml"));
 }

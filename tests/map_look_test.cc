@@ -53,8 +53,8 @@ TEST(KmlStyles, LabelsAreOffUnlessAskedAndAKmzMapsEachClassOntoItsOwnIcon) {
   look.icon = "a_files/square.png";
   const std::string plain = KmlStyles(look);
   EXPECT_EQ(Count(plain, "<LabelStyle><scale>0</scale></LabelStyle>"), 5);
-  EXPECT_EQ(Count(plain, "<color>ff1c19d7</color><scale>1.25</scale><Icon><href>a_files/square.png"),
-            1);
+  EXPECT_EQ(
+      Count(plain, "<color>ff1c19d7</color><scale>1.25</scale><Icon><href>a_files/square.png"), 1);
   EXPECT_EQ(Count(plain, "<SimpleField type=\"double\" name=\"dose_usvh\">"), 1);
   EXPECT_EQ(Count(plain, "<SimpleField type=\"int\" name=\"class\">"), 1);
   look.labels = true;

@@ -1,4 +1,3 @@
-#include "tests/reference_number.h"
 #include "textfile/number_text.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +8,8 @@
 #include <cstring>
 #include <limits>
 #include <random>
+
+#include "tests/reference_number.h"
 
 namespace dosemap {
 namespace {
@@ -53,7 +54,6 @@ TEST(NumberText, WritesTheSignBlankNoLeadingZeroAndFifteenDigits) {
   };
   for (const auto& c : cases) EXPECT_EQ(NumberText(c.x), c.text) << c.x;
 }
-
 
 TEST(NumberText, ReadsBackAsTheFifteenDigitNumberForRandomDoubles) {
   std::mt19937_64 random(20261208);

@@ -1,11 +1,10 @@
-#include "settings/settings_file.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
 #include <vector>
 
+#include "settings/settings_file.h"
 #include "tests/fakes.h"
 #include "tests/temp_dir.h"
 
@@ -40,9 +39,9 @@ class SettingsTest : public ::testing::Test {
 };
 
 TEST_F(SettingsTest, StartUpSequencesWriteInOrderAndFillTheBoxes) {
-  const std::vector<std::string> defaults_writes = {
-      SavedLine("DATA_0", "Text2", " 19", " 19"), SavedLine("DATA_0", "DATA_0", " 19", " 19"),
-      SavedLine("DATA_0", "DATA_0", " 11", " 19")};
+  const std::vector<std::string> defaults_writes = {SavedLine("DATA_0", "Text2", " 19", " 19"),
+                                                    SavedLine("DATA_0", "DATA_0", " 19", " 19"),
+                                                    SavedLine("DATA_0", "DATA_0", " 11", " 19")};
   const std::vector<std::string> defaults_texts = {"DATA_0", "DATA_0", "0.11", "0.19"};
   const struct {
     const char* file;  // nullptr: no SETT.TXT
@@ -125,8 +124,9 @@ TEST_F(SettingsTest, NamesThatTheReaderWouldSplitOrTrimAreQuoted) {
   const struct {
     const char* name;
     const char* field;
-  } cases[] = {{"a,b", "\"a,b\""}, {" lead", "\" lead\""}, {"trail ", "\"trail \""},
-               {"in side", "in side"}, {"", ""}, {"日本語", "日本語"}};
+  } cases[] = {
+      {"a,b", "\"a,b\""}, {" lead", "\" lead\""}, {"trail ", "\"trail \""}, {"in side", "in side"},
+      {"", ""},           {"日本語", "日本語"}};
   for (const auto& c : cases) {
     form_.SetBoxText(Box::kText1, c.name);
     EXPECT_EQ(dir_.Read(kSettingsFileName), SavedLine(c.field, "DATA_0", " 11", " 19"));
@@ -150,9 +150,9 @@ TEST(PlainNumberText, ShowsHundredthsWithAZeroBeforeThePoint) {
   const struct {
     std::int32_t hundredths;
     const char* text;
-  } cases[] = {{11, "0.11"}, {19, "0.19"}, {7, "0.07"},  {10, "0.1"},
-               {100, "1"},   {150, "1.5"}, {0, "0"},     {-5, "-0.05"},
-               {-150, "-1.5"}, {2147483647, "21474836.47"}};
+  } cases[] = {
+      {11, "0.11"}, {19, "0.19"}, {7, "0.07"},   {10, "0.1"},    {100, "1"},
+      {150, "1.5"}, {0, "0"},     {-5, "-0.05"}, {-150, "-1.5"}, {2147483647, "21474836.47"}};
   for (const auto& c : cases) EXPECT_EQ(PlainNumberText(c.hundredths), c.text);
 }
 

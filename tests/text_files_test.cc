@@ -111,8 +111,8 @@ TEST_F(TextFilesTest, StoresFieldsByTheKindOfTheirTarget) {
   std::int32_t rounded[3];
   double big = 0, word_number = -1;
   Variant word, seven, quoted, mixed;
-  files_.InputFields(4, {big, rounded[0], rounded[1], rounded[2], word_number, word, seven, quoted,
-                         mixed});
+  files_.InputFields(
+      4, {big, rounded[0], rounded[1], rounded[2], word_number, word, seven, quoted, mixed});
   EXPECT_EQ(big, 3000000000.0);
   EXPECT_EQ(rounded[0], 12);  // halves go to the even neighbour
   EXPECT_EQ(rounded[1], 12);
@@ -175,7 +175,8 @@ TEST_F(TextFilesTest, FileNumberErrors) {
   };
   EXPECT_EQ(kind_of([&] { files_.OpenForInput(2, "missing.csv"); }), FileErrorKind::kCannotOpen);
   EXPECT_EQ(kind_of([&] { files_.OpenForInput(2, "."); }), FileErrorKind::kCannotOpen);
-  EXPECT_EQ(kind_of([&] { files_.OpenForOutput(1, "no/such/dir.kml"); }), FileErrorKind::kCannotOpen);
+  EXPECT_EQ(kind_of([&] { files_.OpenForOutput(1, "no/such/dir.kml"); }),
+            FileErrorKind::kCannotOpen);
   std::string text;
   EXPECT_EQ(kind_of([&] { files_.InputFields(2, {text}); }), FileErrorKind::kNotOpen);
   EXPECT_EQ(kind_of([&] { files_.PrintItems(1, {"x"}); }), FileErrorKind::kNotOpen);

@@ -1,7 +1,5 @@
 #include "textfile/number_text.h"
 
-#include "textfile/message_text.h"
-
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -10,6 +8,7 @@
 #include <limits>
 
 #include "textfile/file_error.h"
+#include "textfile/message_text.h"
 
 namespace dosemap {
 namespace {
@@ -211,8 +210,8 @@ ParsedNumber ParseNumber(std::string_view text) {
   // or division of them is correctly rounded: the same double the full conversion gives.
   const long scale = exponent - static_cast<long>(frac_digits);
   if (significant_digits <= kSignificantDigits && scale >= -22 && scale <= 22) {
-    const double value = scale < 0 ? significand / kPowersOfTen[-scale]
-                                   : significand * kPowersOfTen[scale];
+    const double value =
+        scale < 0 ? significand / kPowersOfTen[-scale] : significand * kPowersOfTen[scale];
     return {NumberStatus::kNumber, negative ? -value : value};
   }
 
@@ -233,9 +232,9 @@ ParsedNumber ParseNumber(std::string_view text) {
 double NumberOf(std::string_view text) {
   const ParsedNumber parsed = ParseNumber(text);
   if (parsed.status == NumberStatus::kNumber) return parsed.value;
-  throw NumberError(QuotedForMessage(text) + " is " +
-                    (parsed.status == NumberStatus::kOverflow ? "a number out of range"
-                                                              : "not a number"));
+  throw NumberError(
+      QuotedForMessage(text) + " is " +
+      (parsed.status == NumberStatus::kOverflow ? "a number out of range" : "not a number"));
 }
 
 std::string StrictNumber(double x) {

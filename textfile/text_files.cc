@@ -41,7 +41,8 @@ void SyncDirectoryOf(const std::filesystem::path& path) {
 
 double NumberOfVariant(const Variant& value) {
   if (const double* number = std::get_if<double>(&value)) return *number;
-  if (const std::string* text = std::get_if<std::string>(&value)) return NumberOf(std::string_view(*text));
+  if (const std::string* text = std::get_if<std::string>(&value))
+    return NumberOf(std::string_view(*text));
   return 0;
 }
 
@@ -95,7 +96,8 @@ class TextFiles::InputFile {
         return true;
       }
       if (n == 0) return false;
-      if (errno != EINTR) throw FileError(FileErrorKind::kReadFailed, name_ + ": cannot read: " + SystemReason());
+      if (errno != EINTR)
+        throw FileError(FileErrorKind::kReadFailed, name_ + ": cannot read: " + SystemReason());
     }
   }
 
@@ -142,7 +144,8 @@ class TextFiles::InputFile {
     scratch_.clear();
     for (;;) {
       if (pos_ == end_ && !Refill()) return scratch_;
-      const char* at = static_cast<const char*>(std::memchr(buffer_.get() + pos_, '"', end_ - pos_));
+      const char* at =
+          static_cast<const char*>(std::memchr(buffer_.get() + pos_, '"', end_ - pos_));
       const std::size_t stop = at ? at - buffer_.get() : end_;
       Keep(pos_, stop);
       pos_ = stop;
@@ -347,8 +350,8 @@ bool TextFiles::IsOpen(int number) const {
 
 void TextFiles::CheckClosed(int number, std::string_view name) const {
   if (IsOpen(number)) {
-    throw FileError(FileErrorKind::kAlreadyOpen,
-                    std::string(name) + ": file number " + std::to_string(number) + " is already open");
+    throw FileError(FileErrorKind::kAlreadyOpen, std::string(name) + ": file number " +
+                                                     std::to_string(number) + " is already open");
   }
 }
 
@@ -357,7 +360,8 @@ void TextFiles::OpenForOutput(int number, std::string_view name) {
   const std::filesystem::path path = PathOf(name);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
-    throw FileError(FileErrorKind::kCannotOpen, std::string(name) + ": cannot create: " + SystemReason());
+    throw FileError(FileErrorKind::kCannotOpen,
+                    std::string(name) + ": cannot create: " + SystemReason());
   }
   SlotOf(number).output = std::make_unique<OutputFile>(
       fd, std::string(name), std::filesystem::path(), std::filesystem::path(), kOutputBufferBytes);
@@ -367,7 +371,8 @@ void TextFiles::OpenForReplace(int number, std::string_view name) {
   CheckClosed(number, name);
   const std::filesystem::path path = PathOf(name);
   const auto cannot_create = [&] {
-    return FileError(FileErrorKind::kCannotOpen, std::string(name) + ": cannot create: " + SystemReason());
+    return FileError(FileErrorKind::kCannotOpen,
+                     std::string(name) + ": cannot create: " + SystemReason());
   };
   struct stat old;
   const bool replaces = ::stat(path.c_str(), &old) == 0;
@@ -381,7 +386,8 @@ void TextFiles::OpenForReplace(int number, std::string_view name) {
   // that had our number before (it can't be running: the number is ours) is stale.
   constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   int fd = ::open(temp.c_str(), kFlags, 0666);
-  if (fd < 0 && errno == EEXIST && ::unlink(temp.c_str()) == 0) fd = ::open(temp.c_str(), kFlags, 0666);
+  if (fd < 0 && errno == EEXIST && ::unlink(temp.c_str()) == 0)
+    fd = ::open(temp.c_str(), kFlags, 0666);
   if (fd < 0) throw cannot_create();
   // A new file gets 0666 less the umask from open(); a replaced one keeps its mode.
   if (replaces) ::fchmod(fd, old.st_mode & 07777);
@@ -395,12 +401,14 @@ void TextFiles::OpenForInput(int number, std::string_view name) {
   const std::filesystem::path path = PathOf(name);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    throw FileError(FileErrorKind::kCannotOpen, std::string(name) + ": cannot open: " + SystemReason());
+    throw FileError(FileErrorKind::kCannotOpen,
+                    std::string(name) + ": cannot open: " + SystemReason());
   }
   struct stat info;
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     ::close(fd);
-    throw FileError(FileErrorKind::kCannotOpen, std::string(name) + ": cannot open: is a directory");
+    throw FileError(FileErrorKind::kCannotOpen,
+                    std::string(name) + ": cannot open: is a directory");
   }
   // A small file (a settings file) needs no megabyte of buffer.
   std::size_t buffer_bytes = kInputBufferBytes;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "maps/drive_conversion.h"
+#include "conversion/drive_conversion.h"
 
 // What a batch of the window's conversions came to: a few lines per log that was mapped or
 // cancelled, one warning per log that failed, and the reports written.

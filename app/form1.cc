@@ -18,7 +18,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "maps/drive_conversion.h"
+#include "conversion/drive_conversion.h"
 #include "survey/civil_time.h"
 #include "textfile/number_text.h"
 
@@ -285,16 +285,27 @@ void Form1::ConvertLogs(const std::vector<std::string>& logs) {
   if (::lstat(privacy.c_str(), &info) == 0 || errno != ENOENT)
     zone_files.push_back(privacy.string());
   std::vector<dosemap::DriveRequest> requests;
+  for (const std::string& log : logs) {
+    dosemap::DriveRequest& request = requests.emplace_back();
+    request.logs = {log};
+    request.maps = MapsOf(log, logs);
+    request.survey.yellow = yellow.value;
+    request.survey.red = red.value;
+    request.zone_files = zone_files;
+  }
+  // What concerns every drive is said before any starts; a drive's own fault (a log that is its
+  // own map) is said with that drive.
   try {
-    for (const std::string& log : logs) {
-      requests.push_back(
-          dosemap::MakeDriveRequest({log}, MapsOf(log, logs), yellow.value, red.value, zone_files));
-    }
+    dosemap::Validate(requests.front());
   } catch (const dosemap::SurveyError& error) {
     if (error.kind() == dosemap::SurveyErrorKind::kBadThresholds) {
       return ShowWarning(QStringLiteral(
           "黄色のしきい値は赤のしきい値より小さくしてください。地図を作成しませんでした。"));
     }
+  }
+  try {
+    dosemap::ReadZoneFiles(requests.front());
+  } catch (const dosemap::SurveyError& error) {
     return ShowWarning(
         QStringLiteral(
             "プライバシー区域のファイルを読めませんでした。地図を作成しませんでした。\n\n") +

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <limits>
 #include <utility>
 
 #include "cli/commands.h"
@@ -12,7 +14,6 @@
 #include "survey/log_format.h"
 #include "survey/privacy.h"
 #include "textfile/number_text.h"
-#include "textfile/text_files.h"
 
 namespace dosemap::cli {
 namespace {
@@ -28,82 +29,199 @@ constexpr const char* kSurveyForm =
 constexpr const char* kLegacyForm =
     "The window's conversion: CSV_BASE.csv into KML_BASE.kml in the current directory";
 
-// The options' values as typed.
-struct Typed {
+// What the options are bound to: the request itself, and what the front end keeps.
+struct Bound {
   bool help = false, version = false, summary = false, summary_json = false;
-  bool strict = false, kmz = false, keep_duplicates = false, labels = false, icons_beside = false,
-       time = false;
-  std::string out, from, yellow, red, utc_offset, rejects, icon_url, max_accuracy, max_speed, grid,
-      grid_min, threads;
-  std::vector<std::string> cpm_factor, privacy, privacy_box, privacy_files, args;
+  bool strict = false, kmz = false;
+  std::string out;
+  std::vector<std::string> args;
+  DriveRequest request;
 };
 
-// The one table of options: names, values, help texts and groups.
-void Declare(CLI::App& app, Typed& t) {
+[[noreturn]] void Refuse(const std::string& message) {
+  throw SurveyError(SurveyErrorKind::kUsage, message);
+}
+
+// A check of one option's every value, run as the library reads it: an empty value is a value
+// left out by mistake (a variable that was not set), never the option not given. check may
+// rewrite the text into what the library converts, or store what it parsed; it throws the option's
+// one-line usage error.
+CLI::Validator Checked(std::string name,
+                       std::function<void(const std::string&, std::string&)> check) {
+  return CLI::Validator(
+      [name = std::move(name), check = std::move(check)](std::string& text) {
+        if (text.empty()) Refuse(name + " takes a value, not an empty one");
+        check(name, text);
+        return std::string();
+      },
+      "");
+}
+
+// A number as the own log and the window write it ("-.5", "1e3"), finite and within [low, high];
+// whole: an integer. Its text becomes the exact binary spelling the library converts.
+CLI::Validator Number(std::string name, double low, double high, bool whole, std::string says) {
+  return Checked(std::move(name), [=](const std::string& option, std::string& text) {
+    const ParsedNumber parsed = ParseNumber(text);
+    const double x = parsed.value;
+    if (parsed.status != NumberStatus::kNumber || !std::isfinite(x) || x < low || x > high ||
+        (whole && x != std::floor(x)))
+      Refuse(option + " " + says);
+    char exact[64];
+    std::snprintf(exact, sizeof exact, whole ? "%.0f" : "%a", x);
+    text = exact;
+  });
+}
+
+// The one table of options: names, fields, checks, help texts and groups.
+void Declare(CLI::App& app, Bound& b) {
+  DriveRequest& r = b.request;
+  SurveyOptions& survey = r.survey;
   app.set_help_flag();
   app.allow_extras();  // unknown options are reported as ours, in one line
-  app.add_flag("-h,--help", t.help, "print this help and exit")->group(kBothForms);
-  app.add_flag("--version", t.version, "print the version and exit")->group(kBothForms);
-  app.add_flag("--summary", t.summary,
+  app.add_flag("-h,--help", b.help, "print this help and exit")->group(kBothForms);
+  app.add_flag("--version", b.version, "print the version and exit")->group(kBothForms);
+  app.add_flag("--summary", b.summary,
                "print the figures in one line (--summary=json: as one JSON object, -o only)")
       ->group(kBothForms);
-  app.add_flag("--summary-json", t.summary_json)->group("");  // what --summary=json becomes
-  const auto value = [&](const char* name, std::string& target, const char* type,
-                         const char* text) {
-    app.add_option(name, target, text)->type_name(type)->group(kSurveyForm);
+  app.add_flag("--summary-json", b.summary_json)->group("");  // what --summary=json becomes
+  const auto path = [&](CLI::Option* option, const char* type) {
+    return option->type_name(type)->group(kSurveyForm);
   };
-  const auto repeated = [&](const char* name, std::vector<std::string>& target, const char* type,
-                            const char* text) {
-    app.add_option(name, target, text)
-        ->type_name(type)
-        ->allow_extra_args(false)
-        ->group(kSurveyForm);
+  const auto text = [&](const char* name) {
+    return Checked(name, [](const std::string&, std::string&) {});
   };
-  value("-o,--output", t.out, "OUT", "the map to write; its form comes from its extension");
-  value("--from", t.from, "FORMAT", "the logs' format, instead of telling it from each log");
-  value("--yellow", t.yellow, "X", "the yellow threshold in µSv/h (default 0.11)");
-  value("--red", t.red, "Y", "the red threshold in µSv/h, above X (default 0.19)");
-  value("--utc-offset", t.utc_offset, "+HH:MM",
-        "the zone of the own log's local times, to write them in UTC");
-  repeated("--cpm-factor", t.cpm_factor, "[FORMAT=]F",
-           "cpm per µSv/h of logs that only count, of every format or of one (repeatable; "
-           "default each device's own: bgeigie 334, czechrad 328.5, safecast 334)");
-  repeated("--privacy", t.privacy, "LAT,LON,RADIUS_M",
-           "leave out everything within RADIUS_M metres of a place (repeatable)");
-  repeated("--privacy-box", t.privacy_box, "S,W,N,E",
-           "leave out everything in a box; W > E crosses the antimeridian (repeatable)");
-  repeated("--privacy-file", t.privacy_files, "FILE",
-           "zones, one a line in either form; # starts a comment (repeatable)");
-  value("--max-accuracy", t.max_accuracy, "M",
-        "reject records whose reported accuracy is worse than M metres (default 100; 0: off)");
-  value("--max-speed", t.max_speed, "KMH",
-        "reject a lone point reached and left faster than KMH km/h (default 300; 0: off)");
-  app.add_flag("--keep-duplicates", t.keep_duplicates,
+  const auto stored = [&](const char* name, auto store) {
+    return Checked(name,
+                   [store](const std::string& option, std::string& text) { store(option, text); });
+  };
+  path(app.add_option("-o,--output", b.out, "the map to write; its form comes from its extension"),
+       "OUT")
+      ->check(text("-o"));
+  path(app.add_option("--from")->description(
+           "the logs' format, instead of telling it from each log"),
+       "FORMAT")
+      ->check(stored("--from", [&survey](const std::string& option, const std::string& name) {
+        survey.format = FormatNamed(name);
+        if (survey.format == nullptr) Refuse(option + " takes " + FormatNames());
+      }));
+  constexpr double kAny = std::numeric_limits<double>::max();
+  path(app.add_option("--yellow", survey.yellow, "the yellow threshold in µSv/h (default 0.11)"),
+       "X")
+      ->check(Number("--yellow", -kAny, kAny, false, "takes a number"));
+  path(app.add_option("--red", survey.red, "the red threshold in µSv/h, above X (default 0.19)"),
+       "Y")
+      ->check(Number("--red", -kAny, kAny, false, "takes a number"));
+  path(app.add_option("--utc-offset")
+           ->description("the zone of the own log's local times, to write them in UTC"),
+       "+HH:MM")
+      ->check(stored("--utc-offset", [&survey](const std::string& option, const std::string& t) {
+        survey.reader.utc_offset = ParseUtcOffset(t);
+        if (!survey.reader.utc_offset) Refuse(option + " takes +HH:MM or -HH:MM");
+      }));
+  path(app.add_option("--cpm-factor")
+           ->description("cpm per µSv/h of logs that only count, of every format or of one "
+                         "(repeatable; default each device's own: bgeigie 334, czechrad 328.5, "
+                         "safecast 334)")
+           ->allow_extra_args(false)
+           ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll),
+       "[FORMAT=]F")
+      ->check(stored("--cpm-factor", [&survey](const std::string& option, const std::string& t) {
+        const std::size_t equals = t.find('=');
+        const ParsedNumber parsed =
+            ParseNumber(equals == std::string::npos ? t : t.substr(equals + 1));
+        if (parsed.status != NumberStatus::kNumber || !std::isfinite(parsed.value) ||
+            !(parsed.value > 0))
+          Refuse(option + " takes a number above 0, or FORMAT=NUMBER");
+        if (equals == std::string::npos) {
+          survey.reader.cpm_factor = parsed.value;
+          return;
+        }
+        const FormatRow* format = FormatNamed(t.substr(0, equals));
+        if (format == nullptr || !(format->cpm_factor > 0)) {
+          std::string counting;
+          for (const FormatRow* row : Formats()) {
+            if (row->cpm_factor > 0)
+              counting += (counting.empty() ? "" : ", ") + std::string(row->name);
+          }
+          Refuse(option + " FORMAT=F takes a format that counts: " + counting);
+        }
+        survey.reader.format_cpm_factors.emplace_back(format->name, parsed.value);
+      }));
+  // A zone is the user's own: a bad one is named by its option, never echoed.
+  for (const auto& [name, type, help, parse] :
+       {std::tuple{"--privacy", "LAT,LON,RADIUS_M",
+                   "leave out everything within RADIUS_M metres of a place (repeatable)",
+                   &ParseCircleZone},
+        {"--privacy-box", "S,W,N,E",
+         "leave out everything in a box; W > E crosses the antimeridian (repeatable)",
+         &ParseBoxZone}}) {
+    path(app.add_option(name)->description(help)->allow_extra_args(false)->multi_option_policy(
+             CLI::MultiOptionPolicy::TakeAll),
+         type)
+        ->check(stored(name, [&survey, parse](const std::string& option, const std::string& t) {
+          try {
+            survey.zones.push_back(parse(t));
+          } catch (const SurveyError& error) {
+            Refuse(option + ": " + error.what());
+          }
+        }));
+  }
+  path(app.add_option("--privacy-file", r.zone_files,
+                      "zones, one a line in either form; # starts a comment (repeatable)")
+           ->allow_extra_args(false),
+       "FILE")
+      ->check(text("--privacy-file"));
+  path(app.add_option(
+           "--max-accuracy", survey.quality.max_accuracy_m,
+           "reject records whose reported accuracy is worse than M metres (default 100; 0: off)"),
+       "M")
+      ->check(Number("--max-accuracy", 0, kAny, false, "takes a number, 0 or above"));
+  path(app.add_option("--max-speed", survey.quality.max_speed_kmh,
+                      "reject a lone point reached and left faster than KMH km/h (default 300; 0: "
+                      "off)"),
+       "KMH")
+      ->check(Number("--max-speed", 0, kAny, false, "takes a number, 0 or above"));
+  app.add_flag("--keep-duplicates", survey.quality.keep_duplicates,
                "keep records whose time, position and dose were read before in the run")
       ->group(kSurveyForm);
-  value("--grid", t.grid, "SIZE_M",
-        "map cells of about SIZE_M metres (10 to 100000) with the mean dose, not points");
-  value("--grid-min", t.grid_min, "N", "leave out cells of fewer than N measurements (default 1)");
-  value("--rejects", t.rejects, "FILE.csv", "list every rejected record with its reason");
-  value("--threads", t.threads, "N",
-        "2 (the default): read each log on a thread of its own while the maps are written; 1: "
-        "one thread. The maps are the same");
-  value("--icon-url", t.icon_url, "URL",
-        "a web icon instead of the icon and legend written beside a .kml");
-  app.add_flag("--labels", t.labels, "show the dose beside every point of a .kml or .kmz")
-      ->group(kSurveyForm);
-  app.add_flag("--time", t.time,
-               "give a .kml's or .kmz's points a TimeStamp and cells a TimeSpan, for a time slider "
-               "(off: a globe with a clock shows the whole drive)")
-      ->group(kSurveyForm);
-  app.add_flag("--icons-beside", t.icons_beside,
-               "also write a .kmz's icons into files/ beside it (for Marble)")
-      ->group(kSurveyForm);
-  app.add_flag("--strict", t.strict, "write standard KML 2.2 that every reader takes")
+  path(app.add_option("--grid", r.grid_m,
+                      "map cells of about SIZE_M metres (10 to 100000) with the mean dose, not "
+                      "points"),
+       "SIZE_M")
+      ->check(Number("--grid", kMinGridMetres, kMaxGridMetres, false,
+                     "takes a number of metres from 10 to 100000"));
+  path(app.add_option("--grid-min", r.grid_min,
+                      "leave out cells of fewer than N measurements (default 1)"),
+       "N")
+      ->check(Number("--grid-min", 1, 4294967295.0, true, "takes a whole number, 1 or above"));
+  path(app.add_option("--rejects", r.rejects, "list every rejected record with its reason"),
+       "FILE.csv")
+      ->check(text("--rejects"));
+  path(app.add_option("--threads", survey.threads,
+                      "2 (the default): read each log on a thread of its own while the maps are "
+                      "written; 1: one thread. The maps are the same"),
+       "N")
+      ->check(stored("--threads", [](const std::string& option, const std::string& t) {
+        if (t != "1" && t != "2") Refuse(option + " takes 1 or 2");
+      }));
+  // The options of some map forms only, from the forms' rows.
+  for (const FormOption* option : FormOptions()) {
+    const std::string name(option->name), help(option->help);
+    const std::string group = "Only with " + FormsTaking(*option) + " maps (-o)";
+    if (option->flag != nullptr) {
+      app.add_flag(name, r.map.*(option->flag), help)->group(group);
+    } else {
+      app.add_option(name, r.map.*(option->text), help)
+          ->type_name(std::string(option->value_name))
+          ->check(text(option->name.data()))
+          ->group(group);
+    }
+  }
+  app.add_flag("--strict", b.strict, "write standard KML 2.2 that every reader takes")
       ->group(kLegacyForm);
-  app.add_flag("--kmz", t.kmz, "write the strict form with its own icon as KML_BASE.kmz")
+  app.add_flag("--kmz", b.kmz, "write the strict form with its own icon as KML_BASE.kmz")
       ->group(kLegacyForm);
-  app.add_option("args", t.args, "LOG... with -o; else CSV_BASE KML_BASE [YELLOW RED]")
+  app.add_option("args", b.args, "LOG... with -o; else CSV_BASE KML_BASE [YELLOW RED]")
       ->type_name("");
 }
 
@@ -114,147 +232,45 @@ int UsageError(const std::string& what) {
   return 2;
 }
 
-std::optional<double> NumberOf(const std::string& text, bool above_zero) {
+bool IsNumber(const std::string& text) {
   const ParsedNumber parsed = ParseNumber(text);
-  if (parsed.status != NumberStatus::kNumber || !std::isfinite(parsed.value)) return std::nullopt;
-  if (above_zero && !(parsed.value > 0)) return std::nullopt;
-  return parsed.value;
+  return parsed.status == NumberStatus::kNumber && std::isfinite(parsed.value);
 }
 
-// The surveyor's form: every value checked, nothing opened yet.
-int CheckPathForm(const Typed& t, PathOptions& options) {
-  if (t.strict || t.kmz)
-    return UsageError((t.strict ? "--strict" : "--kmz") +
-                      std::string(" belongs to the form without -o"));
-  options.out = t.out;
-  options.logs = t.args;
-  options.summary = t.summary;
-  options.summary_json = t.summary_json;
-  options.privacy_files = t.privacy_files;
-  options.rejects = t.rejects;
-  options.icon_url = t.icon_url;
-  options.labels = t.labels;
-  options.icons_beside = t.icons_beside;
-  options.time = t.time;
-  SurveyOptions& survey = options.survey;
-  if (!t.from.empty()) {
-    survey.format = FormatNamed(t.from);
-    if (survey.format == nullptr) return UsageError("--from takes " + FormatNames());
+// The surveyor's form: every option checked, alone and with the others; nothing opened yet.
+int CheckPathForm(const CLI::App& app, Bound& b, PathOptions& options) {
+  for (const char* legacy : {"--strict", "--kmz"}) {
+    if (app.count(legacy) > 0)
+      return UsageError(legacy + std::string(" belongs to the form without -o"));
   }
-  for (const auto& [name, text, target] :
-       {std::tuple{"--yellow", &t.yellow, &survey.yellow}, {"--red", &t.red, &survey.red}}) {
-    if (text->empty()) continue;
-    const std::optional<double> threshold = NumberOf(*text, false);
-    if (!threshold) return UsageError(std::string(name) + " takes a number");
-    *target = *threshold;
-  }
-  for (const std::string& text : t.cpm_factor) {
-    const std::size_t equals = text.find('=');
-    const std::optional<double> factor =
-        NumberOf(equals == std::string::npos ? text : text.substr(equals + 1), true);
-    if (!factor) return UsageError("--cpm-factor takes a number above 0, or FORMAT=NUMBER");
-    if (equals == std::string::npos) {
-      survey.reader.cpm_factor = *factor;
-      continue;
-    }
-    const FormatRow* format = FormatNamed(text.substr(0, equals));
-    if (format == nullptr || !(format->cpm_factor > 0)) {
-      std::string counting;
-      for (const FormatRow* row : Formats()) {
-        if (row->cpm_factor > 0)
-          counting += (counting.empty() ? "" : ", ") + std::string(row->name);
-      }
-      return UsageError("--cpm-factor FORMAT=F takes a format that counts: " + counting);
-    }
-    survey.reader.format_cpm_factors.emplace_back(format->name, *factor);
-  }
-  for (const auto& [name, text, target] :
-       {std::tuple{"--max-accuracy", &t.max_accuracy, &survey.quality.max_accuracy_m},
-        {"--max-speed", &t.max_speed, &survey.quality.max_speed_kmh}}) {
-    if (text->empty()) continue;
-    const std::optional<double> limit = NumberOf(*text, false);
-    if (!limit || *limit < 0) return UsageError(std::string(name) + " takes a number, 0 or above");
-    *target = *limit;
-  }
-  survey.quality.keep_duplicates = t.keep_duplicates;
-  if (!t.threads.empty()) {
-    if (t.threads != "1" && t.threads != "2") return UsageError("--threads takes 1 or 2");
-    survey.threads = t.threads == "1" ? 1 : 2;
-  }
-  if (!t.grid.empty()) {
-    const std::optional<double> size = NumberOf(t.grid, true);
-    if (!size || *size < kMinGridMetres || *size > kMaxGridMetres)
-      return UsageError("--grid takes a number of metres from 10 to 100000");
-    options.grid_m = *size;
-  }
-  if (!t.grid_min.empty()) {
-    const std::optional<double> count = NumberOf(t.grid_min, true);
-    if (!count || *count < 1 || *count != std::floor(*count) || *count > 4294967295.0)
-      return UsageError("--grid-min takes a whole number, 1 or above");
-    if (t.grid.empty()) return UsageError("--grid-min needs --grid");
-    options.grid_min = static_cast<std::uint32_t>(*count);
-  }
-  if (!t.utc_offset.empty()) {
-    survey.reader.utc_offset = ParseUtcOffset(t.utc_offset);
-    if (!survey.reader.utc_offset) return UsageError("--utc-offset takes +HH:MM or -HH:MM");
-  }
-  // A zone is the user's own: a bad one is named by its option, never echoed.
-  for (const auto& [name, texts, parse] : {std::tuple{"--privacy", &t.privacy, &ParseCircleZone},
-                                           {"--privacy-box", &t.privacy_box, &ParseBoxZone}}) {
-    for (const std::string& text : *texts) {
-      try {
-        survey.zones.push_back(parse(text));
-      } catch (const SurveyError& error) {
-        return UsageError(std::string(name) + ": " + error.what());
-      }
-    }
-  }
-  if (options.logs.empty()) return UsageError("no survey log named");
-  if (std::count(options.logs.begin(), options.logs.end(), "-") > 1)
-    return UsageError("standard input can be read once");
-  if (!options.rejects.empty()) {
-    // The rejects file is a new output: it may not be the map, a log or a zone file.
-    const auto same = [&](const std::string& other) { return SamePlace(options.rejects, other); };
-    if (same(options.out)) return UsageError("--rejects names the map itself");
-    for (const std::string& log : options.logs) {
-      if (log != "-" && same(log)) return UsageError("--rejects names a survey log");
-    }
-    for (const std::string& file : options.privacy_files) {
-      if (same(file)) return UsageError("--rejects names a privacy file");
-    }
+  options.summary = b.summary;
+  options.summary_json = b.summary_json;
+  options.request = std::move(b.request);
+  options.request.logs = std::move(b.args);
+  options.request.maps = {b.out};
+  // What the request asks can't be done: said in its one line, as a failed conversion says it.
+  try {
+    Validate(options.request);
+  } catch (const SurveyError& error) {
+    PrintError(error.what());
+    return ExitStatusOf(error.kind());
   }
   return -1;
 }
 
 // The window's conversion: the options of the surveyor's form have no place in it.
-int CheckLegacyForm(const Typed& t, LegacyOptions& options) {
-  for (const auto& [name, used] : {std::pair{"--from", !t.from.empty()},
-                                   {"--yellow", !t.yellow.empty()},
-                                   {"--red", !t.red.empty()},
-                                   {"--cpm-factor", !t.cpm_factor.empty()},
-                                   {"--utc-offset", !t.utc_offset.empty()},
-                                   {"--privacy", !t.privacy.empty()},
-                                   {"--privacy-box", !t.privacy_box.empty()},
-                                   {"--privacy-file", !t.privacy_files.empty()},
-                                   {"--max-accuracy", !t.max_accuracy.empty()},
-                                   {"--max-speed", !t.max_speed.empty()},
-                                   {"--keep-duplicates", t.keep_duplicates},
-                                   {"--threads", !t.threads.empty()},
-                                   {"--grid", !t.grid.empty()},
-                                   {"--grid-min", !t.grid_min.empty()},
-                                   {"--rejects", !t.rejects.empty()},
-                                   {"--icon-url", !t.icon_url.empty()},
-                                   {"--labels", t.labels},
-                                   {"--icons-beside", t.icons_beside},
-                                   {"--time", t.time},
-                                   {"--summary=json", t.summary_json}}) {
-    if (used) return UsageError(std::string(name) + " needs -o OUT (the surveyor's form)");
+int CheckLegacyForm(const CLI::App& app, const Bound& b, LegacyOptions& options) {
+  for (const CLI::Option* option : app.get_options()) {
+    const std::string& group = option->get_group();
+    if (option->count() > 0 && (group == kSurveyForm || group.rfind("Only with ", 0) == 0))
+      return UsageError(option->get_name() + " needs -o OUT (the surveyor's form)");
   }
-  if (t.strict && t.kmz) return UsageError("--kmz already writes the strict form");
-  options.summary = t.summary;
-  options.strict = t.strict;
-  options.kmz = t.kmz;
-  options.texts = t.args;
+  if (b.summary_json) return UsageError("--summary=json needs -o OUT (the surveyor's form)");
+  if (b.strict && b.kmz) return UsageError("--kmz already writes the strict form");
+  options.summary = b.summary;
+  options.strict = b.strict;
+  options.kmz = b.kmz;
+  options.texts = b.args;
   if (options.texts.size() != 2 && options.texts.size() != 4)
     return UsageError("expected 2 or 4 arguments");
   if (options.texts.size() == 2) {
@@ -268,8 +284,8 @@ int CheckLegacyForm(const Typed& t, LegacyOptions& options) {
 
 std::string HelpText() {
   CLI::App app{""};
-  Typed typed;
-  Declare(app, typed);
+  Bound bound;
+  Declare(app, bound);
   std::string options = app.help();
   // Our own usage lines stand in for the library's, and say what the positionals are.
   const std::size_t groups = options.find("\n\nBoth forms:");
@@ -309,7 +325,7 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& command_
   bool options_end = false;
   for (const std::string& arg : args) {
     std::string given = arg;
-    if (!options_end && arg.rfind("-.", 0) == 0 && NumberOf(arg, false)) {
+    if (!options_end && arg.rfind("-.", 0) == 0 && IsNumber(arg)) {
       given = "-0" + arg.substr(1);
       respelled.emplace_back(given, arg);
     } else if (!options_end && arg == "--summary=json") {
@@ -324,41 +340,34 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& command_
   }
   std::reverse(library_args.begin(), library_args.end());  // the library takes them from the back
   CLI::App app{""};
-  Typed typed;
-  Declare(app, typed);
+  Bound bound;
+  Declare(app, bound);
   try {
     app.parse(library_args);
   } catch (const CLI::ParseError& error) {
+    return UsageError(error.what());
+  } catch (const SurveyError& error) {  // a value refused by its option's check
     return UsageError(error.what());
   }
   for (const std::string& extra : app.remaining()) {
     if (extra != "--") return UsageError("unknown option " + extra);
   }
-  // An empty value is a value left out by mistake (a variable that was not set), never the
-  // option not given.
-  for (const CLI::Option* option : app.get_options()) {
-    if (option->get_type_size() == 0 || option->get_positional()) continue;
-    for (const std::string& result : option->results()) {
-      if (result.empty())
-        return UsageError(option->get_name() + " takes a value, not an empty one");
-    }
-  }
-  for (std::string& text : typed.args) {
+  for (std::string& text : bound.args) {
     const auto it = std::find_if(respelled.begin(), respelled.end(),
                                  [&](const auto& pair) { return pair.first == text; });
     if (it != respelled.end()) text = it->second, respelled.erase(it);
   }
-  if (typed.help) {
+  if (bound.help) {
     return PrintOut(HelpText()) ? 0 : 1;
   }
-  if (typed.version) return PrintOut("dosemap-convert " DOSEMAP_VERSION "\n") ? 0 : 1;
-  command_line.path_form = !typed.out.empty() || std::count(args.begin(), args.end(), "-o") > 0 ||
+  if (bound.version) return PrintOut("dosemap-convert " DOSEMAP_VERSION "\n") ? 0 : 1;
+  command_line.path_form = !bound.out.empty() || std::count(args.begin(), args.end(), "-o") > 0 ||
                            std::count(args.begin(), args.end(), "--output") > 0;
   if (command_line.path_form) {
-    if (typed.out.empty()) return UsageError("-o needs the map to write");
-    return CheckPathForm(typed, command_line.path);
+    if (bound.out.empty()) return UsageError("-o needs the map to write");
+    return CheckPathForm(app, bound, command_line.path);
   }
-  return CheckLegacyForm(typed, command_line.legacy);
+  return CheckLegacyForm(app, bound, command_line.legacy);
 }
 
 }  // namespace dosemap::cli

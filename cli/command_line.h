@@ -1,25 +1,16 @@
 #ifndef DOSEMAP_CLI_COMMAND_LINE_H_
 #define DOSEMAP_CLI_COMMAND_LINE_H_
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "survey/survey_run.h"
+#include "conversion/drive_request.h"
 
 namespace dosemap::cli {
 
-// dosemap-convert [options] -o OUT LOG...
+// dosemap-convert [options] -o OUT LOG...: the request, its options bound straight into it.
 struct PathOptions {
-  std::string out;
-  std::vector<std::string> logs;
-  SurveyOptions survey;
-  std::vector<std::string> privacy_files;
-  std::string rejects;
-  std::string icon_url;
-  bool labels = false, icons_beside = false, time = false;
-  double grid_m = 0;  // --grid; 0: points
-  std::uint32_t grid_min = 1;
+  DriveRequest request;
   bool summary = false;
   bool summary_json = false;
 };

@@ -5,8 +5,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "maps/drive_conversion.h"
-#include "survey/privacy.h"
+#include "conversion/drive_conversion.h"
 
 namespace dosemap::cli {
 namespace {
@@ -44,18 +43,8 @@ int PathCommand(PathOptions options) {
   RemoveStagingOnInterrupt();
   DriveStatistics stats;
   try {
-    DriveRequest request =
-        MakeDriveRequest(options.logs, {options.out}, options.survey.yellow, options.survey.red,
-                         options.privacy_files, options.survey);
-    request.rejects = options.rejects;
-    request.icon_url = options.icon_url;
-    request.labels = options.labels;
-    request.icons_beside = options.icons_beside;
-    request.time = options.time;
-    request.grid_m = options.grid_m;
-    request.grid_min = options.grid_min;
     Progress progress;
-    stats = ConvertDrive(request, [&](const RunProgress& run) { progress.Update(run); });
+    stats = ConvertDrive(options.request, [&](const RunProgress& run) { progress.Update(run); });
   } catch (const SurveyError& error) {
     PrintError(error.what());
     return ExitStatusOf(error.kind());

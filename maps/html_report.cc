@@ -44,315 +44,8 @@ std::string Inline(std::string_view text) {
 // A figure for people to read: four significant digits, plain.
 std::string Figure(double x) { return FigureText(x, 4); }
 
-constexpr const char* kStyle = R"(
-html,body{margin:0;font:14px/1.4 system-ui,sans-serif;color:#222;background:#fff}
-header{display:flex;align-items:center;gap:12px;padding:8px 16px;background:#263238;color:#fff}header h1{margin:0;font-size:18px;flex:1}
-.lang button{background:none;border:1px solid #90a4ae;color:#fff;padding:2px 8px;cursor:pointer}.lang button[aria-pressed=true]{background:#eceff1;color:#263238}
-main{display:grid;grid-template-columns:minmax(0,3fr) minmax(260px,1fr);gap:12px;padding:12px}
-#map{height:62vh;min-height:320px;background:#dfe6e9;border:1px solid #ccc}
-aside table{border-collapse:collapse;width:100%}aside td,aside th{padding:3px 6px;border-bottom:1px solid #eee;text-align:left}
-.legend i{display:inline-block;width:12px;height:12px;margin-right:6px;vertical-align:middle;border:1px solid #555}
-#chart-box{grid-column:1/-1;height:220px}
-@media (max-width:800px){main{grid-template-columns:1fr}}
-)";
-
 // What both pages' scripts share: the reader's language, and times in the viewer's zone, here
 // and in the figures.
-constexpr const char* kTimeScript = R"(
-// Every text in English and Japanese ({key: [en, ja]}): the switch in the header chooses, and is
-// remembered (the browser's local storage); until then the browser's language does. Numbers and
-// times stay as they are.
-var texts = JSON.parse(document.getElementById('texts').textContent);
-var chosen = null;
-try { chosen = window.localStorage.getItem('dosemap.lang'); } catch (e) { /* storage off */ }
-var lang = chosen === '0' || chosen === '1' ? +chosen : /^ja\b/i.test(navigator.language || '') ? 1 : 0;
-var onLanguage = [];
-// A figure as people read it: digits significant digits, plain (never an exponent), thousands
-// grouped; a dash for none.
-function fig(x, digits) {
-  if (typeof x !== 'number' || !isFinite(x)) return '\u2014';
-  return x.toLocaleString('en-US', {maximumSignificantDigits: digits});
-}
-function t(key) { var x = texts[key]; return x ? x[lang] : key; }
-function rangeText(lower, upper) {
-  if (lower === '' && upper === '') return t('none');
-  if (lower === '') return t('below').replace('{}', upper);
-  if (upper === '') return t('from').replace('{}', lower);
-  return t('between').replace('{}', lower).replace('{}', upper);
-}
-function translate() {
-  document.documentElement.lang = lang ? 'ja' : 'en';
-  Array.prototype.forEach.call(document.querySelectorAll('[data-i18n]'), function (e) {
-    e.textContent = t(e.dataset.i18n);
-  });
-  Array.prototype.forEach.call(document.querySelectorAll('[data-range]'), function (e) {
-    var r = e.dataset.range.split(',');
-    e.textContent = r.length < 2 ? t('none') : rangeText(r[0], r[1]);
-  });
-  Array.prototype.forEach.call(document.querySelectorAll('.lang button'), function (b) {
-    b.setAttribute('aria-pressed', String(+b.dataset.lang === lang));
-  });
-  document.body.dataset.lang = lang ? 'ja' : 'en';
-  onLanguage.forEach(function (f) { f(); });
-}
-Array.prototype.forEach.call(document.querySelectorAll('.lang button'), function (b) {
-  b.addEventListener('click', function () {
-    lang = +b.dataset.lang;
-    try { window.localStorage.setItem('dosemap.lang', String(lang)); } catch (e) { /* storage off */ }
-    translate();
-  });
-});
-// A UTC time in the viewer's own zone, with its offset ("2026-11-21 10:30:00 +09:00"); a time
-// the log gave without a zone is shown as written.
-function two(n) { return (n < 10 ? '0' : '') + n; }
-function local(iso) {
-  if (iso.slice(-1) !== 'Z') return iso;
-  var d = new Date(iso);
-  if (isNaN(d)) return iso;
-  var offset = -d.getTimezoneOffset(), a = Math.abs(offset);
-  return String(d.getFullYear()).padStart(4, '0') + '-' + two(d.getMonth() + 1) + '-' +
-    two(d.getDate()) + ' ' + two(d.getHours()) + ':' + two(d.getMinutes()) + ':' +
-    two(d.getSeconds()) + ' ' + (offset < 0 ? '-' : '+') + two(Math.floor(a / 60)) + ':' + two(a % 60);
-}
-function timeHtml(iso) {
-  return iso.slice(-1) === 'Z' ? '<time datetime="' + iso + '" title="' + iso + ' (UTC)' + '">' +
-    local(iso) + '</time>' : iso;
-}
-Array.prototype.forEach.call(document.querySelectorAll('#figures time[datetime]'), function (t) {
-  t.textContent = local(t.getAttribute('datetime'));
-  t.title = t.getAttribute('datetime') + ' (UTC)';
-});
-)";
-
-constexpr const char* kScript = R"(
-(function () {
-  var errors = 0;
-  window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
-  // The data's text is parsed once and let go: a big drive's page keeps only the parsed points.
-  var data = document.getElementById('points');
-  var points = JSON.parse(data.textContent);
-  data.textContent = '';
-  var classes = JSON.parse(document.getElementById('classes').textContent);
-  var scale = JSON.parse(document.getElementById('scale').textContent);
-  var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
-  // Online the standard tiles show; offline the plain background does, and the points still do.
-  L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {maxZoom: 19,
-    attribution: '&copy; OpenStreetMap contributors'}).addTo(map);
-  var renderer = L.canvas({padding: 0.5});
-  // A drive across the antimeridian is drawn the narrower way round: west longitudes past 180.
-  var span = [Infinity, -Infinity, Infinity, -Infinity], south = Infinity, north = -Infinity;
-  points.forEach(function (p) {
-    var east = p[1] < 0 ? p[1] + 360 : p[1];
-    span = [Math.min(span[0], p[1]), Math.max(span[1], p[1]), Math.min(span[2], east), Math.max(span[3], east)];
-    south = Math.min(south, p[0]), north = Math.max(north, p[0]);
-  });
-  var across = span[3] - span[2] < span[1] - span[0] - 1e-9;
-  function lon(x) { return across && x < 0 ? x + 360 : x; }
-  var west = across ? span[2] : span[0], east = across ? span[3] : span[1];
-  var pointLayer = L.featureGroup().addTo(map);
-  pointLayer.bindPopup(function (layer) {
-    var p = points[layer.options.index];
-    return '<b>' + fig(p[2], 4) + ' \u00b5Sv/h</b> (' + t('class') + ' ' + p[4] + ')<br>' +
-      timeHtml(p[5]) + (p[3] === null ? '' : '<br>' + p[3] + ' cpm');
-  });
-  // Outlines only from street level on: at the overview they would darken the colours.
-  var outlineFrom = 15;
-  function outlined() { return map.getZoom() >= outlineFrom; }
-  function drawPoint(i) {
-    var p = points[i], c = classes[p[4] - 1];
-    L.circleMarker([p[0], lon(p[1])], {renderer: renderer, radius: c.radius, color: '#333', weight: 0.6,
-      stroke: outlined(), fillColor: c.colour, fillOpacity: 0.9, index: i}).addTo(pointLayer);
-  }
-  // The highest doses are drawn last, on top; equal doses in the order of the drive.
-  function byDose(a, b) { return points[a][2] - points[b][2] || a - b; }
-  var wasOutlined = null;
-  map.on('zoomend', function () {
-    if (outlined() === wasOutlined) return;
-    wasOutlined = outlined();
-    pointLayer.setStyle({stroke: wasOutlined});
-  });
-  function drawn() {
-    document.body.dataset.drawn = Object.keys(renderer._layers).length;
-    // For checks: whether the points lie bottom to top by dose, and whether they are outlined.
-    var doses = [];
-    pointLayer.eachLayer(function (l) { doses.push(points[l.options.index][2]); });
-    document.body.dataset.drawOrder = doses.every(function (d, i) { return i === 0 || doses[i - 1] <= d; }) ? 'dose' : 'mixed';
-    document.body.dataset.outlined = String(outlined());
-  }
-  // Above 100,000 points the map opens on cells of their mean dose, about 20,000 over the drive;
-  // the points show once so few are in view that they can be told apart.
-  var big = points.length > 100000;
-  document.body.dataset.view = big ? 'cells' : 'points';
-  // The map's zoom is known once it is fitted: the points are drawn then.
-  function drawAll() { points.map(function (p, i) { return i; }).sort(byDose).forEach(drawPoint); }
-  if (!big) {
-    // drawn below, once the view is set
-  } else {
-    var R = 6371008.8, rad = Math.PI / 180;
-    var area = Math.max(1, (north - south) * rad * R) *
-      Math.max(1, (east - west) * rad * R * Math.cos((south + north) / 2 * rad));
-    var ideal = Math.sqrt(area / 20000), size = 10;
-    [10, 25, 50].forEach(function (s) {
-      for (var m = s; m <= 100000; m *= 10) {
-        if (Math.abs(Math.log(m / ideal)) < Math.abs(Math.log(size / ideal))) size = m;
-      }
-    });
-    var rowDeg = size / R * 180 / Math.PI, rows = Math.ceil(180 / rowDeg), cells = new Map();
-    points.forEach(function (p) {
-      var row = Math.min(rows - 1, Math.max(0, Math.floor((p[0] + 90) / rowDeg)));
-      var middle = Math.min(90, Math.max(-90, -90 + (row + 0.5) * rowDeg));
-      var columns = Math.max(1, Math.floor(360 * Math.cos(middle * rad) / rowDeg));
-      var x = p[1] === 180 ? -180 : p[1], width = 360 / columns;
-      var column = Math.min(columns - 1, Math.max(0, Math.floor((x + 180) / width)));
-      var key = row * 8388608 + column, cell = cells.get(key);
-      if (!cell) cells.set(key, cell = {row: row, column: column, width: width, n: 0, sum: 0, max: -Infinity, min: Infinity});
-      cell.n++, cell.sum += p[2], cell.max = Math.max(cell.max, p[2]), cell.min = Math.min(cell.min, p[2]);
-    });
-    // Each cell in the class colour of its mean, outlined in the same colour, so that a cell
-    // smaller than a pixel at the overview still shows its class. A cell that holds a measurement
-    // of the top class is marked on top by a ring a few pixels wide, at every zoom.
-    var cellLayer = L.featureGroup(), hotLayer = L.featureGroup(), hot = 0;
-    function cellPopup(c) {
-      var mean = c.sum / c.n;
-      return '<b>' + fig(mean, 3) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c.n) +
-        '<br>' + fig(c.min, 3) + ' \u2013 ' + fig(c.max, 3) +
-        ' \u00b5Sv/h<br>' + t('cellsOf').replace('{}', size);
-    }
-    cellLayer.bindPopup(function (layer) { return cellPopup(layer.options.cell); });
-    hotLayer.bindPopup(function (layer) { return cellPopup(layer.options.cell); });
-    var hotCells = [];
-    cells.forEach(function (c) {
-      var mean = c.sum / c.n;
-      var k = mean < scale[0] ? 1 : mean < scale[1] ? 2 : mean < scale[2] ? 3 : mean < scale[3] ? 4 : 5;
-      var s = -90 + c.row * rowDeg, n = Math.min(90, s + rowDeg), w = -180 + c.column * c.width;
-      if (s < -85 || n > 85) return;
-      var colour = classes[k - 1].colour;
-      L.rectangle([[s, lon(w)], [n, lon(w) + c.width]], {renderer: renderer, color: colour, weight: 1,
-        opacity: 0.9, fillColor: colour, fillOpacity: 0.8, cell: c}).addTo(cellLayer);
-      if (c.max >= scale[3]) hotCells.push({c: c, at: [(s + n) / 2, lon(w) + c.width / 2]});
-    });
-    // The highest on top.
-    hotCells.sort(function (a, b) { return a.c.max - b.c.max; }).forEach(function (h) {
-      L.circleMarker(h.at, {renderer: renderer, radius: 6, color: '#000', weight: 2,
-        fillColor: classes[4].colour, fillOpacity: 1, cell: h.c}).addTo(hotLayer);
-      hot++;
-    });
-    cellLayer.addTo(map);
-    hotLayer.addTo(map);
-    document.body.dataset.hotCells = hot;
-    // The legend says what the rings are.
-    var ring = document.createElement('tr');
-    ring.innerHTML = '<td colspan="2"><i style="background:' + classes[4].colour +
-      ';border:2px solid #000;border-radius:50%"></i><span data-i18n="hotCell"></span></td>';
-    document.querySelector('table.legend').appendChild(ring);
-    document.body.dataset.cells = cells.size;
-    document.body.dataset.cellSize = size;
-    var showing = 'cells', note = L.control({position: 'topright'});
-    function showPointsInView() {
-      if (showing !== 'points') return;
-      var view = map.getBounds(), inView = [];
-      for (var i = 0; i < points.length && inView.length <= 50000; i++) {
-        if (view.contains([points[i][0], lon(points[i][1])])) inView.push(i);
-      }
-      pointLayer.clearLayers();
-      wasOutlined = outlined();
-      if (inView.length <= 50000) inView.sort(byDose).forEach(drawPoint);
-      note.text.dataset.i18n = inView.length <= 50000 ? 'cells' : 'zoomIn';
-      note.text.textContent = t(note.text.dataset.i18n);
-      drawn();
-    }
-    note.onAdd = function () {
-      var button = L.DomUtil.create('button', 'toggle');
-      this.text = button;
-      button.dataset.i18n = 'points';
-      button.textContent = t('points');
-      button.title = t('toggle');
-      onLanguage.push(function () { button.title = t('toggle'); });
-      L.DomEvent.disableClickPropagation(button);
-      L.DomEvent.on(button, 'click', function () {
-        showing = showing === 'cells' ? 'points' : 'cells';
-        document.body.dataset.view = showing;
-        if (showing === 'cells') {
-          pointLayer.clearLayers();
-          cellLayer.addTo(map);
-          hotLayer.addTo(map);
-          button.dataset.i18n = 'points';
-          button.textContent = t('points');
-          drawn();
-        } else {
-          map.removeLayer(cellLayer);
-          map.removeLayer(hotLayer);
-          showPointsInView();
-        }
-      });
-      return button;
-    };
-    note.addTo(map);
-    map.on('moveend', showPointsInView);
-  }
-  if (points.length) {
-    map.fitBounds([[south, west], [north, east]], {padding: [20, 20], maxZoom: 17});
-  } else {
-    map.setView([0, 0], 1);
-  }
-  wasOutlined = outlined();
-  if (!big) drawAll();
-  drawn();
-  // The dose over time: a drive's points are most often in time order already, and are sorted
-  // only when they are not. A long drive's curve keeps the lowest and highest dose of each of
-  // 2,000 stretches of time, so that no peak is lost and the chart is drawn at once.
-  var times = new Float64Array(points.length), doses = new Float64Array(points.length);
-  var timed = 0, inOrder = true;
-  for (var i = 0; i < points.length; i++) {
-    var when = Date.parse(points[i][5]);
-    if (when !== when) continue;
-    if (timed && when < times[timed - 1]) inOrder = false;
-    times[timed] = when, doses[timed] = points[i][2], timed++;
-  }
-  var order = null;
-  if (!inOrder) {
-    order = new Uint32Array(timed);
-    for (i = 0; i < timed; i++) order[i] = i;
-    order.sort(function (a, b) { return times[a] - times[b] || a - b; });
-  }
-  function at(k) { return order ? order[k] : k; }
-  var start = timed ? times[at(0)] : 0, series = [];
-  if (timed <= 20000) {
-    for (i = 0; i < timed; i++) series.push({x: (times[at(i)] - start) / 60000, y: doses[at(i)]});
-  } else {
-    var buckets = 2000, span = times[at(timed - 1)] - start || 1, low = -1, high = -1, bucket = -1;
-    var flush = function () {
-      if (low < 0) return;
-      var a = Math.min(low, high), b = Math.max(low, high);
-      series.push({x: (times[at(a)] - start) / 60000, y: doses[at(a)]});
-      if (b !== a) series.push({x: (times[at(b)] - start) / 60000, y: doses[at(b)]});
-    };
-    for (i = 0; i < timed; i++) {
-      var k = Math.min(buckets - 1, Math.floor((times[at(i)] - start) / span * buckets));
-      if (k !== bucket) flush(), bucket = k, low = high = i;
-      if (doses[at(i)] < doses[at(low)]) low = i;
-      if (doses[at(i)] > doses[at(high)]) high = i;
-    }
-    flush();
-  }
-  times = doses = order = null;
-  var chart = new Chart(document.getElementById('chart'), {
-    type: 'line',
-    data: {datasets: [{label: 'µSv/h', data: series, borderColor: '#c62828', borderWidth: 1,
-      pointRadius: 0, fill: false}]},
-    options: {animation: false, parsing: false, normalized: true, maintainAspectRatio: false,
-      plugins: {decimation: {enabled: true, algorithm: 'lttb', samples: 1000}, legend: {display: false}},
-      scales: {x: {type: 'linear', title: {display: true, text: t('minutes')}},
-        y: {beginAtZero: true, title: {display: true, text: 'µSv/h'}}}}
-  });
-  onLanguage.push(function () {
-    chart.options.scales.x.title.text = t('minutes');
-    chart.update('none');
-  });
-  translate();
-  document.body.dataset.ready = 'yes';
-})();
-)";
 
 // The page's texts in English and Japanese, as {"key":["en","ja"],...}: the words of the legend,
 // the figures, the pop-ups and the charts, and the reasons a record was rejected.
@@ -485,7 +178,8 @@ void WritePageHead(ByteSink& file, const std::string& name, const MapOptions& op
   file << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
        << title << " \xE2\x80\x94 dosemap</title>\n<style>\n"
-       << Inline(LeafletCss()) << kStyle << "</style>\n<script>\n"
+       << Inline(LeafletCss()) << "\n"
+       << ReportCss() << "</style>\n<script>\n"
        << Inline(LeafletJs()) << "\n</script>\n<script>\n"
        << Inline(ChartJs()) << "\n</script>\n</head>\n<body>\n<header><h1>" << title
        << "</h1><nav class=\"lang\"><button data-lang=\"0\" lang=\"en\">English</button>"
@@ -500,7 +194,7 @@ void WritePageHead(ByteSink& file, const std::string& name, const MapOptions& op
 
 // The end of the data, the classes' colours and sizes, the figures and the page's script.
 void WritePageEnd(ByteSink& file, const DriveStatistics& statistics, const MapOptions& options,
-                  const char* script) {
+                  std::string_view script) {
   // Where the classes begin, for a page that classes means of its own.
   std::string scale = "]</script>\n<script id=\"scale\" type=\"application/json\">[";
   for (const double x : {kGreenBelow, options.yellow, options.red, kLargeRedFrom}) {
@@ -517,64 +211,13 @@ void WritePageEnd(ByteSink& file, const DriveStatistics& statistics, const MapOp
   }
   file << "]</script>\n<script id=\"texts\" type=\"application/json\">" << Texts() << "</script>\n"
        << Figures(statistics) << "<script>\n"
-       << kTimeScript << script << "</script>\n</body>\n</html>\n";
+       << "\n"
+       << ReportCommonJs() << "\n"
+       << script << "</script>\n</body>\n</html>\n";
 }
 
 // The report of a grid: a rectangle a cell (within ±85°, where the map's projection has them),
 // and the cells per class of their mean in place of the dose over time.
-constexpr const char* kCellScript = R"(
-(function () {
-  var errors = 0;
-  window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
-  var data = document.getElementById('cells');
-  var cells = JSON.parse(data.textContent);
-  data.textContent = '';
-  var classes = JSON.parse(document.getElementById('classes').textContent);
-  var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
-  L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {maxZoom: 19,
-    attribution: '&copy; OpenStreetMap contributors'}).addTo(map);
-  var renderer = L.canvas({padding: 0.5});
-  var group = L.featureGroup();
-  var perClass = [0, 0, 0, 0, 0];
-  cells.forEach(function (c, i) {
-    perClass[c[4] - 1]++;
-    if (c[0] < -85 || c[2] > 85) return;
-    L.rectangle([[c[0], c[1]], [c[2], c[3]]], {renderer: renderer, color: '#333', weight: 0.3,
-      fillColor: classes[c[4] - 1].colour, fillOpacity: 0.7, index: i}).addTo(group);
-  });
-  group.bindPopup(function (layer) {
-    var c = cells[layer.options.index];
-    return '<b>' + fig(c[6], 3) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c[5]) +
-      '<br>' + fig(c[8], 3) + ' \u2013 ' + fig(c[7], 3) + ' \u00b5Sv/h' +
-      '<br>' + timeHtml(c[9]) + ' \u2013 ' + timeHtml(c[10]) + '<br>' +
-      t(c[11] === 1 ? 'oneLog' : 'logs').replace('{}', c[11]);
-  });
-  group.addTo(map);
-  if (group.getLayers().length) {
-    map.fitBounds(group.getBounds(), {padding: [20, 20], maxZoom: 17});
-  } else {
-    map.setView([0, 0], 1);
-  }
-  document.body.dataset.drawn = Object.keys(renderer._layers).length;
-  function classLabels() { return [1, 2, 3, 4, 5].map(function (c) { return t('class') + ' ' + c; }); }
-  var chart = new Chart(document.getElementById('chart'), {
-    type: 'bar',
-    data: {labels: classLabels(),
-      datasets: [{label: t('cells'), data: perClass,
-        backgroundColor: classes.map(function (c) { return c.colour; }), borderColor: '#333', borderWidth: 1}]},
-    options: {animation: false, maintainAspectRatio: false, plugins: {legend: {display: false}},
-      scales: {y: {beginAtZero: true, title: {display: true, text: t('cellsByClass')}}}}
-  });
-  onLanguage.push(function () {
-    chart.data.labels = classLabels();
-    chart.data.datasets[0].label = t('cells');
-    chart.options.scales.y.title.text = t('cellsByClass');
-    chart.update('none');
-  });
-  translate();
-  document.body.dataset.ready = 'yes';
-})();
-)";
 
 class HtmlCellWriter : public CellWriter {
  public:
@@ -607,7 +250,7 @@ class HtmlCellWriter : public CellWriter {
     file_ << c;
   }
   void Finish(const DriveStatistics& statistics) override {
-    WritePageEnd(file_, statistics, options_, kCellScript);
+    WritePageEnd(file_, statistics, options_, ReportCellsJs());
   }
 
  private:
@@ -651,7 +294,7 @@ class HtmlWriter : public FormWriter {
     file_ << p;
   }
   void Finish(const DriveStatistics& statistics) override {
-    WritePageEnd(file_, statistics, options_, kScript);
+    WritePageEnd(file_, statistics, options_, ReportPointsJs());
   }
 
  private:

@@ -155,6 +155,8 @@ std::unique_ptr<SurveyMap> Make(const std::filesystem::path& out, const MapOptio
   return std::make_unique<KmlMap>(out, options);
 }
 
+const FormOption* const kOptions[] = {&kLabelsOption, &kTimeOption, &kIconUrlOption};
+
 }  // namespace
 
 const MapFormRow kKmlForm = {
@@ -165,6 +167,7 @@ const MapFormRow kKmlForm = {
     Make,
     WriteKmlCells,
     MakeGrid,
-    Companions};
+    Companions,
+    kOptions};
 
 }  // namespace dosemap

@@ -614,6 +614,9 @@ void Companions(const std::filesystem::path& out, const MapOptions& options,
   files.push_back(out.parent_path() / kKmzLegendPath);
 }
 
+// A KMZ carries its own icons: a web icon has no place in it.
+const FormOption* const kOptions[] = {&kLabelsOption, &kTimeOption, &kIconsBesideOption};
+
 }  // namespace
 
 const MapFormRow kKmzForm = {
@@ -625,6 +628,7 @@ const MapFormRow kKmzForm = {
     Make,
     WriteKmzCells,
     MakeGrid,
-    Companions};
+    Companions,
+    kOptions};
 
 }  // namespace dosemap

@@ -147,6 +147,8 @@ std::unique_ptr<SurveyMap> MakeStagedGrid(const std::filesystem::path& out,
 
 // The rows, each beside its form's writer.
 extern const MapFormRow kKmlForm, kKmzForm, kGeoJsonForm, kGpxForm, kCsvForm, kHtmlForm;
+// The options of the KML forms, on their rows.
+extern const FormOption kLabelsOption, kTimeOption, kIconUrlOption, kIconsBesideOption;
 
 }  // namespace dosemap
 

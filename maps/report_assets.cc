@@ -19,6 +19,10 @@
 DOSEMAP_EMBED(dosemap_leaflet_js, DOSEMAP_LEAFLET_JS)
 DOSEMAP_EMBED(dosemap_leaflet_css, DOSEMAP_LEAFLET_CSS)
 DOSEMAP_EMBED(dosemap_chart_js, DOSEMAP_CHART_JS)
+DOSEMAP_EMBED(dosemap_report_css, DOSEMAP_REPORT_DIR "/report.css")
+DOSEMAP_EMBED(dosemap_report_common_js, DOSEMAP_REPORT_DIR "/common.js")
+DOSEMAP_EMBED(dosemap_report_points_js, DOSEMAP_REPORT_DIR "/points.js")
+DOSEMAP_EMBED(dosemap_report_cells_js, DOSEMAP_REPORT_DIR "/cells.js")
 
 namespace dosemap {
 
@@ -33,6 +37,23 @@ std::string_view LeafletCss() {
 std::string_view ChartJs() {
   return {dosemap_chart_js_begin,
           static_cast<std::size_t>(dosemap_chart_js_end - dosemap_chart_js_begin)};
+}
+
+std::string_view ReportCss() {
+  return {dosemap_report_css_begin,
+          static_cast<std::size_t>(dosemap_report_css_end - dosemap_report_css_begin)};
+}
+std::string_view ReportCommonJs() {
+  return {dosemap_report_common_js_begin,
+          static_cast<std::size_t>(dosemap_report_common_js_end - dosemap_report_common_js_begin)};
+}
+std::string_view ReportPointsJs() {
+  return {dosemap_report_points_js_begin,
+          static_cast<std::size_t>(dosemap_report_points_js_end - dosemap_report_points_js_begin)};
+}
+std::string_view ReportCellsJs() {
+  return {dosemap_report_cells_js_begin,
+          static_cast<std::size_t>(dosemap_report_cells_js_end - dosemap_report_cells_js_begin)};
 }
 
 }  // namespace dosemap

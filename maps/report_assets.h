@@ -11,6 +11,14 @@ std::string_view LeafletJs();
 std::string_view LeafletCss();
 std::string_view ChartJs();
 
+// The report's own style sheet and scripts (maps/report/): what both pages share (the reader's
+// language, times in the viewer's zone), the page of points and the page of cells. Each ends in
+// a newline.
+std::string_view ReportCss();
+std::string_view ReportCommonJs();
+std::string_view ReportPointsJs();
+std::string_view ReportCellsJs();
+
 }  // namespace dosemap
 
 #endif  // DOSEMAP_MAPS_REPORT_ASSETS_H_

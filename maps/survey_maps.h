@@ -24,6 +24,20 @@ struct MapOptions {
   bool time = false;            // KML: a TimeStamp a point and a TimeSpan a cell (--time)
 };
 
+// An option that only some map forms take, declared on the rows of the forms that take it, the way
+// GDAL's drivers declare their creation options. The command line declares each from its row,
+// binds it to its field, and refuses it with a form that does not take it.
+struct FormOption {
+  std::string_view name;                    // "--labels"
+  std::string_view value_name;              // "URL"; empty: a flag
+  std::string_view help;                    // one line for --help
+  bool MapOptions::*flag = nullptr;         // a flag's field
+  std::string MapOptions::*text = nullptr;  // a value's field
+  bool Used(const MapOptions& options) const {
+    return flag != nullptr ? options.*flag : !(options.*text).empty();
+  }
+};
+
 // A map form's bytes written to a sink as the run goes: each log begun before its measurements,
 // then Finish with the drive's figures.
 class FormWriter : public MeasurementSink {
@@ -74,6 +88,8 @@ struct MapFormRow {
   // The files the map at out also writes beside it (its icons); null: none.
   void (*companions)(const std::filesystem::path& out, const MapOptions& options,
                      std::vector<std::filesystem::path>& files) = nullptr;
+  // The options only this form and some others take.
+  std::span<const FormOption* const> options = {};
 };
 
 // Every map form, in the order --help lists them.
@@ -86,7 +102,13 @@ const MapFormRow* MapFormOf(const std::filesystem::path& out);
 std::vector<std::filesystem::path> FilesWrittenBy(const std::filesystem::path& out,
                                                   const MapOptions& options);
 
-// "a.kml, .kmz, ..." of every form, for messages.
+// Every option some form takes, each once, in the order of the rows.
+std::vector<const FormOption*> FormOptions();
+
+// ".kml and .kmz": the extensions of the forms that take an option, for --help and messages.
+std::string FormsTaking(const FormOption& option);
+
+// ".kml, .kmz, ..." of every form, for messages.
 std::string MapFormExtensions();
 
 // The namespace of our GPX extensions (dose_usvh, cpm, class).

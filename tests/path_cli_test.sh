@@ -240,4 +240,18 @@ bash slow_log.sh | "$convert" -o progress.geojson - 2>err; check "progress in a 
 check "no progress in a pipe" "" "$(cat err)"
 check "progress run's features" 70000 "$(grep -c '"type":"Feature"' progress.geojson)"
 
+# Options of some map forms only: listed under their forms, refused with any other.
+"$convert" --help >help.txt
+check "--help: the KML forms' options under them" 1 \
+  "$(grep -A3 '^Only with .kml and .kmz maps' help.txt | grep -c -e '--labels' -e '--time' | grep -c 2)"
+check "--help: --icon-url under .kml" 1 "$(grep -A1 '^Only with .kml maps' help.txt | grep -c -e '--icon-url')"
+check "--help: --icons-beside under .kmz" 1 "$(grep -A1 '^Only with .kmz maps' help.txt | grep -c -e '--icons-beside')"
+for refused in "--labels:geojson" "--time:csv" "--icon-url=https://example.org/i.png:kmz" "--icons-beside:kml"; do
+  option=${refused%:*} form=${refused##*:}
+  "$convert" "$option" -o "refused.$form" "$examples/drive.LOG" 2>err
+  check "$option with .$form: usage error" 2 $?
+  check "$option with .$form: names the forms that take it" 1 "$(grep -c -e "${option%%=*} is for .km[lz]" err)"
+  [ -e "refused.$form" ]; check "$option with .$form: nothing written" 1 $?
+done
+
 checks_done path_cli_test

@@ -1,0 +1,88 @@
+#include "conversion/drive_conversion.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "textfile/file_error.h"
+#include "textfile/text_files.h"
+
+namespace dosemap {
+
+DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback& progress,
+                             CancelFlag cancel) {
+  Validate(request);
+  SurveyOptions survey = request.survey;
+  for (PrivacyZone& zone : ReadZoneFiles(request)) survey.zones.push_back(std::move(zone));
+  MapOptions map_options = request.map;
+  map_options.yellow = survey.yellow;
+  map_options.red = survey.red;
+  map_options.cancel = cancel;
+  const bool gridded = request.grid_m > 0;
+  const std::uint32_t grid_min = std::max<std::uint32_t>(request.grid_min, 1);
+  // Every file the run writes: a folder given as a log may hold them (the last run's map).
+  std::vector<std::filesystem::path> outputs;
+  for (const std::filesystem::path& map : request.maps) {
+    for (std::filesystem::path& file : FilesWrittenBy(map, map_options))
+      outputs.push_back(std::move(file));
+  }
+  if (!request.rejects.empty()) outputs.push_back(request.rejects);
+  DriveStatistics stats;
+  std::int64_t skipped = 0;
+  std::vector<OpenLog> logs = OpenLogs(request.logs, survey.format, &skipped, outputs);
+  std::vector<std::unique_ptr<SurveyMap>> maps;
+  std::vector<MeasurementSink*> sinks;
+  std::unique_ptr<RejectsFile> rejects;
+  // The grid's cells, filled once as the run goes and written by every map when it is finished.
+  std::unique_ptr<GridAccumulator> cells;
+  struct CellSink : MeasurementSink {
+    explicit CellSink(GridAccumulator& cells) : cells(cells) {}
+    void Add(const Measurement& m, int) override { cells.Add(m); }
+    GridAccumulator& cells;
+  };
+  std::unique_ptr<CellSink> cell_sink;
+  if (gridded) {
+    cells = std::make_unique<GridAccumulator>(request.grid_m);
+    cell_sink = std::make_unique<CellSink>(*cells);
+    sinks.push_back(cell_sink.get());
+  }
+  try {
+    for (const std::filesystem::path& path : request.maps) {
+      const MapFormRow& form = *MapFormOf(path);
+      maps.push_back(gridded ? form.make_grid(path, map_options, {cells.get(), grid_min})
+                             : form.make(path, map_options));
+      if (!gridded) sinks.push_back(maps.back().get());
+    }
+    if (!request.rejects.empty()) rejects = std::make_unique<RejectsFile>(request.rejects);
+  } catch (const FileError& error) {
+    throw SurveyError(SurveyErrorKind::kCannotWriteMap, error.what());
+  }
+  stats.set_files(0, skipped);
+  RunSurvey(logs, survey, sinks, rejects.get(), stats, progress, cancel);
+  if (cells) stats.set_cells(cells->CellsWith(grid_min));
+  if (progress) progress({stats.read(), 1, true});
+  std::string replaced;
+  try {
+    // Every output is staged whole before any is put in place: a failure until here replaces
+    // none; if a rename still fails, the message names what was replaced.
+    for (const auto& map : maps) {
+      map->Finish(stats);
+      ThrowIfCancelled(cancel);
+    }
+    if (rejects) rejects->Finish();
+    ThrowIfCancelled(cancel);  // the last moment a cancel leaves every old map
+    for (std::size_t i = 0; i < maps.size(); ++i) {
+      maps[i]->Commit();
+      replaced += (replaced.empty() ? "" : ", ") + request.maps[i].string();
+    }
+    if (rejects) rejects->Commit();
+  } catch (const FileError& error) {
+    ThrowIfCancelled(cancel);  // the packer stopped because it was asked to
+    throw SurveyError(SurveyErrorKind::kCannotWriteMap,
+                      replaced.empty()
+                          ? std::string(error.what())
+                          : std::string(error.what()) + " (already replaced: " + replaced + ")");
+  }
+  return stats;
+}
+
+}  // namespace dosemap

@@ -1,0 +1,92 @@
+#include <algorithm>
+
+#include "conversion/drive_request.h"
+#include "textfile/text_files.h"
+
+namespace dosemap {
+namespace {
+
+[[noreturn]] void Refuse(const std::string& message) {
+  throw SurveyError(SurveyErrorKind::kUsage, message);
+}
+
+// No file the run writes may be another one it writes, a log it reads or a zone file.
+void CheckOutputs(const DriveRequest& request) {
+  std::vector<std::filesystem::path> outputs;
+  std::vector<std::string> written_by;
+  for (const std::filesystem::path& map : request.maps) {
+    for (const std::filesystem::path& file : FilesWrittenBy(map, request.map)) {
+      outputs.push_back(file);
+      written_by.push_back(map.string());
+    }
+  }
+  const bool rejects = !request.rejects.empty();
+  if (rejects) {
+    for (const std::filesystem::path& map : request.maps) {
+      if (SamePlace(request.rejects, map)) Refuse("--rejects names the map itself");
+    }
+    for (const std::string& log : request.logs) {
+      if (log != "-" && SamePlace(request.rejects, log)) Refuse("--rejects names a survey log");
+    }
+    outputs.push_back(request.rejects);
+    written_by.push_back("--rejects");
+  }
+  for (const std::string& file : request.zone_files) {
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+      if (!SamePlace(outputs[i], file)) continue;
+      if (rejects && i + 1 == outputs.size()) Refuse("--rejects names a privacy file");
+      Refuse(file + ": is the privacy file, written by " + written_by[i] + "; nothing was written");
+    }
+  }
+  for (const std::string& log : request.logs) {
+    if (log == "-") continue;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+      if (!(rejects && i + 1 == outputs.size()) && SameFile(log, outputs[i]))
+        Refuse(log + ": is the map " + outputs[i].string() + " itself; nothing was written");
+    }
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    for (std::size_t j = i + 1; j < outputs.size(); ++j) {
+      if (SamePlace(outputs[i], outputs[j]))
+        Refuse(outputs[j].string() + ": written by both " + written_by[i] + " and " +
+               written_by[j] + "; nothing was written");
+    }
+  }
+}
+
+}  // namespace
+
+void Validate(const DriveRequest& request) {
+  if (request.logs.empty()) Refuse("no survey log named");
+  if (std::count(request.logs.begin(), request.logs.end(), "-") > 1)
+    Refuse("standard input can be read once");
+  if (request.maps.empty()) Refuse("no map to write");
+  for (const std::filesystem::path& map : request.maps) {
+    if (MapFormOf(map) == nullptr)
+      Refuse(map.string() + ": the map's extension must be one of " + MapFormExtensions());
+  }
+  if (!(request.survey.yellow < request.survey.red))
+    throw SurveyError(SurveyErrorKind::kBadThresholds, "--yellow must be below --red");
+  if (request.grid_min != 0 && !(request.grid_m > 0)) Refuse("--grid-min needs --grid");
+  for (const std::filesystem::path& map : request.maps) {
+    const MapFormRow& form = *MapFormOf(map);
+    if (request.grid_m > 0 && form.make_grid == nullptr)
+      Refuse(map.string() + ": a ." + std::string(form.name) +
+             " map has no grid; nothing was written");
+    for (const FormOption* option : FormOptions()) {
+      if (option->Used(request.map) &&
+          std::find(form.options.begin(), form.options.end(), option) == form.options.end())
+        Refuse(std::string(option->name) + " is for " + FormsTaking(*option) + " maps only, not " +
+               map.filename().string());
+    }
+  }
+  CheckOutputs(request);
+}
+
+std::vector<PrivacyZone> ReadZoneFiles(const DriveRequest& request) {
+  std::vector<PrivacyZone> zones;
+  for (const std::string& file : request.zone_files) ReadPrivacyFile(file, zones);
+  return zones;
+}
+
+}  // namespace dosemap

@@ -1,0 +1,63 @@
+// Every text in English and Japanese ({key: [en, ja]}): the switch in the header chooses, and is
+// remembered (the browser's local storage); until then the browser's language does. Numbers and
+// times stay as they are.
+var texts = JSON.parse(document.getElementById('texts').textContent);
+var chosen = null;
+try { chosen = window.localStorage.getItem('dosemap.lang'); } catch (e) { /* storage off */ }
+var lang = chosen === '0' || chosen === '1' ? +chosen : /^ja\b/i.test(navigator.language || '') ? 1 : 0;
+var onLanguage = [];
+// A figure as people read it: digits significant digits, plain (never an exponent), thousands
+// grouped; a dash for none.
+function fig(x, digits) {
+  if (typeof x !== 'number' || !isFinite(x)) return '\u2014';
+  return x.toLocaleString('en-US', {maximumSignificantDigits: digits});
+}
+function t(key) { var x = texts[key]; return x ? x[lang] : key; }
+function rangeText(lower, upper) {
+  if (lower === '' && upper === '') return t('none');
+  if (lower === '') return t('below').replace('{}', upper);
+  if (upper === '') return t('from').replace('{}', lower);
+  return t('between').replace('{}', lower).replace('{}', upper);
+}
+function translate() {
+  document.documentElement.lang = lang ? 'ja' : 'en';
+  Array.prototype.forEach.call(document.querySelectorAll('[data-i18n]'), function (e) {
+    e.textContent = t(e.dataset.i18n);
+  });
+  Array.prototype.forEach.call(document.querySelectorAll('[data-range]'), function (e) {
+    var r = e.dataset.range.split(',');
+    e.textContent = r.length < 2 ? t('none') : rangeText(r[0], r[1]);
+  });
+  Array.prototype.forEach.call(document.querySelectorAll('.lang button'), function (b) {
+    b.setAttribute('aria-pressed', String(+b.dataset.lang === lang));
+  });
+  document.body.dataset.lang = lang ? 'ja' : 'en';
+  onLanguage.forEach(function (f) { f(); });
+}
+Array.prototype.forEach.call(document.querySelectorAll('.lang button'), function (b) {
+  b.addEventListener('click', function () {
+    lang = +b.dataset.lang;
+    try { window.localStorage.setItem('dosemap.lang', String(lang)); } catch (e) { /* storage off */ }
+    translate();
+  });
+});
+// A UTC time in the viewer's own zone, with its offset ("2026-11-21 10:30:00 +09:00"); a time
+// the log gave without a zone is shown as written.
+function two(n) { return (n < 10 ? '0' : '') + n; }
+function local(iso) {
+  if (iso.slice(-1) !== 'Z') return iso;
+  var d = new Date(iso);
+  if (isNaN(d)) return iso;
+  var offset = -d.getTimezoneOffset(), a = Math.abs(offset);
+  return String(d.getFullYear()).padStart(4, '0') + '-' + two(d.getMonth() + 1) + '-' +
+    two(d.getDate()) + ' ' + two(d.getHours()) + ':' + two(d.getMinutes()) + ':' +
+    two(d.getSeconds()) + ' ' + (offset < 0 ? '-' : '+') + two(Math.floor(a / 60)) + ':' + two(a % 60);
+}
+function timeHtml(iso) {
+  return iso.slice(-1) === 'Z' ? '<time datetime="' + iso + '" title="' + iso + ' (UTC)' + '">' +
+    local(iso) + '</time>' : iso;
+}
+Array.prototype.forEach.call(document.querySelectorAll('#figures time[datetime]'), function (t) {
+  t.textContent = local(t.getAttribute('datetime'));
+  t.title = t.getAttribute('datetime') + ' (UTC)';
+});

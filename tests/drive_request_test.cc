@@ -1,0 +1,136 @@
+// The request's cross-option rules: each refused with its one line, before anything is opened.
+#include <gtest/gtest.h>
+
+#include "conversion/drive_conversion.h"
+#include "tests/temp_dir.h"
+
+namespace dosemap {
+namespace {
+
+using testing::TempDir;
+
+class DriveRequestTest : public ::testing::Test {
+ protected:
+  DriveRequestTest() {
+    dir_.Write("drive.LOG", "");
+    dir_.Write("zones.txt", "37.4,140.5,100\n");
+    request_.logs = {Path("drive.LOG")};
+    request_.maps = {Path("out.kml")};
+  }
+  std::string Path(const std::string& name) const { return (dir_.path() / name).string(); }
+  // The message Validate refuses the request with, or "" when it takes it.
+  std::string Refusal(SurveyErrorKind kind = SurveyErrorKind::kUsage) const {
+    try {
+      Validate(request_);
+    } catch (const SurveyError& error) {
+      EXPECT_EQ(error.kind(), kind) << error.what();
+      const std::string what = error.what();
+      EXPECT_EQ(what.find('\n'), std::string::npos) << what;
+      return what;
+    }
+    return "";
+  }
+
+  TempDir dir_;
+  DriveRequest request_;
+};
+
+TEST_F(DriveRequestTest, TakesAPlainRequestAndEveryFormOptionOnItsForms) {
+  EXPECT_EQ(Refusal(), "");
+  request_.map.labels = request_.map.time = true;
+  request_.map.icon_url = "https://example.org/dot.png";
+  EXPECT_EQ(Refusal(), "");
+  request_.map.icon_url.clear();
+  request_.map.icons_beside = true;
+  request_.maps = {Path("out.kmz")};
+  request_.rejects = Path("rejects.csv");
+  request_.zone_files = {Path("zones.txt")};
+  request_.grid_m = 100;
+  request_.grid_min = 3;
+  EXPECT_EQ(Refusal(), "");
+}
+
+TEST_F(DriveRequestTest, RefusesLogsAndMapsThatCannotBe) {
+  request_.logs.clear();
+  EXPECT_EQ(Refusal(), "no survey log named");
+  request_.logs = {"-", Path("drive.LOG"), "-"};
+  EXPECT_EQ(Refusal(), "standard input can be read once");
+  request_.logs = {"-"};
+  request_.maps.clear();
+  EXPECT_EQ(Refusal(), "no map to write");
+  request_.maps = {Path("out.txt")};
+  EXPECT_EQ(Refusal(), Path("out.txt") +
+                           ": the map's extension must be one of .kml, .kmz, .geojson, .gpx, "
+                           ".csv, .html, .htm");
+}
+
+TEST_F(DriveRequestTest, RefusesThresholdsOutOfOrder) {
+  request_.survey.yellow = 0.19;
+  request_.survey.red = 0.19;
+  EXPECT_EQ(Refusal(SurveyErrorKind::kBadThresholds), "--yellow must be below --red");
+}
+
+TEST_F(DriveRequestTest, RefusesGridRulesAcrossOptionsAndForms) {
+  request_.grid_min = 2;
+  EXPECT_EQ(Refusal(), "--grid-min needs --grid");
+  request_.grid_m = 250;
+  request_.maps = {Path("out.kml"), Path("out.gpx")};
+  EXPECT_EQ(Refusal(), Path("out.gpx") + ": a .gpx map has no grid; nothing was written");
+}
+
+TEST_F(DriveRequestTest, RefusesAFormOptionOnAFormThatDoesNotTakeIt) {
+  request_.map.labels = true;
+  request_.maps = {Path("out.kml"), Path("out.geojson")};
+  EXPECT_EQ(Refusal(), "--labels is for .kml and .kmz maps only, not out.geojson");
+  request_.map.labels = false;
+  request_.map.icon_url = "https://example.org/dot.png";
+  request_.maps = {Path("out.kmz")};
+  EXPECT_EQ(Refusal(), "--icon-url is for .kml maps only, not out.kmz");
+  request_.map.icon_url.clear();
+  request_.map.icons_beside = true;
+  request_.maps = {Path("out.html")};
+  EXPECT_EQ(Refusal(), "--icons-beside is for .kmz maps only, not out.html");
+  request_.map.icons_beside = false;
+  request_.map.time = true;
+  request_.maps = {Path("out.csv")};
+  EXPECT_EQ(Refusal(), "--time is for .kml and .kmz maps only, not out.csv");
+}
+
+TEST_F(DriveRequestTest, RefusesOutputsThatAreAnotherOutputALogOrAZoneFile) {
+  request_.rejects = Path("out.kml");
+  EXPECT_EQ(Refusal(), "--rejects names the map itself");
+  request_.rejects = Path("drive.LOG");
+  EXPECT_EQ(Refusal(), "--rejects names a survey log");
+  request_.zone_files = {Path("zones.txt")};
+  request_.rejects = Path("zones.txt");
+  EXPECT_EQ(Refusal(), "--rejects names a privacy file");
+  request_.rejects = Path("out_files/square.png");
+  EXPECT_EQ(Refusal(), Path("out_files/square.png") + ": written by both " + Path("out.kml") +
+                           " and --rejects; nothing was written");
+  request_.rejects.clear();
+  // The user's zone file is never written over, by a map or by its pictures.
+  request_.maps = {Path("zones.txt.kml")};
+  request_.zone_files = {Path("zones.txt.kml")};
+  EXPECT_EQ(Refusal(), Path("zones.txt.kml") + ": is the privacy file, written by " +
+                           Path("zones.txt.kml") + "; nothing was written");
+  request_.zone_files.clear();
+  request_.maps = {Path("drive.LOG.kml")};
+  dir_.Write("drive.LOG.kml", "");
+  request_.logs = {Path("drive.LOG.kml")};
+  EXPECT_EQ(Refusal(), Path("drive.LOG.kml") + ": is the map " + Path("drive.LOG.kml") +
+                           " itself; nothing was written");
+  request_.logs = {Path("drive.LOG")};
+  request_.maps = {Path("a.kml"), dir_.path() / "." / "a.kml"};
+  EXPECT_EQ(Refusal().find(": written by both "), Path("a.kml").size() + 2);
+}
+
+// The conversion checks its request itself: a caller that skips Validate writes nothing wrong.
+TEST_F(DriveRequestTest, ConvertDriveRefusesWhatValidateRefusesAndWritesNothing) {
+  request_.map.labels = true;
+  request_.maps = {Path("out.gpx")};
+  EXPECT_THROW(ConvertDrive(request_), SurveyError);
+  EXPECT_FALSE(dir_.Exists("out.gpx"));
+}
+
+}  // namespace
+}  // namespace dosemap

@@ -18,9 +18,9 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "common/number_text.h"
 #include "conversion/drive_conversion.h"
 #include "survey/civil_time.h"
-#include "textfile/number_text.h"
 
 namespace {
 

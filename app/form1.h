@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/drive_queue.h"
-#include "convert/conversion_run.h"
-#include "settings/settings_file.h"
-#include "textfile/text_files.h"
+#include "legacy/convert/conversion_run.h"
+#include "legacy/settings/settings_file.h"
+#include "legacy/textfile/text_files.h"
 
 // The program's one window: four boxes that hold the settings, a button that converts the survey
 // log, and their labels. The boxes are the only live copy of the settings; every change of one

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "app/form1.h"
-#include "maps/staged_file.h"
+#include "common/staged_file.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "convert/placemark.h"
-#include "convert/survey_log.h"
+#include "legacy/convert/placemark.h"
+#include "legacy/convert/survey_log.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "textfile/number_text.h"
+#include "common/number_text.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <utility>
 
 #include "cli/commands.h"
+#include "common/number_text.h"
 #include "maps/survey_maps.h"
 #include "survey/civil_time.h"
 #include "survey/log_format.h"
 #include "survey/privacy.h"
-#include "textfile/number_text.h"
 
 namespace dosemap::cli {
 namespace {

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "cli/commands.h"
-#include "maps/staged_file.h"
-#include "textfile/message_text.h"
+#include "common/message_text.h"
+#include "common/staged_file.h"
 
 namespace dosemap::cli {
 namespace {

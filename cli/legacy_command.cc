@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "cli/commands.h"
-#include "convert/conversion_run.h"
+#include "common/staged_file.h"
+#include "legacy/convert/conversion_run.h"
 #include "maps/kmz.h"
-#include "maps/staged_file.h"
 
 namespace dosemap::cli {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "textfile/file_error.h"
-#include "textfile/text_files.h"
+#include "common/file_error.h"
+#include "common/file_paths.h"
 
 namespace dosemap {
 

@@ -1,7 +1,7 @@
 #include <algorithm>
 
+#include "common/file_paths.h"
 #include "conversion/drive_request.h"
-#include "textfile/text_files.h"
 
 namespace dosemap {
 namespace {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "convert/conversion_run.h"
 #include "fuzz/fuzz_dir.h"
+#include "legacy/convert/conversion_run.h"
 #include "tests/fakes.h"
 
 namespace {

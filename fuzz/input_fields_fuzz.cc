@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/number_text.h"
 #include "fuzz/fuzz_dir.h"
+#include "legacy/textfile/text_files.h"
 #include "tests/reference_number.h"
-#include "textfile/number_text.h"
-#include "textfile/text_files.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz/fuzz_dir.h"
-#include "settings/settings_file.h"
+#include "legacy/settings/settings_file.h"
 #include "tests/fakes.h"
 
 using Boxes = dosemap::testing::SaveOnChangeBoxes;

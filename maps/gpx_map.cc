@@ -1,10 +1,10 @@
 // The GPX form: a track a log, a track point a measurement.
 #include <memory>
 
+#include "common/xml_text.h"
 #include "dose/dose_scale.h"
 #include "maps/map_text.h"
 #include "survey/civil_time.h"
-#include "textfile/xml_text.h"
 
 namespace dosemap {
 namespace {

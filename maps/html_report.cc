@@ -3,13 +3,13 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/number_text.h"
+#include "common/xml_text.h"
 #include "dose/dose_scale.h"
 #include "maps/legend_image.h"
 #include "maps/map_text.h"
 #include "maps/report_assets.h"
 #include "survey/civil_time.h"
-#include "textfile/number_text.h"
-#include "textfile/xml_text.h"
 
 namespace dosemap {
 namespace {

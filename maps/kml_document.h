@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "common/xml_text.h"
 #include "dose/geodesy.h"
 #include "maps/map_text.h"
 #include "survey/civil_time.h"
-#include "textfile/xml_text.h"
 
 namespace dosemap {
 

@@ -1,10 +1,10 @@
 // The KML form: one KML 2.2 document, its icon and legend written beside it.
 #include <memory>
 
+#include "common/file_error.h"
 #include "maps/kml_document.h"
 #include "maps/kmz.h"
 #include "maps/legend_image.h"
-#include "textfile/file_error.h"
 
 namespace dosemap {
 namespace {

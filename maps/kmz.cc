@@ -2,8 +2,8 @@
 
 #include <zip.h>
 
+#include "common/file_error.h"
 #include "maps/square_icon.h"
-#include "textfile/file_error.h"
 
 namespace dosemap {
 namespace {

@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "common/file_error.h"
 #include "maps/kml_document.h"
 #include "maps/kmz.h"
 #include "maps/legend_image.h"
-#include "textfile/file_error.h"
 
 namespace dosemap {
 namespace {

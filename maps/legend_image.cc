@@ -6,7 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "textfile/number_text.h"
+#include "common/number_text.h"
 
 namespace dosemap {
 namespace {

@@ -1,7 +1,7 @@
 // The rejects file: a row a rejected record.
+#include "common/message_text.h"
+#include "common/xml_text.h"
 #include "maps/map_text.h"
-#include "textfile/message_text.h"
-#include "textfile/xml_text.h"
 
 namespace dosemap {
 namespace {

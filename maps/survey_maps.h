@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "maps/byte_sink.h"
-#include "maps/staged_file.h"
+#include "common/byte_sink.h"
+#include "common/staged_file.h"
 #include "survey/grid.h"
 #include "survey/survey_run.h"
 

@@ -3,7 +3,7 @@
 #include <istream>
 #include <stdexcept>
 
-#include "textfile/message_text.h"
+#include "common/message_text.h"
 
 namespace dosemap {
 namespace {

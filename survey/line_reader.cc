@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "textfile/file_error.h"
+#include "common/file_error.h"
 
 namespace dosemap {
 namespace {

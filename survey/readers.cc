@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/number_text.h"
 #include "survey/civil_time.h"
-#include "textfile/number_text.h"
 
 namespace dosemap {
 

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <limits>
 
+#include "common/file_error.h"
+#include "common/file_paths.h"
 #include "dose/dose_scale.h"
 #include "dose/geodesy.h"
 #include "survey/read_ahead.h"
-#include "textfile/file_error.h"
-#include "textfile/text_files.h"
 
 namespace dosemap {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "convert/conversion_run.h"
-#include "convert/kml_frame.h"
-#include "convert/map_writer.h"
-#include "convert/placemark.h"
+#include "legacy/convert/conversion_run.h"
+#include "legacy/convert/kml_frame.h"
+#include "legacy/convert/map_writer.h"
+#include "legacy/convert/placemark.h"
 #include "tests/fakes.h"
 #include "tests/temp_dir.h"
 

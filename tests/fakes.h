@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/conversion_run.h"
-#include "settings/settings_file.h"
+#include "legacy/convert/conversion_run.h"
+#include "legacy/settings/settings_file.h"
 
 namespace dosemap::testing {
 

@@ -11,8 +11,8 @@
 #include <random>
 #include <string>
 
-#include "convert/conversion_run.h"
-#include "settings/settings_file.h"
+#include "legacy/convert/conversion_run.h"
+#include "legacy/settings/settings_file.h"
 #include "tests/fakes.h"
 #include "tests/temp_dir.h"
 

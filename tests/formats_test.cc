@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_sink.h"
 #include "dose/geodesy.h"
-#include "maps/byte_sink.h"
 #include "maps/survey_maps.h"
 #include "survey/civil_time.h"
 #include "survey/line_reader.h"

@@ -7,12 +7,12 @@
 
 #include <string>
 
-#include "convert/conversion_run.h"
-#include "convert/kml_frame.h"
-#include "settings/settings_file.h"
+#include "common/message_text.h"
+#include "legacy/convert/conversion_run.h"
+#include "legacy/convert/kml_frame.h"
+#include "legacy/settings/settings_file.h"
 #include "tests/fakes.h"
 #include "tests/temp_dir.h"
-#include "textfile/message_text.h"
 
 namespace dosemap {
 namespace {

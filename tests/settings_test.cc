@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings_file.h"
+#include "legacy/settings/settings_file.h"
 #include "tests/fakes.h"
 #include "tests/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "textfile/text_files.h"
+#include "legacy/textfile/text_files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "textfile/message_text.h"
+#include "common/message_text.h"
 
 namespace dosemap {
 namespace {

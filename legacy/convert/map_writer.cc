@@ -1,7 +1,7 @@
-#include "convert/map_writer.h"
+#include "legacy/convert/map_writer.h"
 
-#include "convert/kml_frame.h"
-#include "textfile/number_text.h"
+#include "common/number_text.h"
+#include "legacy/convert/kml_frame.h"
 
 namespace dosemap {
 namespace {

@@ -1,5 +1,5 @@
-#ifndef DOSEMAP_TEXTFILE_FILE_ERROR_H_
-#define DOSEMAP_TEXTFILE_FILE_ERROR_H_
+#ifndef DOSEMAP_COMMON_FILE_ERROR_H_
+#define DOSEMAP_COMMON_FILE_ERROR_H_
 
 #include <stdexcept>
 #include <string>
@@ -42,4 +42,4 @@ class NumberError : public std::runtime_error {
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_TEXTFILE_FILE_ERROR_H_
+#endif  // DOSEMAP_COMMON_FILE_ERROR_H_

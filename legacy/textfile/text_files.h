@@ -1,5 +1,5 @@
-#ifndef DOSEMAP_TEXTFILE_TEXT_FILES_H_
-#define DOSEMAP_TEXTFILE_TEXT_FILES_H_
+#ifndef DOSEMAP_LEGACY_TEXTFILE_TEXT_FILES_H_
+#define DOSEMAP_LEGACY_TEXTFILE_TEXT_FILES_H_
 
 #include <array>
 #include <cstddef>
@@ -11,7 +11,8 @@
 #include <string_view>
 #include <variant>
 
-#include "textfile/file_error.h"
+#include "common/file_error.h"
+#include "common/file_paths.h"
 
 namespace dosemap {
 
@@ -67,17 +68,6 @@ class InputTarget {
 
 enum class LineEnd { kEndLine, kContinue };
 
-// True when both paths exist and name the same file (through a link, a hard link, or two
-// spellings). Never throws.
-bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
-
-// True when a and b name one file, whether it exists yet or not: the same file, or the same path
-// once links (dangling ones too) and "." and ".." are resolved. Never throws.
-bool SamePlace(const std::filesystem::path& a, const std::filesystem::path& b);
-
-// Where OpenForReplace stages the new text of path: "<path>.<process id>.tmp".
-std::filesystem::path ReplacementTempPath(const std::filesystem::path& path);
-
 // The numbered sequential text files of the program. Numbers 1 to kMaxFileNumber are each closed,
 // open for output or open for input. Names are byte strings used unchanged, relative to the
 // directory given at construction (the process's current directory when it is empty). Every
@@ -126,4 +116,4 @@ class TextFiles {
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_TEXTFILE_TEXT_FILES_H_
+#endif  // DOSEMAP_LEGACY_TEXTFILE_TEXT_FILES_H_

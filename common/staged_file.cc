@@ -1,4 +1,4 @@
-#include "maps/staged_file.h"
+#include "common/staged_file.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "textfile/file_error.h"
+#include "common/file_error.h"
 
 namespace dosemap {
 namespace {

@@ -1,14 +1,14 @@
-#ifndef DOSEMAP_CONVERT_PLACEMARK_H_
-#define DOSEMAP_CONVERT_PLACEMARK_H_
+#ifndef DOSEMAP_LEGACY_CONVERT_PLACEMARK_H_
+#define DOSEMAP_LEGACY_CONVERT_PLACEMARK_H_
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "convert/survey_log.h"
+#include "common/file_error.h"
 #include "dose/dose_scale.h"
-#include "textfile/file_error.h"
-#include "textfile/text_files.h"
+#include "legacy/convert/survey_log.h"
+#include "legacy/textfile/text_files.h"
 
 namespace dosemap {
 
@@ -84,4 +84,4 @@ std::optional<DoseClass> WritePlacemark(TextFiles& files, const SurveyRecord& re
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_CONVERT_PLACEMARK_H_
+#endif  // DOSEMAP_LEGACY_CONVERT_PLACEMARK_H_

@@ -1,15 +1,15 @@
-#ifndef DOSEMAP_CONVERT_MAP_WRITER_H_
-#define DOSEMAP_CONVERT_MAP_WRITER_H_
+#ifndef DOSEMAP_LEGACY_CONVERT_MAP_WRITER_H_
+#define DOSEMAP_LEGACY_CONVERT_MAP_WRITER_H_
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "convert/placemark.h"
-#include "convert/survey_log.h"
+#include "common/number_text.h"
 #include "dose/dose_scale.h"
-#include "textfile/number_text.h"
-#include "textfile/text_files.h"
+#include "legacy/convert/placemark.h"
+#include "legacy/convert/survey_log.h"
+#include "legacy/textfile/text_files.h"
 
 namespace dosemap {
 
@@ -65,4 +65,4 @@ class StrictMap : public MapWriter {
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_CONVERT_MAP_WRITER_H_
+#endif  // DOSEMAP_LEGACY_CONVERT_MAP_WRITER_H_

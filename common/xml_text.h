@@ -1,5 +1,5 @@
-#ifndef DOSEMAP_TEXTFILE_XML_TEXT_H_
-#define DOSEMAP_TEXTFILE_XML_TEXT_H_
+#ifndef DOSEMAP_COMMON_XML_TEXT_H_
+#define DOSEMAP_COMMON_XML_TEXT_H_
 
 #include <string>
 #include <string_view>
@@ -15,4 +15,4 @@ std::string XmlSafe(std::string_view text);
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_TEXTFILE_XML_TEXT_H_
+#endif  // DOSEMAP_COMMON_XML_TEXT_H_

@@ -1,10 +1,10 @@
-#ifndef DOSEMAP_SETTINGS_SETTINGS_FILE_H_
-#define DOSEMAP_SETTINGS_SETTINGS_FILE_H_
+#ifndef DOSEMAP_LEGACY_SETTINGS_SETTINGS_FILE_H_
+#define DOSEMAP_LEGACY_SETTINGS_SETTINGS_FILE_H_
 
 #include <cstdint>
 #include <string>
 
-#include "textfile/text_files.h"
+#include "legacy/textfile/text_files.h"
 
 namespace dosemap {
 
@@ -50,4 +50,4 @@ std::string PlainNumberText(std::int32_t hundredths);
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_SETTINGS_SETTINGS_FILE_H_
+#endif  // DOSEMAP_LEGACY_SETTINGS_SETTINGS_FILE_H_

@@ -1,5 +1,5 @@
-#ifndef DOSEMAP_MAPS_STAGED_FILE_H_
-#define DOSEMAP_MAPS_STAGED_FILE_H_
+#ifndef DOSEMAP_COMMON_STAGED_FILE_H_
+#define DOSEMAP_COMMON_STAGED_FILE_H_
 
 #include <algorithm>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "maps/byte_sink.h"
+#include "common/byte_sink.h"
 
 namespace dosemap {
 
@@ -98,4 +98,4 @@ void RemoveStagingOnSignals();
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_MAPS_STAGED_FILE_H_
+#endif  // DOSEMAP_COMMON_STAGED_FILE_H_

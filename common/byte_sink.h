@@ -1,5 +1,5 @@
-#ifndef DOSEMAP_MAPS_BYTE_SINK_H_
-#define DOSEMAP_MAPS_BYTE_SINK_H_
+#ifndef DOSEMAP_COMMON_BYTE_SINK_H_
+#define DOSEMAP_COMMON_BYTE_SINK_H_
 
 #include <cstdint>
 #include <string>
@@ -40,4 +40,4 @@ class StringSink : public ByteSink {
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_MAPS_BYTE_SINK_H_
+#endif  // DOSEMAP_COMMON_BYTE_SINK_H_

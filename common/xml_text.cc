@@ -1,4 +1,4 @@
-#include "textfile/xml_text.h"
+#include "common/xml_text.h"
 
 namespace dosemap {
 

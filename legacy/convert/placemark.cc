@@ -1,8 +1,8 @@
-#include "convert/placemark.h"
+#include "legacy/convert/placemark.h"
 
 #include <array>
 
-#include "textfile/number_text.h"
+#include "common/number_text.h"
 
 namespace dosemap {
 namespace {

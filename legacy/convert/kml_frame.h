@@ -1,12 +1,12 @@
-#ifndef DOSEMAP_CONVERT_KML_FRAME_H_
-#define DOSEMAP_CONVERT_KML_FRAME_H_
+#ifndef DOSEMAP_LEGACY_CONVERT_KML_FRAME_H_
+#define DOSEMAP_LEGACY_CONVERT_KML_FRAME_H_
 
 #include <string>
 #include <string_view>
 
-#include "convert/survey_log.h"
-#include "textfile/text_files.h"
-#include "textfile/xml_text.h"
+#include "common/xml_text.h"
+#include "legacy/convert/survey_log.h"
+#include "legacy/textfile/text_files.h"
 
 namespace dosemap {
 
@@ -19,4 +19,4 @@ void WriteKmlFooter(TextFiles& files);
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_CONVERT_KML_FRAME_H_
+#endif  // DOSEMAP_LEGACY_CONVERT_KML_FRAME_H_

@@ -1,4 +1,4 @@
-#include "convert/survey_log.h"
+#include "legacy/convert/survey_log.h"
 
 #include <string>
 

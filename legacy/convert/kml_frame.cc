@@ -1,4 +1,4 @@
-#include "convert/kml_frame.h"
+#include "legacy/convert/kml_frame.h"
 
 namespace dosemap {
 

@@ -1,4 +1,4 @@
-#include "settings/settings_file.h"
+#include "legacy/settings/settings_file.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "textfile/number_text.h"
+#include "common/number_text.h"
 
 namespace dosemap {
 namespace {

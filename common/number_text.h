@@ -1,5 +1,5 @@
-#ifndef DOSEMAP_TEXTFILE_NUMBER_TEXT_H_
-#define DOSEMAP_TEXTFILE_NUMBER_TEXT_H_
+#ifndef DOSEMAP_COMMON_NUMBER_TEXT_H_
+#define DOSEMAP_COMMON_NUMBER_TEXT_H_
 
 #include <cstddef>
 #include <string>
@@ -55,4 +55,4 @@ std::string StrictNumber(double x);
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_TEXTFILE_NUMBER_TEXT_H_
+#endif  // DOSEMAP_COMMON_NUMBER_TEXT_H_

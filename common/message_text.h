@@ -1,5 +1,5 @@
-#ifndef DOSEMAP_TEXTFILE_MESSAGE_TEXT_H_
-#define DOSEMAP_TEXTFILE_MESSAGE_TEXT_H_
+#ifndef DOSEMAP_COMMON_MESSAGE_TEXT_H_
+#define DOSEMAP_COMMON_MESSAGE_TEXT_H_
 
 #include <string>
 #include <string_view>
@@ -22,4 +22,4 @@ std::string OneLine(std::string_view message);
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_TEXTFILE_MESSAGE_TEXT_H_
+#endif  // DOSEMAP_COMMON_MESSAGE_TEXT_H_

@@ -1,6 +1,6 @@
-#include "convert/conversion_run.h"
+#include "legacy/convert/conversion_run.h"
 
-#include "convert/survey_log.h"
+#include "legacy/convert/survey_log.h"
 
 namespace dosemap {
 namespace {

@@ -1,4 +1,4 @@
-#include "textfile/number_text.h"
+#include "common/number_text.h"
 
 #include <charconv>
 #include <cmath>
@@ -7,8 +7,8 @@
 #include <iterator>
 #include <limits>
 
-#include "textfile/file_error.h"
-#include "textfile/message_text.h"
+#include "common/file_error.h"
+#include "common/message_text.h"
 
 namespace dosemap {
 namespace {

@@ -1,12 +1,12 @@
-#ifndef DOSEMAP_CONVERT_CONVERSION_RUN_H_
-#define DOSEMAP_CONVERT_CONVERSION_RUN_H_
+#ifndef DOSEMAP_LEGACY_CONVERT_CONVERSION_RUN_H_
+#define DOSEMAP_LEGACY_CONVERT_CONVERSION_RUN_H_
 
 #include <string>
 #include <string_view>
 
-#include "convert/map_writer.h"
-#include "convert/placemark.h"
-#include "textfile/text_files.h"
+#include "legacy/convert/map_writer.h"
+#include "legacy/convert/placemark.h"
+#include "legacy/textfile/text_files.h"
 
 namespace dosemap {
 
@@ -75,4 +75,4 @@ std::string SummaryLine(const RunOutcome& outcome);
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_CONVERT_CONVERSION_RUN_H_
+#endif  // DOSEMAP_LEGACY_CONVERT_CONVERSION_RUN_H_

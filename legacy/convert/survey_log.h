@@ -1,10 +1,10 @@
-#ifndef DOSEMAP_CONVERT_SURVEY_LOG_H_
-#define DOSEMAP_CONVERT_SURVEY_LOG_H_
+#ifndef DOSEMAP_LEGACY_CONVERT_SURVEY_LOG_H_
+#define DOSEMAP_LEGACY_CONVERT_SURVEY_LOG_H_
 
 #include <string>
 #include <string_view>
 
-#include "textfile/text_files.h"
+#include "legacy/textfile/text_files.h"
 
 namespace dosemap {
 
@@ -37,4 +37,4 @@ void ReadSurveyRecord(TextFiles& files, SurveyRecord& record, long record_number
 
 }  // namespace dosemap
 
-#endif  // DOSEMAP_CONVERT_SURVEY_LOG_H_
+#endif  // DOSEMAP_LEGACY_CONVERT_SURVEY_LOG_H_

@@ -122,7 +122,7 @@ void ByteSourceBuffer::Take(char c) {
   out_.push_back(c);
 }
 
-void ParseJsonStream(const ByteSource& next_bytes, JsonEvents& events) {
+std::string ParseJsonStream(const ByteSource& next_bytes, JsonEvents& events) {
   ByteSourceBuffer buffer(next_bytes);
   events.set_buffer(&buffer);
   std::istream in(&buffer);
@@ -130,11 +130,12 @@ void ParseJsonStream(const ByteSource& next_bytes, JsonEvents& events) {
     // The parser's message may quote a whole token: a message quotes a few dozen bytes at most.
     const std::string& error = events.error();
     constexpr std::size_t kMaxErrorBytes = 120;
-    throw std::runtime_error(error.empty() ? "not valid JSON"
-                             : error.size() <= kMaxErrorBytes
-                                 ? error
-                                 : std::string(CutUtf8(error, kMaxErrorBytes)) + "\xE2\x80\xA6");
+    return error.empty() ? "not valid JSON"
+           : error.size() <= kMaxErrorBytes
+               ? error
+               : std::string(CutUtf8(error, kMaxErrorBytes)) + "\xE2\x80\xA6";
   }
+  return "";
 }
 
 }  // namespace dosemap

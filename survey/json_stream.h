@@ -162,7 +162,7 @@ class JsonFields {
 
 // Parses the bytes of next_bytes as JSON into events; throws std::runtime_error with the parse
 // error (or "not valid JSON") when they are not.
-void ParseJsonStream(const ByteSource& next_bytes, JsonEvents& events);
+[[nodiscard]] std::string ParseJsonStream(const ByteSource& next_bytes, JsonEvents& events);
 
 }  // namespace dosemap
 

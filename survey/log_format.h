@@ -18,13 +18,19 @@ namespace dosemap {
 using RecordHandler = std::function<void(RecordResult& record, long line, std::string_view text,
                                          std::string_view evidence)>;
 
+// How reading a log ended: of its format to the end, or found not to be of it after all (a JSON
+// track that is no JSON, a KML that is not well formed), which is no failure of the program.
+struct [[nodiscard]] ReadEnd {
+  std::string not_of_format;  // why, in a few words; empty: the log was of its format
+};
+
 // The records of one log, as its format reads them.
 class RecordSource {
  public:
   virtual ~RecordSource() = default;
-  // Hands every record to handle, in the format's order. Throws FileError when the log can't be
-  // read, std::runtime_error when it is not of the format after all.
-  virtual void Read(const RecordHandler& handle) = 0;
+  // Hands every record to handle, in the format's order, and says whether the log was of the
+  // format. Throws FileError when the log can't be read.
+  virtual ReadEnd Read(const RecordHandler& handle) = 0;
 };
 
 // The first lines of a log, for telling its format: up to 200 lines that aren't blank, without
@@ -72,7 +78,7 @@ class LineSource : public RecordSource {
  public:
   LineSource(LineReader& reader, std::unique_ptr<LineParser> parser)
       : reader_(reader), parser_(std::move(parser)) {}
-  void Read(const RecordHandler& handle) override;
+  ReadEnd Read(const RecordHandler& handle) override;
 
  private:
   LineReader& reader_;

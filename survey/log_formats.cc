@@ -85,7 +85,7 @@ std::string FormatNames() {
   return names;
 }
 
-void LineSource::Read(const RecordHandler& handle) {
+ReadEnd LineSource::Read(const RecordHandler& handle) {
   std::vector<RecordResult> results;
   std::string_view line;
   bool too_long = false;
@@ -101,6 +101,7 @@ void LineSource::Read(const RecordHandler& handle) {
       handle(result, reader_.line_number(), text, text);
     }
   }
+  return {};  // a line that is not of the format is a rejected record, never the log
 }
 
 }  // namespace dosemap

@@ -118,15 +118,16 @@ class Pipe {
 
 }  // namespace
 
-void ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_t* bytes,
-               const RecordCheck& check, const RecordHandler& handle) {
+ReadEnd ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_t* bytes,
+                  const RecordCheck& check, const RecordHandler& handle) {
   Pipe pipe;
+  ReadEnd end;
   std::thread reading([&] {
     std::exception_ptr error;
     Block* block = nullptr;
     try {
       block = pipe.Free();
-      source.Read(
+      end = source.Read(
           [&](RecordResult& result, long line, std::string_view text, std::string_view evidence) {
             if (block->entries.size() == kBlockRecords || block->bytes.size() >= kBlockTextBytes) {
               if (pipe.stopped()) throw Stopped{};
@@ -176,6 +177,7 @@ void ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_
   }
   reading.join();
   if (const std::exception_ptr error = pipe.error()) std::rethrow_exception(error);
+  return end;
 }
 
 }  // namespace dosemap

@@ -25,9 +25,9 @@ using RecordCheck = std::function<void(RecordResult& record, std::string_view ev
 // at the end of each block and handed to handle's caller through *bytes.
 // Whatever either side throws ends both: the reading thread's exception is rethrown here after
 // it has stopped and what it read before has been handled; handle's stops the reading within a
-// block.
-void ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_t* bytes,
-               const RecordCheck& check, const RecordHandler& handle);
+// block. Returns how the source's reading ended.
+ReadEnd ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_t* bytes,
+                  const RecordCheck& check, const RecordHandler& handle);
 
 }  // namespace dosemap
 

@@ -50,11 +50,13 @@ using MarkerHandler = std::function<void(RecordResult&, std::string_view evidenc
 
 // Reads a RadiaCode JSON track as a stream and hands each marker to handle, with its index (from
 // 1) as its line: a rejected marker at once, in file order; the kept ones at the end, in time
-// order (ties by index). Memory grows with the kept markers only, 48 bytes each. Throws
-// std::runtime_error when the bytes are not such a track (after the rejected markers read so far).
-void ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions& options,
-                       const MarkerHandler& handle);
-// The same over a text in memory: the records in the order handle would take them.
+// order (ties by index). Memory grows with the kept markers only, 48 bytes each. Returns why the
+// bytes are not such a track (after the rejected markers read so far), or "" when they are.
+[[nodiscard]] std::string ReadRadiacodeJson(const ByteSource& next_bytes,
+                                            const ReaderOptions& options,
+                                            const MarkerHandler& handle);
+// The same over a text in memory: the records in the order handle would take them. Throws
+// SurveyError kUnknownFormat when the text is not such a track.
 std::vector<RecordResult> ParseRadiacodeJson(std::string_view text, const ReaderOptions& options);
 
 // Shared by the readers: splits text at separator into fields (empty ones kept), trimmed of

@@ -385,12 +385,18 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
                false});
         }
       };
+      ReadEnd end;
       if (ahead) {
         LineReader& reader = *log.reader;
-        ReadAhead(
+        end = ReadAhead(
             *source, [&reader] { return reader.bytes_consumed(); }, &read_to, check, handle);
       } else {
-        source->Read(handle);
+        end = source->Read(handle);
+      }
+      if (!end.not_of_format.empty()) {
+        throw SurveyError(SurveyErrorKind::kUnknownFormat, log.reader->path() + ": not a " +
+                                                               std::string(log.format->name) +
+                                                               " log: " + end.not_of_format);
       }
       dispatcher.EndLog();
     } catch (const FileError& error) {
@@ -399,12 +405,6 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
                             ? SurveyErrorKind::kCannotWriteMap
                             : SurveyErrorKind::kCannotReadLog,
                         error.what());
-    } catch (const SurveyError&) {
-      throw;
-    } catch (const std::runtime_error& error) {
-      throw SurveyError(SurveyErrorKind::kUnknownFormat, log.reader->path() + ": not a " +
-                                                             std::string(log.format->name) +
-                                                             " log: " + error.what());
     }
     done_bytes += log.reader->bytes_consumed();
     log.reader.reset();  // closes the log

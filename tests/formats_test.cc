@@ -47,10 +47,11 @@ std::vector<std::pair<long, RecordResult>> Read(const std::string& bytes,
   if (format == nullptr) throw std::runtime_error("format not told");
   LineReader reader("log", bytes);
   std::vector<std::pair<long, RecordResult>> records;
-  format->open(reader, options)
-      ->Read([&](RecordResult& r, long line, std::string_view, std::string_view) {
-        records.emplace_back(line, r);
-      });
+  const ReadEnd end = format->open(reader, options)
+                          ->Read([&](RecordResult& r, long line, std::string_view,
+                                     std::string_view) { records.emplace_back(line, r); });
+  if (!end.not_of_format.empty())
+    throw std::runtime_error("not of its format: " + end.not_of_format);
   return records;
 }
 

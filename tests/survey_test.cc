@@ -511,7 +511,7 @@ class CountingSource : public RecordSource {
   // width: each text padded to that many bytes, when given.
   CountingSource(long n, long fail_after = -1, std::size_t width = 0)
       : n_(n), fail_after_(fail_after), width_(width) {}
-  void Read(const RecordHandler& handle) override {
+  ReadEnd Read(const RecordHandler& handle) override {
     for (long line = 1; line <= n_; ++line) {
       if (line == fail_after_) throw std::runtime_error("broken at " + std::to_string(line));
       RecordResult result;
@@ -522,6 +522,7 @@ class CountingSource : public RecordSource {
       handle(result, line, text, "evidence " + text);
       read_ = line;
     }
+    return {};
   }
   long read_ = 0;
 
@@ -541,7 +542,7 @@ TEST(ReadAhead, HandsOnEveryRecordInOrderWithItsTextsAndStopsWithEitherSidesFail
     if (evidence.ends_with('7')) result.reason = RejectReason::kPrivacy;
   };
   const RecordCheck none = [](RecordResult&, std::string_view) {};
-  ReadAhead(
+  (void)ReadAhead(
       source, [&source] { return source.read_; }, &bytes, check,
       [&](RecordResult& result, long line, std::string_view text, std::string_view evidence) {
         ++expected;
@@ -561,7 +562,7 @@ TEST(ReadAhead, HandsOnEveryRecordInOrderWithItsTextsAndStopsWithEitherSidesFail
   EXPECT_EQ(expected, 10000);
   // Long texts end a block early: the reading thread is never far ahead in bytes.
   CountingSource wide(400, -1, 64 << 10);
-  ReadAhead(
+  (void)ReadAhead(
       wide, [&wide] { return wide.read_; }, &bytes, none,
       [&](RecordResult&, long line, std::string_view text, std::string_view) {
         EXPECT_EQ(text.size(), 64u << 10);
@@ -570,14 +571,14 @@ TEST(ReadAhead, HandsOnEveryRecordInOrderWithItsTextsAndStopsWithEitherSidesFail
   // The reading side fails: what came before is handed on, then its exception.
   CountingSource broken(10000, 5000);
   long handled = 0;
-  EXPECT_THROW(ReadAhead(
+  EXPECT_THROW((void)ReadAhead(
                    broken, [] { return std::int64_t{0}; }, &bytes, none,
                    [&](RecordResult&, long, std::string_view, std::string_view) { ++handled; }),
                std::runtime_error);
   EXPECT_EQ(handled, 4999);
   // The handling side fails: the reading stops soon after, well before the end.
   CountingSource endless(100000000);
-  EXPECT_THROW(ReadAhead(
+  EXPECT_THROW((void)ReadAhead(
                    endless, [] { return std::int64_t{0}; }, &bytes, none,
                    [](RecordResult&, long line, std::string_view, std::string_view) {
                      if (line == 100) throw SurveyError(SurveyErrorKind::kCancelled, "cancelled");

@@ -200,7 +200,7 @@ class ElementReader : public JsonEvents {
 class JsonSource : public RecordSource {
  public:
   explicit JsonSource(LineReader& reader) : reader_(reader) {}
-  void Read(const RecordHandler& handle) override {
+  ReadEnd Read(const RecordHandler& handle) override {
     std::string text;
     const MarkerHandler take = [&](RecordResult& result, std::string_view evidence) {
       const long line = result.measurement.line;
@@ -209,7 +209,7 @@ class JsonSource : public RecordSource {
     };
     ElementReader elements(take);
     const ByteSource next = [this]() { return reader_.NextBytes(); };
-    ParseJsonStream(next, elements);
+    return {ParseJsonStream(next, elements)};
   }
 
  private:

@@ -223,7 +223,7 @@ class FeatureReader : public JsonEvents {
 class GeoJsonSource : public RecordSource {
  public:
   explicit GeoJsonSource(LineReader& reader) : reader_(reader) {}
-  void Read(const RecordHandler& handle) override {
+  ReadEnd Read(const RecordHandler& handle) override {
     std::string text;
     const MarkerHandler take = [&](RecordResult& result, std::string_view evidence) {
       const long line = result.measurement.line;
@@ -232,8 +232,9 @@ class GeoJsonSource : public RecordSource {
     };
     FeatureReader features(take);
     const ByteSource next = [this]() { return reader_.NextBytes(); };
-    ParseJsonStream(next, features);
-    if (!features.saw_features()) throw std::runtime_error("no \"features\" array");
+    std::string not_a_map = ParseJsonStream(next, features);
+    if (not_a_map.empty() && !features.saw_features()) not_a_map = "no \"features\" array";
+    return {not_a_map};
   }
 
  private:

@@ -10,6 +10,7 @@
 #include "survey/civil_time.h"
 #include "survey/json_stream.h"
 #include "survey/log_format.h"
+#include "survey/survey_error.h"
 
 namespace dosemap {
 namespace {
@@ -149,12 +150,13 @@ class TrackReader : public JsonEvents {
 
 }  // namespace
 
-void ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions& options,
-                       const MarkerHandler& handle) {
+std::string ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions& options,
+                              const MarkerHandler& handle) {
   std::deque<StoredMarker> kept;  // grows in small blocks: no copy of the whole to grow
   TrackReader reader(handle, kept, options.max_accuracy_m);
-  ParseJsonStream(next_bytes, reader);
-  if (!reader.saw_markers()) throw std::runtime_error("no \"markers\" array");
+  std::string not_a_track = ParseJsonStream(next_bytes, reader);
+  if (not_a_track.empty() && !reader.saw_markers()) not_a_track = "no \"markers\" array";
+  if (!not_a_track.empty()) return not_a_track;
   // The app writes markers out of order: the track is its markers in time order, ties by index.
   std::sort(kept.begin(), kept.end(), [](const StoredMarker& a, const StoredMarker& b) {
     return a.time != b.time ? a.time < b.time : a.index < b.index;
@@ -168,18 +170,20 @@ void ReadRadiacodeJson(const ByteSource& next_bytes, const ReaderOptions& option
     m.dose_usvh = s.dose_usvh / divisor, m.cpm = s.cpm, m.has_cpm = s.has_cpm, m.line = s.index;
     handle(result, {});
   }
+  return "";
 }
 
 std::vector<RecordResult> ParseRadiacodeJson(std::string_view text, const ReaderOptions& options) {
   std::vector<RecordResult> results;
   bool given = false;
-  ReadRadiacodeJson(
+  const std::string not_a_track = ReadRadiacodeJson(
       [&]() {
         const std::string_view all = given ? std::string_view() : text;
         given = true;
         return all;
       },
       options, [&](RecordResult& result, std::string_view) { results.push_back(result); });
+  if (!not_a_track.empty()) throw SurveyError(SurveyErrorKind::kUnknownFormat, not_a_track);
   return results;
 }
 
@@ -189,14 +193,14 @@ class JsonSource : public RecordSource {
  public:
   JsonSource(LineReader& reader, const ReaderOptions& options)
       : reader_(reader), options_(options) {}
-  void Read(const RecordHandler& handle) override {
+  ReadEnd Read(const RecordHandler& handle) override {
     std::string text;
-    ReadRadiacodeJson([this]() { return reader_.NextBytes(); }, options_,
-                      [&](RecordResult& result, std::string_view evidence) {
-                        const long line = result.measurement.line;
-                        text = "(marker " + std::to_string(line) + ")";
-                        handle(result, line, text, evidence);
-                      });
+    return {ReadRadiacodeJson([this]() { return reader_.NextBytes(); }, options_,
+                              [&](RecordResult& result, std::string_view evidence) {
+                                const long line = result.measurement.line;
+                                text = "(marker " + std::to_string(line) + ")";
+                                handle(result, line, text, evidence);
+                              })};
   }
 
  private:

@@ -181,6 +181,7 @@ struct Input {
   LineReader* reader;
   std::string_view pending;
   std::exception_ptr error;
+  std::string not_kml;  // why the bytes are no KML log, found while scanning them
   bool in_tag = false;
   char quote = 0;  // within a tag: the quote of the value being read, or 0
   int attributes = 0;
@@ -214,8 +215,7 @@ int ReadInput(void* context, char* buffer, int size) {
   }
   const std::size_t n = std::min(input.pending.size(), static_cast<std::size_t>(size));
   if (!input.Scan(input.pending.substr(0, n))) {
-    input.error = std::make_exception_ptr(
-        std::runtime_error("an element of over " + std::to_string(kMaxAttributes) + " attributes"));
+    input.not_kml = "an element of over " + std::to_string(kMaxAttributes) + " attributes";
     return -1;
   }
   if (n > 0) std::memcpy(buffer, input.pending.data(), n);
@@ -237,15 +237,15 @@ class KmlSource : public RecordSource {
   KmlSource(LineReader& reader, const ReaderOptions& options)
       : reader_(reader), options_(options) {}
 
-  void Read(const RecordHandler& handle) override {
+  ReadEnd Read(const RecordHandler& handle) override {
     static std::once_flag initialised;
     std::call_once(initialised, xmlInitParser);
-    Input input{&reader_, {}, nullptr};
+    Input input{&reader_, {}, nullptr, {}};
     // No network, no entities of outside files: a log is read as it is.
     const std::unique_ptr<xmlTextReader, void (*)(xmlTextReaderPtr)> xml(
         xmlReaderForIO(ReadInput, nullptr, &input, nullptr, nullptr, XML_PARSE_NONET),
         xmlFreeTextReader);
-    if (!xml) throw std::runtime_error("can't start the XML reader");
+    if (!xml) return {"can't start the XML reader"};
     std::string error;
     xmlTextReaderSetStructuredErrorHandler(xml.get(), KeepFirstError, &error);
     enum class Capture { kNone, kCoordinates, kDescription } capture = Capture::kNone;
@@ -262,7 +262,7 @@ class KmlSource : public RecordSource {
         return std::string_view(local == nullptr ? "" : reinterpret_cast<const char*>(local));
       };
       if (type == XML_READER_TYPE_ELEMENT) {
-        if (!root_seen && name() != "kml") throw std::runtime_error("its root is not <kml>");
+        if (!root_seen && name() != "kml") return {"its root is not <kml>"};
         root_seen = true;
         const bool empty = xmlTextReaderIsEmptyElement(xml.get()) == 1;
         if (capture == Capture::kDescription) {
@@ -304,8 +304,10 @@ class KmlSource : public RecordSource {
       }
     }
     if (input.error) std::rethrow_exception(input.error);
-    if (status != 0) throw std::runtime_error(error.empty() ? "not well-formed XML" : error);
-    if (!root_seen) throw std::runtime_error("no <kml> element");
+    if (!input.not_kml.empty()) return {input.not_kml};
+    if (status != 0) return {error.empty() ? "not well-formed XML" : error};
+    if (!root_seen) return {"no <kml> element"};
+    return {};
   }
 
  private:

@@ -45,9 +45,9 @@ int PathCommand(PathOptions options) {
   try {
     Progress progress;
     stats = ConvertDrive(options.request, [&](const RunProgress& run) { progress.Update(run); });
-  } catch (const SurveyError& error) {
+  } catch (const Error& error) {
     PrintError(error.what());
-    return ExitStatusOf(error.kind());
+    return error.exit_status();
   }
   if (options.summary && !PrintOut(stats.Line() + "\n")) return 1;
   if (options.summary_json && !PrintOut(stats.Json() + "\n")) return 1;

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <limits>
 
-#include "common/file_error.h"
+#include "common/error.h"
 #include "common/message_text.h"
 
 namespace dosemap {

@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "common/file_error.h"
+#include "common/error.h"
 
 namespace dosemap {
 namespace {

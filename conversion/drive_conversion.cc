@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "common/file_error.h"
+#include "common/error.h"
 #include "common/file_paths.h"
 
 namespace dosemap {

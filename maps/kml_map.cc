@@ -1,7 +1,7 @@
 // The KML form: one KML 2.2 document, its icon and legend written beside it.
 #include <memory>
 
-#include "common/file_error.h"
+#include "common/error.h"
 #include "maps/kml_document.h"
 #include "maps/kmz.h"
 #include "maps/legend_image.h"

@@ -2,7 +2,7 @@
 
 #include <zip.h>
 
-#include "common/file_error.h"
+#include "common/error.h"
 #include "maps/square_icon.h"
 
 namespace dosemap {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "common/file_error.h"
+#include "common/error.h"
 #include "maps/kml_document.h"
 #include "maps/kmz.h"
 #include "maps/legend_image.h"

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/file_error.h"
+#include "common/error.h"
 
 namespace dosemap {
 namespace {

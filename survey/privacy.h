@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dose/geodesy.h"
-#include "survey/survey_error.h"
+#include "common/error.h"
 
 namespace dosemap {
 

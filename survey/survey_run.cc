@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "common/file_error.h"
+#include "common/error.h"
 #include "common/file_paths.h"
 #include "dose/dose_scale.h"
 #include "dose/geodesy.h"

@@ -17,7 +17,7 @@
 #include "survey/quality.h"
 #include "survey/readers.h"
 #include "survey/statistics.h"
-#include "survey/survey_error.h"
+#include "common/error.h"
 
 namespace dosemap {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/file_error.h"
+#include "common/error.h"
 #include "dose/dose_scale.h"
 #include "legacy/convert/survey_log.h"
 #include "legacy/textfile/text_files.h"

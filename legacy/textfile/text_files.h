@@ -11,7 +11,7 @@
 #include <string_view>
 #include <variant>
 
-#include "common/file_error.h"
+#include "common/error.h"
 #include "common/file_paths.h"
 
 namespace dosemap {

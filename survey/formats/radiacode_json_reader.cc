@@ -10,7 +10,7 @@
 #include "survey/civil_time.h"
 #include "survey/json_stream.h"
 #include "survey/log_format.h"
-#include "survey/survey_error.h"
+#include "common/error.h"
 
 namespace dosemap {
 namespace {

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "dose/geodesy.h"
 #include "common/error.h"
+#include "dose/geodesy.h"
 
 namespace dosemap {
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "survey/line_reader.h"
 #include "survey/log_format.h"
 #include "survey/measurement.h"
@@ -17,7 +18,6 @@
 #include "survey/quality.h"
 #include "survey/readers.h"
 #include "survey/statistics.h"
-#include "common/error.h"
 
 namespace dosemap {
 

@@ -7,10 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "common/error.h"
 #include "survey/civil_time.h"
 #include "survey/json_stream.h"
 #include "survey/log_format.h"
-#include "common/error.h"
 
 namespace dosemap {
 namespace {

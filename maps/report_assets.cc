@@ -25,35 +25,28 @@ DOSEMAP_EMBED(dosemap_report_points_js, DOSEMAP_REPORT_DIR "/points.js")
 DOSEMAP_EMBED(dosemap_report_cells_js, DOSEMAP_REPORT_DIR "/cells.js")
 
 namespace dosemap {
+namespace {
 
-std::string_view LeafletJs() {
-  return {dosemap_leaflet_js_begin,
-          static_cast<std::size_t>(dosemap_leaflet_js_end - dosemap_leaflet_js_begin)};
+std::string_view Between(const char* begin, const char* end) {
+  return {begin, static_cast<std::size_t>(end - begin)};
 }
+
+}  // namespace
+
+std::string_view LeafletJs() { return Between(dosemap_leaflet_js_begin, dosemap_leaflet_js_end); }
 std::string_view LeafletCss() {
-  return {dosemap_leaflet_css_begin,
-          static_cast<std::size_t>(dosemap_leaflet_css_end - dosemap_leaflet_css_begin)};
+  return Between(dosemap_leaflet_css_begin, dosemap_leaflet_css_end);
 }
-std::string_view ChartJs() {
-  return {dosemap_chart_js_begin,
-          static_cast<std::size_t>(dosemap_chart_js_end - dosemap_chart_js_begin)};
-}
-
-std::string_view ReportCss() {
-  return {dosemap_report_css_begin,
-          static_cast<std::size_t>(dosemap_report_css_end - dosemap_report_css_begin)};
-}
+std::string_view ChartJs() { return Between(dosemap_chart_js_begin, dosemap_chart_js_end); }
+std::string_view ReportCss() { return Between(dosemap_report_css_begin, dosemap_report_css_end); }
 std::string_view ReportCommonJs() {
-  return {dosemap_report_common_js_begin,
-          static_cast<std::size_t>(dosemap_report_common_js_end - dosemap_report_common_js_begin)};
+  return Between(dosemap_report_common_js_begin, dosemap_report_common_js_end);
 }
 std::string_view ReportPointsJs() {
-  return {dosemap_report_points_js_begin,
-          static_cast<std::size_t>(dosemap_report_points_js_end - dosemap_report_points_js_begin)};
+  return Between(dosemap_report_points_js_begin, dosemap_report_points_js_end);
 }
 std::string_view ReportCellsJs() {
-  return {dosemap_report_cells_js_begin,
-          static_cast<std::size_t>(dosemap_report_cells_js_end - dosemap_report_cells_js_begin)};
+  return Between(dosemap_report_cells_js_begin, dosemap_report_cells_js_end);
 }
 
 }  // namespace dosemap

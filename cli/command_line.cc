@@ -158,13 +158,14 @@ void Declare(CLI::App& app, Bound& b) {
     path(app.add_option(name)->description(help)->allow_extra_args(false)->multi_option_policy(
              CLI::MultiOptionPolicy::TakeAll),
          type)
-        ->check(stored(name, [&survey, parse](const std::string& option, const std::string& t) {
-          try {
-            survey.zones.push_back(parse(t));
-          } catch (const SurveyError& error) {
-            Refuse(option + ": " + error.what());
-          }
-        }));
+        ->check(
+            stored(name, [&survey, zone = parse](const std::string& option, const std::string& t) {
+              try {
+                survey.zones.push_back(zone(t));
+              } catch (const SurveyError& error) {
+                Refuse(option + ": " + error.what());
+              }
+            }));
   }
   path(app.add_option("--privacy-file", r.zone_files,
                       "zones, one a line in either form; # starts a comment (repeatable)")

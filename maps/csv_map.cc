@@ -12,7 +12,7 @@ namespace {
 class CsvWriter : public FormWriter {
  public:
   explicit CsvWriter(ByteSink& sink) : file_(sink) {
-    file_ << "time,latitude,longitude,altitude,dose_usvh,cpm,class,source\r\n";
+    file_ << "time,latitude,longitude,altitude,dose_usvh,dose_sigma_usvh,cpm,class,source\r\n";
   }
   void BeginLog(int, const std::string& name) override {
     source_.clear();
@@ -32,6 +32,8 @@ class CsvWriter : public FormWriter {
     if (m.has_altitude) AppendNumber(r, m.altitude);
     r += ',';
     AppendNumber(r, m.dose_usvh);
+    r += ',';
+    AppendNumberOr(r, m.dose_sigma_usvh, "");
     r += ',';
     if (m.has_cpm) AppendNumber(r, m.cpm);
     r += ',';
@@ -55,7 +57,8 @@ class CsvWriter : public FormWriter {
 class CsvCellWriter : public CellWriter {
  public:
   explicit CsvCellWriter(ByteSink& sink) : file_(sink) {
-    file_ << "lat_south,lon_west,lat_north,lon_east,count,dose_mean_usvh,dose_max_usvh,"
+    file_ << "lat_south,lon_west,lat_north,lon_east,count,dose_mean_usvh,dose_sigma_usvh,"
+             "dose_max_usvh,"
              "dose_min_usvh,class,first_time,last_time,logs\r\n";
   }
   void Add(const GridCell& cell, const CellEdges& edges, int dose_class) override {
@@ -66,7 +69,11 @@ class CsvCellWriter : public CellWriter {
       r += ',';
     }
     AppendInteger(r, cell.count);
-    for (const double x : {cell.dose_mean(), cell.dose_max, cell.dose_min}) {
+    r += ',';
+    AppendNumber(r, cell.dose_mean());
+    r += ',';
+    AppendNumberOr(r, cell.dose_sigma(), "");
+    for (const double x : {cell.dose_max, cell.dose_min}) {
       r += ',';
       AppendNumber(r, x);
     }
@@ -109,7 +116,7 @@ void AppendCsvField(std::string& row, std::string_view field) {
 const MapFormRow kCsvForm = {
     "csv",
     {".csv", ""},
-    "time,latitude,longitude,altitude,dose_usvh,cpm,class,source (RFC 4180)",
+    "time,latitude,longitude,altitude,dose_usvh,dose_sigma_usvh,cpm,class,source (RFC 4180)",
     WriteWith<CsvWriter>,
     MakeStaged<kCsvForm>,
     WriteCellsWith<CsvCellWriter>,

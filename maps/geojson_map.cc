@@ -39,6 +39,8 @@ class GeoJsonWriter : public FormWriter {
     AppendIsoTime(f, m.time, m.utc);
     f += "\",\"dose_usvh\":";
     AppendNumber(f, m.dose_usvh);
+    f += ",\"dose_sigma_usvh\":";
+    AppendNumberOr(f, m.dose_sigma_usvh, "null");
     f += ",\"cpm\":";
     if (m.has_cpm) {
       AppendNumber(f, m.cpm);
@@ -87,6 +89,8 @@ class GeoJsonCellWriter : public CellWriter {
     AppendInteger(f, cell.count);
     f += ",\"dose_mean_usvh\":";
     AppendNumber(f, cell.dose_mean());
+    f += ",\"dose_sigma_usvh\":";
+    AppendNumberOr(f, cell.dose_sigma(), "null");
     f += ",\"dose_max_usvh\":";
     AppendNumber(f, cell.dose_max);
     f += ",\"dose_min_usvh\":";
@@ -117,7 +121,7 @@ class GeoJsonCellWriter : public CellWriter {
 const MapFormRow kGeoJsonForm = {
     "geojson",
     {".geojson", ""},
-    "RFC 7946 points with time, dose_usvh, cpm, class, color and source",
+    "RFC 7946 points with time, dose_usvh, dose_sigma_usvh, cpm, class, color and source",
     WriteWith<GeoJsonWriter>,
     MakeStaged<kGeoJsonForm>,
     WriteCellsWith<GeoJsonCellWriter>,

@@ -41,6 +41,11 @@ class GpxWriter : public FormWriter {
     p += "</time><extensions><dosemap:dose_usvh>";
     AppendNumber(p, m.dose_usvh);
     p += "</dosemap:dose_usvh>";
+    if (m.dose_sigma_usvh == m.dose_sigma_usvh) {
+      p += "<dosemap:dose_sigma_usvh>";
+      AppendNumber(p, m.dose_sigma_usvh);
+      p += "</dosemap:dose_sigma_usvh>";
+    }
     if (m.has_cpm) {
       p += "<dosemap:cpm>";
       AppendNumber(p, m.cpm);

@@ -246,6 +246,8 @@ class HtmlCellWriter : public CellWriter {
     AppendLastTime(c, cell);
     c += "\",";
     AppendInteger(c, cell.logs);
+    c += ',';
+    AppendNumberOr(c, cell.dose_sigma(), "null");
     c += ']';
     file_ << c;
   }
@@ -290,7 +292,9 @@ class HtmlWriter : public FormWriter {
     p += static_cast<char>('0' + dose_class);
     p += ",\"";
     AppendIsoTime(p, m.time, m.utc);
-    p += "\"]";
+    p += "\",";
+    AppendNumberOr(p, m.dose_sigma_usvh, "null");
+    p += ']';
     file_ << p;
   }
   void Finish(const DriveStatistics& statistics) override {

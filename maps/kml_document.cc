@@ -70,6 +70,8 @@ std::string KmlStyles(const KmlLook& look) {
       "<Schema name=\"dose\" id=\"dose\">"
       "<SimpleField type=\"double\" name=\"dose_usvh\"><displayName>dose rate (\xC2\xB5Sv/h)"
       "</displayName></SimpleField>"
+      "<SimpleField type=\"double\" name=\"dose_sigma_usvh\"><displayName>counting uncertainty "
+      "(\xC2\xB5Sv/h, 1\xCF\x83)</displayName></SimpleField>"
       "<SimpleField type=\"double\" name=\"cpm\"><displayName>count rate (cpm)</displayName>"
       "</SimpleField>"
       "<SimpleField type=\"int\" name=\"class\"><displayName>class</displayName></SimpleField>"
@@ -124,6 +126,12 @@ void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::
   p += dose;
   p += "</name><description>";
   p += dose;
+  if (m.dose_sigma_usvh == m.dose_sigma_usvh) {  // its counting uncertainty, to two digits
+    p += " \xC2\xB1 ";
+    p.append(label, std::to_chars(label, label + sizeof label, m.dose_sigma_usvh,
+                                  std::chars_format::general, 2)
+                        .ptr);
+  }
   p += " \xC2\xB5Sv/h, ";
   if (m.has_cpm) {
     AppendNumber(p, m.cpm);
@@ -146,6 +154,11 @@ void AppendPlacemark(std::string& p, const Measurement& m, int dose_class, std::
   p += "</styleUrl><ExtendedData><SchemaData schemaUrl=\"#dose\"><SimpleData name=\"dose_usvh\">";
   AppendNumber(p, m.dose_usvh);
   p += "</SimpleData>";
+  if (m.dose_sigma_usvh == m.dose_sigma_usvh) {
+    p += "<SimpleData name=\"dose_sigma_usvh\">";
+    AppendNumber(p, m.dose_sigma_usvh);
+    p += "</SimpleData>";
+  }
   if (m.has_cpm) {
     p += "<SimpleData name=\"cpm\">";
     AppendNumber(p, m.cpm);
@@ -237,6 +250,8 @@ std::string KmlCellStyles() {
       "</SimpleField>"
       "<SimpleField type=\"double\" name=\"dose_mean_usvh\"><displayName>mean dose rate "
       "(\xC2\xB5Sv/h)</displayName></SimpleField>"
+      "<SimpleField type=\"double\" name=\"dose_sigma_usvh\"><displayName>uncertainty of the "
+      "mean (\xC2\xB5Sv/h, 1\xCF\x83)</displayName></SimpleField>"
       "<SimpleField type=\"double\" name=\"dose_max_usvh\"><displayName>highest (\xC2\xB5Sv/h)"
       "</displayName></SimpleField>"
       "<SimpleField type=\"double\" name=\"dose_min_usvh\"><displayName>lowest (\xC2\xB5Sv/h)"
@@ -284,6 +299,10 @@ std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& e, int dose_
   AppendInteger(p, cell.count);
   p += "</SimpleData><SimpleData name=\"dose_mean_usvh\">";
   AppendNumber(p, cell.dose_mean());
+  if (const double sigma = cell.dose_sigma(); sigma == sigma) {
+    p += "</SimpleData><SimpleData name=\"dose_sigma_usvh\">";
+    AppendNumber(p, sigma);
+  }
   p += "</SimpleData><SimpleData name=\"dose_max_usvh\">";
   AppendNumber(p, cell.dose_max);
   p += "</SimpleData><SimpleData name=\"dose_min_usvh\">";

@@ -15,10 +15,10 @@
 namespace dosemap {
 namespace {
 
-// A measurement as the KMZ keeps it until the end: 56 bytes, with 4 more for its place in the
+// A measurement as the KMZ keeps it until the end: 64 bytes, with 4 more for its place in the
 // order of the quadtree. Every number is kept exactly, as the other forms write it.
 struct StoredMeasurement {
-  double latitude, longitude, dose_usvh, altitude, cpm;
+  double latitude, longitude, dose_usvh, dose_sigma_usvh, altitude, cpm;
   std::int64_t time;
   std::uint32_t line;
   std::uint16_t log;
@@ -27,7 +27,7 @@ struct StoredMeasurement {
   // kBreakBefore: the route does not join it to the measurement before it.
   static constexpr std::uint8_t kUtc = 1, kHasAltitude = 2, kHasCpm = 4, kBreakBefore = 8;
 };
-static_assert(sizeof(StoredMeasurement) == 56);
+static_assert(sizeof(StoredMeasurement) == 64);
 
 // Measurements in blocks, so that a long drive never needs one huge block or a copy to grow.
 class MeasurementStore {
@@ -38,6 +38,7 @@ class MeasurementStore {
     s = {m.latitude,
          m.longitude,
          m.dose_usvh,
+         m.dose_sigma_usvh,
          m.altitude,
          m.cpm,
          m.time,
@@ -58,6 +59,7 @@ class MeasurementStore {
     const StoredMeasurement& s = (*this)[i];
     Measurement m;
     m.latitude = s.latitude, m.longitude = s.longitude, m.dose_usvh = s.dose_usvh;
+    m.dose_sigma_usvh = s.dose_sigma_usvh;
     m.altitude = s.altitude, m.cpm = s.cpm, m.time = s.time, m.line = s.line, m.log = s.log;
     m.utc = s.flags & StoredMeasurement::kUtc;
     m.has_altitude = s.flags & StoredMeasurement::kHasAltitude;

@@ -27,6 +27,15 @@ inline void AppendNumber(std::string& out, double x) {
   out.append(text, std::to_chars(text, text + sizeof text, x).ptr);
 }
 
+// A number that may be missing (NaN): the number, or none (what the form writes for a null).
+inline void AppendNumberOr(std::string& out, double x, std::string_view none) {
+  if (x == x) {
+    AppendNumber(out, x);
+  } else {
+    out += none;
+  }
+}
+
 inline void AppendInteger(std::string& out, long long x) {
   char text[24];
   out.append(text, std::to_chars(text, text + sizeof text, x).ptr);

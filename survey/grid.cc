@@ -91,9 +91,18 @@ void GridAccumulator::Add(const Measurement& m) {
   if (cell.count == 0 || m.dose_usvh < cell.dose_min) cell.dose_min = m.dose_usvh;
   if (cell.count == 0 || m.time < cell.first_time) cell.first_time = m.time, cell.first_utc = m.utc;
   if (cell.count == 0 || m.time > cell.last_time) cell.last_time = m.time, cell.last_utc = m.utc;
+  if (cell.count == 0) cell.first_sigma = m.dose_sigma_usvh;
+  const double old_mean = cell.count == 0 ? 0 : cell.dose_mean();
   cell.dose_sum += m.dose_usvh;
   ++cell.count;
+  cell.dose_m2 += (m.dose_usvh - old_mean) * (m.dose_usvh - cell.dose_mean());
   if (cell.last_log != m.log) ++cell.logs, cell.last_log = m.log;
+}
+
+double GridCell::dose_sigma() const {
+  if (count == 1) return first_sigma;
+  if (dose_max == dose_min) return 0;
+  return std::sqrt(std::max(dose_m2, 0.0) / (count - 1)) / std::sqrt(static_cast<double>(count));
 }
 
 std::int64_t GridAccumulator::CellsWith(std::uint32_t min_count) const {

@@ -44,18 +44,23 @@ class GridGeometry {
   std::int64_t rows_;
 };
 
-// One cell's figures: 64 bytes.
+// One cell's figures: 80 bytes.
 struct GridCell {
   std::uint64_t key;
   double dose_sum, dose_max, dose_min;
+  double dose_m2;      // the sum of squared deviations from the mean (Welford's update)
+  double first_sigma;  // the first measurement's counting uncertainty (NaN: none)
   std::int64_t first_time, last_time;  // times without a zone compared as if UTC
   std::uint32_t count;
   std::uint32_t logs;     // the logs that fed it
   std::int32_t last_log;  // the last of them
   bool first_utc, last_utc;
   double dose_mean() const { return dose_sum / count; }
+  // The uncertainty of the mean: of n >= 2 doses, their sample standard deviation over the root of
+  // n (0 when they are equal); of one, its own counting uncertainty (NaN: none).
+  double dose_sigma() const;
 };
-static_assert(sizeof(GridCell) <= 64);
+static_assert(sizeof(GridCell) <= 80);
 
 // Every kept measurement into its cell. Memory: one GridCell a cell and a 4-byte index slot, held
 // in blocks so that growing copies no cell.

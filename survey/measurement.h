@@ -47,6 +47,9 @@ struct Measurement {
   // The dose was converted from cpm with the factor of the format at FormatIndexOf - 1; 0: the
   // log gave the dose.
   std::uint8_t counted_by = 0;
+  // The counting uncertainty (one standard deviation) of a dose converted from a count; NaN for a
+  // dose the log gave.
+  double dose_sigma_usvh = std::numeric_limits<double>::quiet_NaN();
   int log = 0;    // which of the run's logs, from 0
   long line = 0;  // the line it came from, from 1 (for a JSON track: the marker's index, from 1)
 };

@@ -34,6 +34,10 @@ std::string_view ReasonNameJa(RejectReason reason) {
   return kNames[static_cast<int>(reason)];
 }
 
+double CountingSigma(double dose_usvh, double cpm, double factor) {
+  return cpm >= 1 ? dose_usvh / std::sqrt(cpm) : 1 / factor;
+}
+
 void SplitFields(std::string_view text, char separator, bool quotes,
                  std::vector<std::string_view>& fields) {
   fields.clear();

@@ -30,6 +30,11 @@ struct ReaderOptions {
 // every format, or the format's own.
 double CpmFactorOf(const ReaderOptions& options, const FormatRow& format);
 
+// The counting uncertainty of a dose from cpm counts a minute with factor cpm per µSv/h: a
+// count N over 60 s is known to ±√N (Poisson), so the dose to dose/√cpm; below one count, the
+// dose of one count, 1/factor.
+double CountingSigma(double dose_usvh, double cpm, double factor);
+
 // Whether a record reports an accuracy worse than max_m metres (0: the check is off).
 bool AccuracyTooPoor(const Measurement& m, double max_m);
 

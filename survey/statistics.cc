@@ -155,6 +155,14 @@ std::string DriveStatistics::Line() const {
   line += " \xC2\xB5Sv/h, total dose ";
   line += ThreeDigits(dose_total_usv_);
   line += " \xC2\xB5Sv";
+  // The conversion the doses from counts took: each format's cpm per µSv/h.
+  for (int i = 0, shown = 0; i < kMaxFormats; ++i) {
+    if ((counted_ & (1u << i)) == 0) continue;
+    line += shown++ == 0 ? ", cpm factor " : " / ";
+    line += cpm_formats_[i];
+    line += ' ';
+    line += ShortestNumber(cpm_factors_[i]);
+  }
   return line + tail;
 }
 

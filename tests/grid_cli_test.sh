@@ -44,7 +44,7 @@ cells=$(json_field cells cells-csv.json)
 check "--grid: cells in the CSV" "$cells" "$(tail -n +2 cells.csv | wc -l)"
 check "--grid: the cells hold every measurement" "$kept" "$(tail -n +2 cells.csv | awk -F, '{ s += $5 } END { print s }')"
 check "--grid: a cell's mean between its lowest and highest" 0 \
-  "$(tail -n +2 cells.csv | awk -F, '!($8 <= $6 && $6 <= $7) { n++ } END { print n + 0 }')"
+  "$(tail -n +2 cells.csv | awk -F, '!($9 <= $6 && $6 <= $8) { n++ } END { print n + 0 }')"
 check "--grid: GeoJSON polygons" "$cells" "$(grep -c '"type":"Polygon"' cells.geojson)"
 check "--grid: KML placemarks" "$cells" "$(grep -c '<Placemark>' cells.kml)"
 "$convert" --summary=json --grid 250 --grid-min 3 -o few.csv drives >few.json

@@ -14,6 +14,7 @@
 
 #include "dose/dose_scale.h"
 #include "maps/survey_maps.h"
+#include "survey/readers.h"
 #include "survey/statistics.h"
 
 namespace dosemap {
@@ -85,6 +86,8 @@ TEST(MapGolden, EveryFormWritesTheSmallDriveAsItsGoldenFile) {
     m.line = static_cast<long>(i) + 2;
     m.latitude = p.latitude, m.longitude = p.longitude, m.dose_usvh = p.dose;
     m.has_cpm = p.cpm != kNone, m.cpm = m.has_cpm ? p.cpm : 0;
+    // A counted dose carries its counting uncertainty (one log of two counts).
+    if (m.has_cpm && p.log == 0) m.dose_sigma_usvh = CountingSigma(m.dose_usvh, m.cpm, 334);
     m.has_altitude = p.altitude != kNone, m.altitude = m.has_altitude ? p.altitude : 0;
     m.time = p.time, m.utc = p.utc;
     measurements.push_back(m);

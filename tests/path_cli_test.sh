@@ -57,9 +57,9 @@ done
 check "GPX track points" 237 "$(grep -c '<trkpt ' drive.gpx)"
 check "GPX tracks" 2 "$(grep -c '<trk>' drive.gpx)"
 "$convert" -o drive.csv "$examples/drive.LOG" "$examples/drive.ers"
-check "CSV header" "time,latitude,longitude,altitude,dose_usvh,cpm,class,source" "$(head -n 1 drive.csv | tr -d '\r')"
+check "CSV header" "time,latitude,longitude,altitude,dose_usvh,dose_sigma_usvh,cpm,class,source" "$(head -n 1 drive.csv | tr -d '\r')"
 check "CSV rows" 237 "$(tail -n +2 drive.csv | wc -l)"
-check "CSV first row" "2026-11-21T01:30:00Z,37.421,140.471,210,0.08383233532934131,28,2,drive.LOG:4" "$(sed -n 2p drive.csv | tr -d '\r')"
+check "CSV first row" "2026-11-21T01:30:00Z,37.421,140.471,210,0.08383233532934131,0.015842822221943654,28,2,drive.LOG:4" "$(sed -n 2p drive.csv | tr -d '\r')"
 "$convert" -o 'a,b.csv' "$examples/drive.LOG" && cp "$examples/drive.LOG" 'x,y.LOG' && "$convert" -o quoted.csv 'x,y.LOG'
 check "CSV quotes a source with a comma" '"x,y.LOG:4"' "$(sed -n 2p quoted.csv | tr -d '\r' | sed 's/.*,\("[^"]*"\)$/\1/')"
 if command -v xmllint >/dev/null; then
@@ -138,13 +138,13 @@ if command -v identify >/dev/null; then
 fi
 if command -v ogrinfo >/dev/null; then
   # Typed fields, so that GDAL and QGIS read numbers as numbers.
-  ogrinfo -ro -al -so drive_LOG.kml 2>/dev/null | tr -d ' ' | grep -E '^(dose_usvh|cpm|class|time|source):' | sort -u >fields
-  check "typed fields (LIBKML)" "class:Integer(0.0) cpm:Real(0.0) dose_usvh:Real(0.0) source:String(0.0) time:String(0.0)" \
+  ogrinfo -ro -al -so drive_LOG.kml 2>/dev/null | tr -d ' ' | grep -E '^(dose_usvh|dose_sigma_usvh|cpm|class|time|source):' | sort -u >fields
+  check "typed fields (LIBKML)" "class:Integer(0.0) cpm:Real(0.0) dose_sigma_usvh:Real(0.0) dose_usvh:Real(0.0) source:String(0.0) time:String(0.0)" \
     "$(paste -sd' ' fields)"
   ogrinfo -ro -al -q drive_LOG.kml -where 'cpm > 40' 2>/dev/null | grep -c 'dose_usvh (Real)' >hot
   check "numbers compare as numbers" 1 "$(awk '{ print ($1 > 0 && $1 < 117) }' hot)"
 fi
-grep -q '<description>0.0838 µSv/h, 28 cpm, 2026-11-21T01:30:00Z, drive.LOG:4</description>' drive_LOG.kml
+grep -q '<description>0.0838 ± 0.016 µSv/h, 28 cpm, 2026-11-21T01:30:00Z, drive.LOG:4</description>' drive_LOG.kml
 check "a pop-up text for readers that show no data" 0 $?
 check "labels off by default" 5 "$(grep -c '<LabelStyle><scale>0</scale></LabelStyle>' drive_LOG.kml)"
 "$convert" --labels -o labels.kml "$examples/drive.LOG"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "survey/civil_time.h"
+#include "survey/grid.h"
 #include "survey/json_stream.h"
 #include "survey/log_format.h"
 #include "survey/privacy.h"
@@ -264,6 +265,7 @@ TEST(DetectFormat, TellsEachFormatFromItsFirstLines) {
        "json"},
       {"<kml><Document><name>a</name></Document></kml>", ""},
       {"time,latitude,longitude,altitude,dose_usvh,cpm,class,source\r\n", "csv"},
+      {"time,latitude,longitude,altitude,dose_usvh,dose_sigma_usvh,cpm,class,source\r\n", "csv"},
       {"{\"type\":\"FeatureCollection\",\"features\":[\n{\"properties\":{\"dose_usvh\":1}}",
        "json"},
   };
@@ -829,6 +831,100 @@ TEST_F(SurveyRunTest, NumbersThatAreNotFiniteAfterConversionAreRejected) {
   Run({"a.LOG", "t.rctrk"});
   EXPECT_EQ(stats_.kept(), 0);
   EXPECT_EQ(stats_.rejected(RejectReason::kNumber), 2);
+}
+
+}  // namespace
+}  // namespace dosemap
+
+namespace dosemap {
+namespace {
+
+// A count over 60 s is known to its square root: the dose's uncertainty, worked by hand.
+TEST(CountingUncertainty, IsTheDoseOverTheRootOfItsCountAndNoneForAGivenDose) {
+  const std::vector<RecordResult> counted = Parse(
+      "bgeigie",
+      {Sentence("BNRDD,300,2012-12-16T17:58:24Z,30,9,115,A,4043.5368,N,07355.3663,W,11.50,A,7,1"),
+       Sentence("BNRDD,300,2012-12-16T17:58:29Z,3000,9,115,A,4043.5368,N,07355.3663,W,11.50,A,7,1"),
+       Sentence("BNRDD,300,2012-12-16T17:58:34Z,0,9,115,A,4043.5368,N,07355.3663,W,11.50,A,7,1")});
+  ASSERT_EQ(counted.size(), 3u);
+  // 30 cpm: 0.0898204 µSv/h ± 18.26 %, that is ± 0.0163989.
+  EXPECT_NEAR(counted[0].measurement.dose_sigma_usvh, 30.0 / 334 / std::sqrt(30.0), 1e-15);
+  EXPECT_NEAR(counted[0].measurement.dose_sigma_usvh, 0.0163989, 1e-7);
+  // 3,000 cpm: ± 1.826 %.
+  EXPECT_NEAR(counted[1].measurement.dose_sigma_usvh / counted[1].measurement.dose_usvh, 0.018257,
+              1e-6);
+  // No count: the dose of one count, 1/334 µSv/h.
+  EXPECT_EQ(counted[2].measurement.dose_usvh, 0);
+  EXPECT_NEAR(counted[2].measurement.dose_sigma_usvh, 0.00299401, 1e-8);
+  // The user's factor is the one the uncertainty follows.
+  ReaderOptions options;
+  options.cpm_factor = 100;
+  EXPECT_NEAR(
+      Parse("bgeigie",
+            {Sentence("BNRDD,300,2012-12-16T17:58:34Z,0,9,115,A,4043.5368,N,07355.3663,W,1,A,7,1")},
+            options)[0]
+          .measurement.dose_sigma_usvh,
+      0.01, 1e-15);
+  // A dose the log gives has no counting uncertainty of ours.
+  const std::vector<RecordResult> given = Parse(
+      "safecast", {"Captured Time,Latitude,Longitude,Value,Unit,Location Name,Device ID,MD5Sum,"
+                   "Height,Surface,Radiation,Uploaded Time,Loader ID",
+                   "2011-03-27 00:00:00,37.4,140.5,0.12,usv,,,,,,,,"});
+  ASSERT_EQ(given.size(), 1u);
+  EXPECT_EQ(given[0].reason, RejectReason::kNone);
+  EXPECT_TRUE(std::isnan(given[0].measurement.dose_sigma_usvh));
+}
+
+// A CSV map read back keeps each uncertainty; one written before the column was there still reads.
+TEST(CountingUncertainty, ReadBackFromCsvMapsOfEitherVersion) {
+  const std::vector<RecordResult> now = Parse(
+      "csv", {"time,latitude,longitude,altitude,dose_usvh,dose_sigma_usvh,cpm,class,source",
+              "2026-11-21T01:30:00Z,37.4,140.5,,0.08383233532934131,0.015842822221943654,28,2,a:4",
+              "2026-11-21T01:30:05Z,37.4,140.5,,0.1,,,2,a:5",
+              "2026-11-21T01:30:10Z,37.4,140.5,,0.1,x,,2,a:6"});
+  ASSERT_EQ(now.size(), 3u);
+  EXPECT_EQ(now[0].measurement.dose_sigma_usvh, 0.015842822221943654);
+  EXPECT_EQ(now[0].measurement.cpm, 28);
+  EXPECT_TRUE(std::isnan(now[1].measurement.dose_sigma_usvh));
+  EXPECT_EQ(now[2].reason, RejectReason::kNumber);
+  const std::vector<RecordResult> before =
+      Parse("csv", {"time,latitude,longitude,altitude,dose_usvh,cpm,class,source",
+                    "2026-11-21T01:30:00Z,37.4,140.5,210,0.08,28,2,a:4"});
+  ASSERT_EQ(before.size(), 1u);
+  EXPECT_EQ(before[0].reason, RejectReason::kNone);
+  EXPECT_EQ(before[0].measurement.cpm, 28);
+  EXPECT_EQ(before[0].measurement.altitude, 210);
+}
+
+// A cell's mean is known to its doses' spread over the root of their number; one measurement to
+// its own uncertainty.
+TEST(CountingUncertainty, OfACellsMean) {
+  GridAccumulator grid(100);
+  Measurement m;
+  m.latitude = 37.4, m.longitude = 140.5;
+  const auto sigma_of = [](GridAccumulator& cells) {
+    double sigma = -1;
+    cells.ForEachCell(1, [&](const GridCell& cell) { sigma = cell.dose_sigma(); });
+    return sigma;
+  };
+  m.dose_usvh = 0.2, m.dose_sigma_usvh = 0.03;
+  grid.Add(m);
+  EXPECT_EQ(sigma_of(grid), 0.03);  // n = 1: its own
+  GridAccumulator given(100);
+  m.dose_sigma_usvh = std::numeric_limits<double>::quiet_NaN();
+  given.Add(m);
+  EXPECT_TRUE(std::isnan(sigma_of(given)));  // n = 1, a dose given: none
+  GridAccumulator two(100);
+  for (const double dose : {0.1, 0.3}) m.dose_usvh = dose, two.Add(m);
+  // n = 2: s = 0.141421, over √2: 0.1.
+  EXPECT_NEAR(sigma_of(two), 0.1, 1e-15);
+  GridAccumulator ten(100);
+  for (int i = 1; i <= 10; ++i) m.dose_usvh = 0.1 * i, ten.Add(m);
+  // n = 10, doses 0.1 to 1.0: s = 0.302765, over √10: 0.0957427.
+  EXPECT_NEAR(sigma_of(ten), 0.0957427, 1e-7);
+  GridAccumulator equal(100);
+  for (int i = 0; i < 3; ++i) m.dose_usvh = 0.1, equal.Add(m);
+  EXPECT_EQ(sigma_of(equal), 0);  // equal doses: exactly 0
 }
 
 }  // namespace

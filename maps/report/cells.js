@@ -19,7 +19,7 @@
   });
   group.bindPopup(function (layer) {
     var c = cells[layer.options.index];
-    return '<b>' + fig(c[6], 3) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c[5]) +
+    return '<b>' + plusMinus(c[6], c[12], 3) + ' \u00b5Sv/h</b> ' + t('meanOf').replace('{}', c[5]) +
       '<br>' + fig(c[8], 3) + ' \u2013 ' + fig(c[7], 3) + ' \u00b5Sv/h' +
       '<br>' + timeHtml(c[9]) + ' \u2013 ' + timeHtml(c[10]) + '<br>' +
       t(c[11] === 1 ? 'oneLog' : 'logs').replace('{}', c[11]);

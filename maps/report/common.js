@@ -12,6 +12,11 @@ function fig(x, digits) {
   if (typeof x !== 'number' || !isFinite(x)) return '\u2014';
   return x.toLocaleString('en-US', {maximumSignificantDigits: digits});
 }
+// A dose with its uncertainty: "0.126 \u00b1 0.019" (three and two significant digits); alone,
+// to digits, when it has none.
+function plusMinus(dose, sigma, digits) {
+  return sigma == null ? fig(dose, digits) : fig(dose, 3) + ' \u00b1 ' + fig(sigma, 2);
+}
 function t(key) { var x = texts[key]; return x ? x[lang] : key; }
 function rangeText(lower, upper) {
   if (lower === '' && upper === '') return t('none');

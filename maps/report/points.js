@@ -25,7 +25,7 @@
   var pointLayer = L.featureGroup().addTo(map);
   pointLayer.bindPopup(function (layer) {
     var p = points[layer.options.index];
-    return '<b>' + fig(p[2], 4) + ' \u00b5Sv/h</b> (' + t('class') + ' ' + p[4] + ')<br>' +
+    return '<b>' + plusMinus(p[2], p[6], 4) + ' \u00b5Sv/h</b> (' + t('class') + ' ' + p[4] + ')<br>' +
       timeHtml(p[5]) + (p[3] === null ? '' : '<br>' + p[3] + ' cpm');
   });
   // Outlines only from street level on: at the overview they would darken the colours.

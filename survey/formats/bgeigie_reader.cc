@@ -161,7 +161,9 @@ class BgeigieParser : public LineParser {
     m.has_cpm = true;
     const bool czech = std::find(std::begin(kCzechKinds), std::end(kCzechKinds), fields_[kKind]) !=
                        std::end(kCzechKinds);
-    m.dose_usvh = *cpm / (czech ? czech_factor_ : bgeigie_factor_);
+    const double factor = czech ? czech_factor_ : bgeigie_factor_;
+    m.dose_usvh = *cpm / factor;
+    m.dose_sigma_usvh = CountingSigma(m.dose_usvh, *cpm, factor);
     m.counted_by = czech ? czech_index_ : bgeigie_index_;
     m.has_altitude = altitude.has_value();
     m.altitude = altitude.value_or(0);

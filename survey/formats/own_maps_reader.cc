@@ -14,7 +14,10 @@
 namespace dosemap {
 namespace {
 
+// Maps of this version carry each dose's uncertainty after it; earlier ones do not.
 constexpr std::string_view kCsvHeader =
+    "time,latitude,longitude,altitude,dose_usvh,dose_sigma_usvh,cpm,class,source";
+constexpr std::string_view kCsvHeaderWithoutSigma =
     "time,latitude,longitude,altitude,dose_usvh,cpm,class,source";
 
 // A map's time: "2026-11-21T01:30:00Z" in UTC, or "2026-11-21T10:30:00" as the log had it.
@@ -31,22 +34,28 @@ bool ReadMapTime(std::string_view text, Measurement& m) {
 class CsvMapParser : public LineParser {
  public:
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
-    if (line.find_first_not_of(" \t") == std::string_view::npos || StartsWith(line, kCsvHeader))
+    if (line.find_first_not_of(" \t") == std::string_view::npos) return;
+    if (StartsWith(line, kCsvHeader) || StartsWith(line, kCsvHeaderWithoutSigma)) {
+      sigma_ = StartsWith(line, kCsvHeader);
       return;
+    }
     SplitFields(line, ',', true, fields_);
+    // Without the uncertainty's column, the fields are those of a map with it, less that one.
+    if (!sigma_ && fields_.size() >= 5) fields_.insert(fields_.begin() + 5, std::string_view());
     RecordResult& result = results.emplace_back();
     Measurement& m = result.measurement;
     if (fields_.size() >= 3) ReadDecimalPosition(fields_[1], fields_[2], result);
-    if (fields_.size() != 8) {
+    if (fields_.size() != 9) {
       result.reason = RejectReason::kFields;
       return;
     }
     const std::optional<double> dose = NumberIn(fields_[4]);
-    std::optional<double> altitude, cpm;
+    std::optional<double> altitude, sigma, cpm;
     if (!fields_[3].empty()) altitude = NumberIn(fields_[3]);
-    if (!fields_[5].empty()) cpm = NumberIn(fields_[5]);
+    if (!fields_[5].empty()) sigma = NumberIn(fields_[5]);
+    if (!fields_[6].empty()) cpm = NumberIn(fields_[6]);
     if (!result.position_read || !dose || (!fields_[3].empty() && !altitude) ||
-        (!fields_[5].empty() && !cpm)) {
+        (!fields_[5].empty() && !sigma) || (!fields_[6].empty() && !cpm)) {
       result.reason = RejectReason::kNumber;
       return;
     }
@@ -55,6 +64,7 @@ class CsvMapParser : public LineParser {
       return;
     }
     m.dose_usvh = *dose;
+    if (sigma) m.dose_sigma_usvh = *sigma;
     m.has_altitude = altitude.has_value();
     m.altitude = altitude.value_or(0);
     m.has_cpm = cpm.has_value();
@@ -64,10 +74,14 @@ class CsvMapParser : public LineParser {
 
  private:
   std::vector<std::string_view> fields_;
+  bool sigma_ = true;
 };
 
 int ToldByCsv(const LogHead& head) {
-  return !head.lines.empty() && StartsWith(head.lines[0], kCsvHeader) ? 0 : -1;
+  return !head.lines.empty() && (StartsWith(head.lines[0], kCsvHeader) ||
+                                 StartsWith(head.lines[0], kCsvHeaderWithoutSigma))
+             ? 0
+             : -1;
 }
 
 std::unique_ptr<LineParser> CsvParser(const ReaderOptions&) {
@@ -160,6 +174,9 @@ class FeatureReader : public JsonEvents {
       } else if (key_ == "cpm") {
         cpm_state_ = value == Value::kNull ? 0 : number ? 1 : 2;
         cpm_ = x;
+      } else if (key_ == "dose_sigma_usvh") {
+        sigma_state_ = value == Value::kNull ? 0 : number ? 1 : 2;
+        sigma_ = x;
       }
     }
     return true;
@@ -172,7 +189,7 @@ class FeatureReader : public JsonEvents {
     position_ok_[0] = position_ok_[1] = position_ok_[2] = false;
     has_time_ = false;
     time_text_.clear();
-    dose_state_ = cpm_state_ = 0;
+    dose_state_ = cpm_state_ = sigma_state_ = 0;
     evidence_.clear();
     cut_reason_ = RejectReason::kNone;
   }
@@ -192,12 +209,13 @@ class FeatureReader : public JsonEvents {
                dose_state_ == 0) {
       result.reason = RejectReason::kFields;
     } else if (!result.position_read || (coordinate_count_ == 3 && !position_ok_[2]) ||
-               dose_state_ != 1 || cpm_state_ == 2) {
+               dose_state_ != 1 || cpm_state_ == 2 || sigma_state_ == 2) {
       result.reason = RejectReason::kNumber;
     } else if (!has_time_ || !ReadMapTime(time_text_, m)) {
       result.reason = RejectReason::kTime;
     } else {
       m.dose_usvh = dose_;
+      if (sigma_state_ == 1) m.dose_sigma_usvh = sigma_;
       m.has_cpm = cpm_state_ == 1;
       m.cpm = m.has_cpm ? cpm_ : 0;
       m.has_altitude = coordinate_count_ == 3;
@@ -215,8 +233,9 @@ class FeatureReader : public JsonEvents {
   double position_[3] = {};
   bool position_ok_[3] = {};
   std::string time_text_;
-  int dose_state_ = 0, cpm_state_ = 0;  // 0: missing or null, 1: a number, 2: something else
-  double dose_ = 0, cpm_ = 0;
+  int dose_state_ = 0, cpm_state_ = 0,  // 0: missing or null, 1: a number, 2: something else
+      sigma_state_ = 0;
+  double dose_ = 0, cpm_ = 0, sigma_ = 0;
   std::string evidence_;
 };
 

@@ -54,6 +54,7 @@ class SafecastParser : public LineParser {
     m.cpm = counts ? *value : 0;
     m.dose_usvh = counts ? *value / factor_ : *value;
     m.counted_by = counts ? index_ : 0;
+    if (counts) m.dose_sigma_usvh = CountingSigma(m.dose_usvh, *value, factor_);
     m.has_altitude = height.has_value();
     m.altitude = height.value_or(0);
     CheckPosition(result);

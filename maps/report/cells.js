@@ -1,9 +1,5 @@
 (function () {
-  var errors = 0;
-  window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
-  var data = document.getElementById('cells');
-  var cells = JSON.parse(data.textContent);
-  data.textContent = '';
+  var cells = takeJson('cells');
   var classes = JSON.parse(document.getElementById('classes').textContent);
   var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
   L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {maxZoom: 19,

@@ -1,3 +1,12 @@
+// Script errors are counted on the page, where the tests read them.
+var errors = 0;
+window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
+// A data block's JSON, parsed once and let go: a big drive's page keeps only what was parsed.
+function takeJson(id) {
+  var block = document.getElementById(id), value = JSON.parse(block.textContent);
+  block.textContent = '';
+  return value;
+}
 // Every text in English and Japanese ({key: [en, ja]}): the switch in the header chooses, and is
 // remembered (the browser's local storage); until then the browser's language does. Numbers and
 // times stay as they are.

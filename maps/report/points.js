@@ -1,10 +1,5 @@
 (function () {
-  var errors = 0;
-  window.addEventListener('error', function () { document.body.dataset.errors = ++errors; });
-  // The data's text is parsed once and let go: a big drive's page keeps only the parsed points.
-  var data = document.getElementById('points');
-  var points = JSON.parse(data.textContent);
-  data.textContent = '';
+  var points = takeJson('points');
   var classes = JSON.parse(document.getElementById('classes').textContent);
   var scale = JSON.parse(document.getElementById('scale').textContent);
   var map = L.map('map', {preferCanvas: true, worldCopyJump: true});

@@ -20,6 +20,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: dosemap-convert [options] -o OUT LOG...\n"
+    "       dosemap-convert --check [options] LOG...\n"
     "       dosemap-convert [--summary] [--strict | --kmz] CSV_BASE KML_BASE [YELLOW RED]\n";
 
 constexpr const char* kBothForms = "Both forms";
@@ -182,6 +183,11 @@ void Declare(CLI::App& app, Bound& b) {
                       "off)"),
        "KMH")
       ->check(Number("--max-speed", 0, kAny, false, "takes a number, 0 or above"));
+  app.add_flag("--check", r.check,
+               "write no map: judge each log (a folder's files each) on its own and print a line "
+               "a log, then the totals; exit 0 all clean, 3 some with rejected records, 1 some "
+               "unreadable")
+      ->group(kSurveyForm);
   app.add_flag("--keep-duplicates", survey.quality.keep_duplicates,
                "keep records whose time, position and dose were read before in the run")
       ->group(kSurveyForm);
@@ -248,7 +254,7 @@ int CheckPathForm(const CLI::App& app, Bound& b, PathOptions& options) {
   options.summary_json = b.summary_json;
   options.request = std::move(b.request);
   options.request.logs = std::move(b.args);
-  options.request.maps = {b.out};
+  if (!options.request.check) options.request.maps = {b.out};
   // What the request asks can't be done: said in its one line, as a failed conversion says it.
   try {
     Validate(options.request);
@@ -314,7 +320,7 @@ std::string HelpText() {
   text +=
       "\nExit status: 0 when the map was written (rejected records included), 1 when a log can't "
       "be\nread or a map can't be written (one line on stderr; nothing is replaced), 2 on a usage "
-      "error.\n";
+      "error;\nwith --check, 3 when every log was read and some have rejected records.\n";
   return text;
 }
 
@@ -364,6 +370,11 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& command_
   if (bound.version) return PrintOut("dosemap-convert " DOSEMAP_VERSION "\n") ? 0 : 1;
   command_line.path_form = !bound.out.empty() || std::count(args.begin(), args.end(), "-o") > 0 ||
                            std::count(args.begin(), args.end(), "--output") > 0;
+  if (bound.request.check) {
+    if (command_line.path_form) return UsageError("--check writes no map: it takes no -o");
+    command_line.path_form = command_line.check_form = true;
+    return CheckPathForm(app, bound, command_line.path);
+  }
   if (command_line.path_form) {
     if (bound.out.empty()) return UsageError("-o needs the map to write");
     return CheckPathForm(app, bound, command_line.path);

@@ -24,7 +24,8 @@ struct LegacyOptions {
 };
 
 struct CommandLine {
-  bool path_form = false;  // -o was given
+  bool path_form = false;   // -o was given, or --check
+  bool check_form = false;  // --check: a verdict a log, no map
   PathOptions path;
   LegacyOptions legacy;
 };

@@ -12,6 +12,9 @@ namespace dosemap::cli {
 // 0 done, 1 failed (one line on stderr).
 int LegacyCommand(const LegacyOptions& options);
 int PathCommand(PathOptions options);
+// --check LOG...: a line a log and the totals on stdout; 0 all clean, 3 some with rejected records,
+// 1 some unreadable (or a failure), 2 a usage error.
+int CheckCommand(const PathOptions& options);
 
 // Prints "dosemap-convert: <message>" as one line on stderr, control bytes escaped.
 void PrintError(const std::string& message);

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   if (const int status = dosemap::cli::ParseCommandLine(args, command_line); status >= 0)
     return status;
   try {
+    if (command_line.check_form) return dosemap::cli::CheckCommand(command_line.path);
     return command_line.path_form ? dosemap::cli::PathCommand(std::move(command_line.path))
                                   : dosemap::cli::LegacyCommand(command_line.legacy);
   } catch (const dosemap::Error& error) {

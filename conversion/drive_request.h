@@ -22,12 +22,14 @@ struct DriveRequest {
   MapOptions map;              // the options of some forms only (their rows say which)
   double grid_m = 0;           // --grid: cells of about grid_m metres a side; 0: points
   std::uint32_t grid_min = 0;  // --grid-min: cells of fewer are left out; 0: not given (1)
+  bool check = false;          // --check: each log judged on its own, no map written
 };
 
 // Checks every rule that involves more than one option, before anything is opened: a log named,
 // standard input once, every map of a known form, the thresholds in order, --grid-min only with
 // --grid, --grid only with forms that have a grid, each form option only with forms that take it,
-// and no output that is another output, a log or a zone file. Throws SurveyError kUsage (or
+// and no output that is another output, a log or a zone file. With check: no map and nothing that
+// only a map takes. Throws SurveyError kUsage (or
 // kBadThresholds) with one line.
 void Validate(const DriveRequest& request);
 

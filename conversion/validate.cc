@@ -60,7 +60,16 @@ void Validate(const DriveRequest& request) {
   if (request.logs.empty()) Refuse("no survey log named");
   if (std::count(request.logs.begin(), request.logs.end(), "-") > 1)
     Refuse("standard input can be read once");
-  if (request.maps.empty()) Refuse("no map to write");
+  if (request.check) {
+    if (!request.maps.empty()) Refuse("--check writes no map: it takes no -o");
+    if (request.grid_m > 0 || request.grid_min != 0) Refuse("--check writes no map: no --grid");
+    for (const FormOption* option : FormOptions()) {
+      if (option->Used(request.map))
+        Refuse("--check writes no map: no " + std::string(option->name));
+    }
+  } else if (request.maps.empty()) {
+    Refuse("no map to write");
+  }
   for (const std::filesystem::path& map : request.maps) {
     if (MapFormOf(map) == nullptr)
       Refuse(map.string() + ": the map's extension must be one of " + MapFormExtensions());

@@ -320,6 +320,11 @@ std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const Forma
   return logs;
 }
 
+std::vector<std::string> LogFilesUnder(const std::string& folder,
+                                       const std::vector<std::filesystem::path>& outputs) {
+  return FilesUnder(folder, outputs);
+}
+
 OpenLog OpenLogInMemory(const std::string& name, std::string_view bytes, const FormatRow* forced) {
   OpenLog log;
   log.reader = std::make_unique<LineReader>(name, bytes);

@@ -72,6 +72,12 @@ std::vector<OpenLog> OpenLogs(const std::vector<std::string>& paths, const Forma
                               std::int64_t* skipped = nullptr,
                               const std::vector<std::filesystem::path>& outputs = {});
 
+// The regular files under folder as OpenLogs reads them: their paths under it, in byte order,
+// hidden names, links and outputs passed over. Throws SurveyError kCannotReadLog when the folder
+// can't be read.
+std::vector<std::string> LogFilesUnder(const std::string& folder,
+                                       const std::vector<std::filesystem::path>& outputs = {});
+
 // A log in memory named name, its format told from its bytes (or forced). bytes must outlive it.
 // Throws SurveyError when its format is not recognised.
 OpenLog OpenLogInMemory(const std::string& name, std::string_view bytes,

@@ -124,6 +124,23 @@ TEST_F(DriveRequestTest, RefusesOutputsThatAreAnotherOutputALogOrAZoneFile) {
   EXPECT_EQ(Refusal().find(": written by both "), Path("a.kml").size() + 2);
 }
 
+TEST_F(DriveRequestTest, ACheckWritesNoMapAndTakesNothingOnlyAMapTakes) {
+  request_.check = true;
+  EXPECT_EQ(Refusal(), "--check writes no map: it takes no -o");
+  request_.maps.clear();
+  request_.rejects = Path("rejects.csv");
+  request_.zone_files = {Path("zones.txt")};
+  EXPECT_EQ(Refusal(), "");
+  request_.grid_m = 100;
+  EXPECT_EQ(Refusal(), "--check writes no map: no --grid");
+  request_.grid_m = 0;
+  request_.map.icons_beside = true;
+  EXPECT_EQ(Refusal(), "--check writes no map: no --icons-beside");
+  request_.map.icons_beside = false;
+  request_.rejects = Path("drive.LOG");
+  EXPECT_EQ(Refusal(), "--rejects names a survey log");
+}
+
 // The conversion checks its request itself: a caller that skips Validate writes nothing wrong.
 TEST_F(DriveRequestTest, ConvertDriveRefusesWhatValidateRefusesAndWritesNothing) {
   request_.map.labels = true;

@@ -13,3 +13,9 @@ checks_done() {  # checks_done NAME
 }
 # The last value of a key in a one-line JSON object in a file.
 json_field() { sed -n "s/.*\"$1\":\\([^,}]*\\).*/\\1/p" "$2" | tail -n 1; }
+# A fresh folder as the current directory, removed with everything in it when the script ends.
+work_in_temp() {
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  cd "$work" || exit 1
+}

@@ -3,11 +3,8 @@
 # the exit status that tells a script what it found.
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
-convert=$1
-examples=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+convert=$1 examples=$2
+work_in_temp
 tab=$'\t'
 
 # A folder of a clean log (one in a folder under it), a log with rejects and a file of no format.

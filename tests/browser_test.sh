@@ -53,16 +53,18 @@ grep -q '>0.07 以上 0.11 未満</td>' dom.html; check "report (ja): the legend
 grep -q '<span data-i18n="reason.checksum">チェックサム不一致</span>' dom.html; check "report (ja): the reasons" 0 $?
 grep -q '<html lang="ja"' dom.html; check "report (ja): the page's language" 0 $?
 # The language chosen with the switch is remembered (the browser's local storage), either way
-# round: a page beside the report stores a choice as the switch does.
+# round: a page beside the report stores a choice as the switch does, then opens the report. One
+# browser does both: a browser that exits may not have written its storage to disk yet.
 for choice in "1 ja" "0 en"; do
   set -- $choice
-  echo "<script>localStorage.setItem('dosemap.lang', '$1')</script>" >choose.html
-  browser --dump-dom "file://$work/choose.html" >/dev/null
   if [ "$2" = ja ]; then
-    browser --dump-dom "file://$work/report.html" >dom.html
+    echo "<script>localStorage.setItem('dosemap.lang', '$1'); location.replace('report.html')</script>" >choose.html
+    browser --dump-dom "file://$work/choose.html" >dom.html
   else
-    LANGUAGE=ja browser --lang=ja --accept-lang=ja --dump-dom "file://$work/ja.html" >dom.html
+    echo "<script>localStorage.setItem('dosemap.lang', '$1'); location.replace('ja.html')</script>" >choose.html
+    LANGUAGE=ja browser --lang=ja --accept-lang=ja --dump-dom "file://$work/choose.html" >dom.html
   fi
+  check "report: the chosen language's page is read" yes "$(attribute ready dom.html)"
   check "report: the language chosen before ($2) lasts" "$2" "$(attribute lang dom.html)"
 done
 rm -rf "$work/profile"

@@ -31,12 +31,23 @@ QString ReasonText(dosemap::RejectReason reason) {
   return Utf8(std::string(dosemap::ReasonNameJa(reason)));
 }
 
+// Whether the request writes the cleaned log for upload, not maps.
+bool Cleans(const dosemap::DriveRequest& request) {
+  for (const auto& map : request.maps) {
+    const dosemap::MapFormRow* form = dosemap::MapFormOf(map);
+    if (form != nullptr && form->copies_log_lines) return true;
+  }
+  return false;
+}
+
 // What happened to one log, in a few lines.
 QString DriveLines(const dosemap::DriveRequest& request, const dosemap::DriveStatistics& s) {
   QStringList written;
   for (const auto& map : request.maps) written << Utf8(map.filename().string());
-  QString text =
-      FileName(request.logs[0]) + QStringLiteral("\n  地図：") + written.join(QStringLiteral("、"));
+  QString text = FileName(request.logs[0]) +
+                 (Cleans(request) ? QStringLiteral("\n  アップロード用ログ：")
+                                  : QStringLiteral("\n  地図：")) +
+                 written.join(QStringLiteral("、"));
   text += QStringLiteral("\n  採用 %1 件、除外 %2 件").arg(s.kept()).arg(s.rejected_total());
   QStringList reasons;
   for (int r = 1; r < dosemap::kRejectReasonCount; ++r) {
@@ -208,6 +219,13 @@ void DriveQueue::OnFailed(const dosemap::DriveRequest& request, dosemap::SurveyE
                           const QString& message) {
   if (kind == dosemap::SurveyErrorKind::kCancelled) {
     result_.summaries << FileName(request.logs[0]) + QStringLiteral("：キャンセル");
+  } else if (kind == dosemap::SurveyErrorKind::kUsage && Cleans(request)) {
+    result_.failures << QStringLiteral(
+                            "調査ログ %1 はアップロード用に整理できません。整理できるのは "
+                            "bGeigie 型とチェコのロガーのログだけです。ファイルは作成しませんで"
+                            "した。")
+                                .arg(FileName(request.logs[0])) +
+                            QStringLiteral("\n") + message;
   } else {
     result_.failures << FailureText(kind).arg(FileName(request.logs[0])) + QStringLiteral("\n") +
                             message;

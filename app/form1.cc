@@ -8,6 +8,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFont>
 #include <QMessageBox>
 #include <QMimeData>
@@ -66,13 +67,23 @@ void Form1::CreateControls() {
   setObjectName(QStringLiteral("Form1"));
   setAcceptDrops(true);
   setWindowTitle(QStringLiteral("CSVからＫＭＬ"));
+  menu_bar_ = new QMenuBar(this);
+  menu_bar_->setObjectName(QStringLiteral("MenuBar"));
+  QMenu* file = menu_bar_->addMenu(QStringLiteral("ファイル(&F)"));
+  file->setObjectName(QStringLiteral("FileMenu"));
+  file->addAction(QStringLiteral("開く(&O)…"), this, [this] { ChooseLogs(false); })
+      ->setObjectName(QStringLiteral("OpenLogs"));
+  file->addAction(QStringLiteral("アップロード用に整理(&U)…"), this, [this] { ChooseLogs(true); })
+      ->setObjectName(QStringLiteral("CleanForUpload"));
+  content_ = new QWidget(this);
+  content_->setObjectName(QStringLiteral("Content"));
   const auto box = [this](const char* name, const char* text) {
-    auto* edit = new QLineEdit(QString::fromUtf8(text), this);
+    auto* edit = new QLineEdit(QString::fromUtf8(text), content_);
     edit->setObjectName(QString::fromUtf8(name));
     return edit;
   };
   const auto label = [this](const char* name, const char* caption) {
-    auto* text = new QLabel(QString::fromUtf8(caption), this);
+    auto* text = new QLabel(QString::fromUtf8(caption), content_);
     text->setObjectName(QString::fromUtf8(name));
     text->setAlignment(Qt::AlignLeft | Qt::AlignTop);  // drawn from the top edge, clipped below
     return text;
@@ -86,7 +97,7 @@ void Form1::CreateControls() {
   Text3 = box("Text3", "0.19");
   Label5[0] = label("Label5", "μＳｖ/ｈ");
   Label5[0]->setProperty("index", 0);
-  MakeKmlButton = new QPushButton(QStringLiteral("ＫＭＬファイル作成"), this);
+  MakeKmlButton = new QPushButton(QStringLiteral("ＫＭＬファイル作成"), content_);
   MakeKmlButton->setObjectName(QStringLiteral("KMLファイル作成"));
   // Return and Enter click the focused button, as users expect right after start; it is not
   // the window's default button.
@@ -124,7 +135,12 @@ void Form1::ApplyLayout() {
     if (p.font != FontKind::kWindowDefault)
       p.widget->setFont(GothicFont(p.font == FontKind::k12 ? 12 : 18));
   }
-  setFixedSize(8970 / kTwipsPerPixel, 1905 / kTwipsPerPixel);
+  // The menu above the boxes, which keep their places below it.
+  const int bar = menu_bar_->sizeHint().height();
+  const QSize content(8970 / kTwipsPerPixel, 1905 / kTwipsPerPixel);
+  menu_bar_->setGeometry(0, 0, content.width(), bar);
+  content_->setGeometry(0, bar, content.width(), content.height());
+  setFixedSize(content.width(), bar + content.height());
 
   setTabOrder(MakeKmlButton, Text1);
   setTabOrder(Text1, Text2);
@@ -262,7 +278,60 @@ void Form1::dropEvent(QDropEvent* event) {
     if (url.isLocalFile()) logs.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
   }
   event->acceptProposedAction();
+  // With Shift held at the drop, the logs are cleaned for upload instead of mapped.
+  if (event->modifiers() & Qt::ShiftModifier) return CleanLogs(logs);
   ConvertLogs(logs);
+}
+
+void Form1::ChooseLogs(bool clean) {
+  const QStringList chosen = QFileDialog::getOpenFileNames(
+      this, clean ? QStringLiteral("アップロード用に整理するログ") : QStringLiteral("開くログ"));
+  std::vector<std::string> logs;
+  for (const QString& path : chosen) logs.push_back(QFile::encodeName(path).toStdString());
+  if (clean) return CleanLogs(logs);
+  ConvertLogs(logs);
+}
+
+bool Form1::ZoneFiles(std::vector<std::string>& zone_files) {
+  // The user's zones: never skipped silently. Only a file that is not there at all means no zones
+  // of the user's own; a link to nothing, a folder or a file that can't be read stops everything.
+  const std::filesystem::path privacy = files_.PathOf(kPrivacyFileName);
+  struct stat info;
+  if (::lstat(privacy.c_str(), &info) == 0 || errno != ENOENT)
+    zone_files.push_back(privacy.string());
+  try {
+    dosemap::DriveRequest request;
+    request.zone_files = zone_files;
+    dosemap::ReadZoneFiles(request);
+  } catch (const dosemap::SurveyError& error) {
+    ShowWarning(
+        QStringLiteral(
+            "プライバシー区域のファイルを読めませんでした。地図を作成しませんでした。\n\n") +
+        Utf8(error.what()));
+    return false;
+  }
+  return true;
+}
+
+void Form1::CleanLogs(const std::vector<std::string>& logs) {
+  if (logs.empty()) return;
+  std::vector<std::string> zone_files;
+  if (!ZoneFiles(zone_files)) return;
+  std::vector<dosemap::DriveRequest> requests;
+  for (const std::string& log : logs) {
+    dosemap::DriveRequest& request = requests.emplace_back();
+    request.logs = {log};
+    // drive.LOG -> drive.clean.LOG, drive.log -> drive.clean.log; a log named otherwise (a
+    // bGeigie log saved as .txt) -> NAME.clean.LOG, the form's own extension.
+    const std::filesystem::path path(log);
+    const QString extension = QString::fromStdString(path.extension().string());
+    const std::string kept = extension.compare(QStringLiteral(".log"), Qt::CaseInsensitive) == 0
+                                 ? extension.toStdString()
+                                 : ".LOG";
+    request.maps = {std::filesystem::path(path).replace_extension(".clean" + kept)};
+    request.zone_files = zone_files;
+  }
+  queue_->Add(std::move(requests));
 }
 
 void Form1::ConvertLogs(const std::vector<std::string>& logs) {
@@ -277,13 +346,7 @@ void Form1::ConvertLogs(const std::vector<std::string>& logs) {
     return ShowWarning(
         QStringLiteral("赤のしきい値が数値ではありません。地図を作成しませんでした。"));
   }
-  // The user's zones: never skipped silently. Only a file that is not there at all means no zones
-  // of the user's own; a link to nothing, a folder or a file that can't be read stops the maps.
-  const std::filesystem::path privacy = files_.PathOf(kPrivacyFileName);
-  struct stat info;
   std::vector<std::string> zone_files;
-  if (::lstat(privacy.c_str(), &info) == 0 || errno != ENOENT)
-    zone_files.push_back(privacy.string());
   std::vector<dosemap::DriveRequest> requests;
   for (const std::string& log : logs) {
     dosemap::DriveRequest& request = requests.emplace_back();
@@ -303,14 +366,8 @@ void Form1::ConvertLogs(const std::vector<std::string>& logs) {
           "黄色のしきい値は赤のしきい値より小さくしてください。地図を作成しませんでした。"));
     }
   }
-  try {
-    dosemap::ReadZoneFiles(requests.front());
-  } catch (const dosemap::SurveyError& error) {
-    return ShowWarning(
-        QStringLiteral(
-            "プライバシー区域のファイルを読めませんでした。地図を作成しませんでした。\n\n") +
-        Utf8(error.what()));
-  }
+  if (!ZoneFiles(zone_files)) return;
+  for (dosemap::DriveRequest& request : requests) request.zone_files = zone_files;
   queue_->Add(std::move(requests));
 }
 
@@ -348,16 +405,18 @@ void Form1::ShowDriveSummary(const QString& text, const std::vector<std::string>
   box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   box->setObjectName(QStringLiteral("DriveSummary"));
   box->setAttribute(Qt::WA_DeleteOnClose);
-  QPushButton* open = box->addButton(QStringLiteral("レポートを開く"), QMessageBox::ActionRole);
-  open->setObjectName(QStringLiteral("OpenReport"));
+  if (!reports.empty()) {  // cleaned logs alone have none
+    QPushButton* open = box->addButton(QStringLiteral("レポートを開く"), QMessageBox::ActionRole);
+    open->setObjectName(QStringLiteral("OpenReport"));
+    // The report opens in the default browser, and the box closes, as any of its buttons does.
+    connect(open, &QPushButton::clicked, box, [reports] {
+      for (const std::string& report : reports) {
+        QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(report))));
+      }
+    });
+  }
   box->addButton(QStringLiteral("閉じる"), QMessageBox::RejectRole)
       ->setObjectName(QStringLiteral("CloseSummary"));
-  // The report opens in the default browser, and the box closes, as any of its buttons does.
-  connect(open, &QPushButton::clicked, box, [reports] {
-    for (const std::string& report : reports) {
-      QDesktopServices::openUrl(
-          QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(report))));
-    }
-  });
   box->open();
 }

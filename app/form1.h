@@ -3,6 +3,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QWidget>
 #include <memory>
@@ -34,6 +35,11 @@ class Form1 : public QWidget, public dosemap::SettingsBoxes {
   // warned of at once, and nothing runs. What "dosemap FILE..." and a drop onto the window do.
   // The boxes stay as they are.
   void ConvertLogs(const std::vector<std::string>& logs);
+  // Writes each bGeigie-type or Czech log's cleaned copy "<name>.clean.<ext>" beside it, with the
+  // zones of privacy.txt and no map: the kept records' own lines, ready for upload. The summary
+  // box says what was left out; a log of another format is warned of and gets no file. What
+  // File > アップロード用に整理…, and a log opened or dropped with Shift held, do.
+  void CleanLogs(const std::vector<std::string>& logs);
   // True while logs are being mapped.
   bool ConversionsRunning() const;
   DriveQueue& drive_queue() { return *queue_; }
@@ -57,12 +63,17 @@ class Form1 : public QWidget, public dosemap::SettingsBoxes {
   void ShowWarning(const QString& text);
   void ShowDriveSummary(const QString& text, const std::vector<std::string>& reports);
   void ShowBatchResult(const DriveBatchResult& result);
+  // The zone files for the window's drives, or a warning said and false.
+  bool ZoneFiles(std::vector<std::string>& zone_files);
+  void ChooseLogs(bool clean);
 
   dosemap::TextFiles& files_;
   dosemap::Beeper& beeper_;
   std::unique_ptr<DriveQueue> queue_;
   bool close_when_done_ = false;
 
+  QMenuBar* menu_bar_;
+  QWidget* content_;  // the boxes, the button and their labels, below the menu
   QLineEdit* Text1;
   QLineEdit* Text2;
   QLineEdit* Text3;

@@ -60,7 +60,9 @@ int main(int argc, char** argv) {
           "usage: dosemap [--home] [FILE...]\n"
           "The window that turns a survey log into a KML map in the current folder. Each FILE\n"
           "(a device log of any format dosemap-convert reads) is mapped as FILE.kmz and\n"
-          "FILE.html beside it. --home works in the home folder, as the desktop menu starts it.\n",
+          "FILE.html beside it; with Shift held as it starts, a bGeigie-type or Czech log is\n"
+          "cleaned for upload as NAME.clean.EXT beside it instead. --home works in the home\n"
+          "folder, as the desktop menu starts it.\n",
           stdout);
       return std::fflush(stdout) == 0 ? 0 : 1;
     }
@@ -100,6 +102,13 @@ int main(int argc, char** argv) {
   SystemBeep beeper;
   Form1 form(files, beeper);
   form.show();
-  if (!logs.empty()) QTimer::singleShot(0, &form, [&form, logs] { form.ConvertLogs(logs); });
+  // Opened with Shift held, the logs are cleaned for upload instead of mapped.
+  const bool clean = QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier;
+  if (!logs.empty()) {
+    QTimer::singleShot(0, &form, [&form, logs, clean] {
+      if (clean) return form.CleanLogs(logs);
+      form.ConvertLogs(logs);
+    });
+  }
   return app.exec();
 }

@@ -17,6 +17,7 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   map_options.yellow = survey.yellow;
   map_options.red = survey.red;
   map_options.cancel = cancel;
+  map_options.zones = &survey.zones;
   const bool gridded = request.grid_m > 0;
   const std::uint32_t grid_min = std::max<std::uint32_t>(request.grid_min, 1);
   // Every file the run writes: a folder given as a log may hold them (the last run's map).
@@ -29,6 +30,16 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   DriveStatistics stats;
   std::int64_t skipped = 0;
   std::vector<OpenLog> logs = OpenLogs(request.logs, survey.format, &skipped, outputs);
+  for (const std::filesystem::path& map : request.maps) {
+    if (!MapFormOf(map)->copies_log_lines) continue;
+    for (const OpenLog& log : logs) {
+      if (!log.format->sentences)
+        throw SurveyError(SurveyErrorKind::kUsage,
+                          log.path + ": " + map.filename().string() +
+                              " takes bGeigie-type and Czech logs only, not " +
+                              std::string(log.format->name) + "; nothing was written");
+    }
+  }
   std::vector<std::unique_ptr<SurveyMap>> maps;
   std::vector<MeasurementSink*> sinks;
   std::unique_ptr<RejectsFile> rejects;

@@ -71,6 +71,7 @@ class StagedMap : public SurveyMap {
  public:
   StagedMap(const std::filesystem::path& out, const MapFormRow& row, const MapOptions& options)
       : file_(out), writer_(row.write(file_, out.stem().string(), options)) {}
+  void LogOpened(const OpenLog& log) override { writer_->LogOpened(log); }
   void BeginLog(int log, const std::string& name) override { writer_->BeginLog(log, name); }
   void Add(const Measurement& m, int dose_class) override { writer_->Add(m, dose_class); }
   void Break() override { writer_->Break(); }
@@ -155,7 +156,7 @@ std::unique_ptr<SurveyMap> MakeStagedGrid(const std::filesystem::path& out,
 }
 
 // The rows, each beside its form's writer.
-extern const MapFormRow kKmlForm, kKmzForm, kGeoJsonForm, kGpxForm, kCsvForm, kHtmlForm;
+extern const MapFormRow kKmlForm, kKmzForm, kGeoJsonForm, kGpxForm, kCsvForm, kHtmlForm, kLogForm;
 // The options of the KML forms, on their rows.
 extern const FormOption kLabelsOption, kTimeOption, kIconUrlOption, kIconsBesideOption;
 

@@ -22,6 +22,8 @@ struct MapOptions {
   bool icons_beside = false;    // a KMZ's icons also written beside it, for readers that look there
   CancelFlag cancel = nullptr;  // long writers (the KMZ) stop soon after it is set
   bool time = false;            // KML: a TimeStamp a point and a TimeSpan a cell (--time)
+  // The run's privacy zones, for a form that copies the logs' comment lines; null: none.
+  const std::vector<PrivacyZone>* zones = nullptr;
 };
 
 // An option that only some map forms take, declared on the rows of the forms that take it, the way
@@ -90,6 +92,9 @@ struct MapFormRow {
                      std::vector<std::filesystem::path>& files) = nullptr;
   // The options only this form and some others take.
   std::span<const FormOption* const> options = {};
+  // The form copies the kept records' own lines out of the log files (the cleaned log): it takes
+  // logs of sentences only (FormatRow::sentences), read from files, never standard input.
+  bool copies_log_lines = false;
 };
 
 // Every map form, in the order --help lists them.

@@ -155,6 +155,7 @@ bool LineReader::NextLine(std::string_view* line, bool* too_long) {
         consumed_ += static_cast<std::int64_t>(cut - pos_);
         pos_ = cut;
         continues_line_ = true;
+        line_end_ = {};
         if (!continued) ++line_number_;
         return true;
       }
@@ -170,6 +171,7 @@ bool LineReader::NextLine(std::string_view* line, bool* too_long) {
       *line = std::string_view(buffer_.get() + pos_, length);
       consumed_ += static_cast<std::int64_t>(at + 1 - pos_);
       pos_ = at + 1;
+      line_end_ = "\n";
       break;
     }
     if (end_ - pos_ > kMaxLineBytes) {
@@ -177,6 +179,7 @@ bool LineReader::NextLine(std::string_view* line, bool* too_long) {
       *too_long = true;
       overflow_.assign(buffer_.get() + pos_, kMaxLineBytes);
       *line = overflow_;
+      line_end_ = "\n";
       for (;;) {
         consumed_ += static_cast<std::int64_t>(end_ - pos_);
         pos_ = end_;
@@ -198,12 +201,16 @@ bool LineReader::NextLine(std::string_view* line, bool* too_long) {
       *line = std::string_view(buffer_.get() + pos_, end_ - pos_);
       consumed_ += static_cast<std::int64_t>(end_ - pos_);
       pos_ = end_;
+      line_end_ = {};
       break;
     }
     scanned -= before - pos_;  // the buffer may have moved to its front
   }
   if (!continued) ++line_number_;
-  if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
+  if (!line->empty() && line->back() == '\r') {
+    line->remove_suffix(1);
+    line_end_ = line_end_.empty() ? "\r" : "\r\n";
+  }
   return true;
 }
 

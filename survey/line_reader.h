@@ -44,6 +44,11 @@ class LineReader {
   std::string ReadRest(std::size_t max_bytes);
 
   long line_number() const { return line_number_; }
+  // How the line handed out last ended: "\n", "\r\n", "\r" (a last line), or "" (the last line
+  // without an end, or a piece of a long line that goes on).
+  std::string_view line_end() const { return line_end_; }
+  // Whether the line handed out last was a piece of a long line that goes on in the next.
+  bool line_continues() const { return continues_line_; }
   std::int64_t bytes_consumed() const { return consumed_; }
   // The size of a regular file, or -1 (a pipe).
   std::int64_t size() const { return size_; }
@@ -71,6 +76,7 @@ class LineReader {
   std::int64_t consumed_ = 0;
   int split_mark_ = -1;
   bool continues_line_ = false;  // the last piece handed out ended before a mark, not at LF
+  std::string_view line_end_;
 };
 
 }  // namespace dosemap

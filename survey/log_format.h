@@ -55,6 +55,9 @@ struct FormatRow {
   bool own_rectangle = false;
   // cpm per µSv/h of the device, for a format that only counts; 0: the log gives doses.
   double cpm_factor = 0;
+  // Each record a "$" sentence, comments "#", read by line_parser: the line-for-line copy of the
+  // kept records (a cleaned log) can be written of it.
+  bool sentences = false;
 };
 
 // Every format, in the order a tie on one line is told.
@@ -72,8 +75,9 @@ std::uint8_t FormatIndexOf(const FormatRow& format);
 // "own, bgeigie, ...": the names --from takes, each once.
 std::string FormatNames();
 
-// The records of a line format: each line's records, with the line's number and, unless a record
-// has its own, the line's text. A line longer than kMaxLineBytes is one `fields` record.
+// The records of a line format: each line's records, with the line's number, their place in it
+// (Measurement::part) and, unless a record has its own, the line's text. A line longer than
+// kMaxLineBytes is one `fields` record.
 class LineSource : public RecordSource {
  public:
   LineSource(LineReader& reader, std::unique_ptr<LineParser> parser)

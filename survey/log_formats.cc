@@ -89,7 +89,10 @@ ReadEnd LineSource::Read(const RecordHandler& handle) {
   std::vector<RecordResult> results;
   std::string_view line;
   bool too_long = false;
+  long last_line = 0;
+  std::uint32_t part = 0;  // the records of a line so far, in all its pieces
   while (reader_.NextLine(&line, &too_long)) {
+    if (reader_.line_number() != last_line) last_line = reader_.line_number(), part = 0;
     results.clear();
     if (too_long) {
       results.emplace_back().reason = RejectReason::kFields;
@@ -97,6 +100,7 @@ ReadEnd LineSource::Read(const RecordHandler& handle) {
       parser_->ParseLine(line, results);
     }
     for (RecordResult& result : results) {
+      result.measurement.part = part++;
       const std::string_view text = result.text.empty() ? line : result.text;
       handle(result, reader_.line_number(), text, text);
     }

@@ -50,7 +50,9 @@ struct Measurement {
   // The counting uncertainty (one standard deviation) of a dose converted from a count; NaN for a
   // dose the log gave.
   double dose_sigma_usvh = std::numeric_limits<double>::quiet_NaN();
-  int log = 0;    // which of the run's logs, from 0
+  int log = 0;  // which of the run's logs, from 0
+  // Which record of its line, from 0: a line that lost its line ends holds several.
+  std::uint32_t part = 0;
   long line = 0;  // the line it came from, from 1 (for a JSON track: the marker's index, from 1)
 };
 

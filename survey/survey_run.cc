@@ -365,7 +365,10 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
       }
     }
     stats.StartLog();
-    for (MeasurementSink* sink : sinks) sink->BeginLog(log_index, log.name);
+    for (MeasurementSink* sink : sinks) {
+      sink->LogOpened(log);
+      sink->BeginLog(log_index, log.name);
+    }
     dispatcher.BeginLog(log, log_index);
     try {
       ReaderOptions reader_options = options.reader;

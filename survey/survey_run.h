@@ -21,11 +21,15 @@
 
 namespace dosemap {
 
+struct OpenLog;
+
 // Where kept measurements go: the map writers. Each log is begun before its measurements.
 class MeasurementSink {
  public:
   virtual ~MeasurementSink() = default;
   virtual void BeginLog(int log, const std::string& name) { (void)log, (void)name; }
+  // The log about to be begun, its file and its format: for a map that copies the log's own lines.
+  virtual void LogOpened(const OpenLog& log) { (void)log; }
   virtual void Add(const Measurement& m, int dose_class) = 0;
   // Records that lay in a privacy zone (or a line between two kept measurements that would cross
   // one) come between the last measurement and the next: a route must not join them.

@@ -61,7 +61,10 @@ TEST_F(DriveRequestTest, RefusesLogsAndMapsThatCannotBe) {
   request_.maps = {Path("out.txt")};
   EXPECT_EQ(Refusal(), Path("out.txt") +
                            ": the map's extension must be one of .kml, .kmz, .geojson, .gpx, "
-                           ".csv, .html, .htm");
+                           ".csv, .html, .htm, .log");
+  request_.maps = {Path("out.LOG")};
+  EXPECT_EQ(Refusal(),
+            Path("out.LOG") + ": a cleaned log is copied out of log files, not standard input");
 }
 
 TEST_F(DriveRequestTest, RefusesThresholdsOutOfOrder) {

@@ -224,7 +224,7 @@ extern const FormatRow kBgeigieFormat = {
     ToldByBgeigie, Parser, Open, false,
     // The bGeigie Nano's LND 7317 tube: 334 cpm per µSv/h (Safecast's bGeigie documentation, and
     // the factor the measurement database converts its uploads with).
-    334};
+    334, true};
 
 extern const FormatRow kCzechFormat = {
     "czechrad",
@@ -232,6 +232,6 @@ extern const FormatRow kCzechFormat = {
     ToldByCzech, Parser, Open, false,
     // The logger's own documentation (CzechRad, DATA/readme.md, "Dose rate calculation"): its
     // calibration coefficient is 1/328.5 µSv/h per cpm.
-    328.5};
+    328.5, true};
 
 }  // namespace dosemap

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QMessageBox>
 #include <QMimeData>
@@ -106,13 +108,14 @@ class Form1Test : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!form.ConversionsRunning(), 60000);
   }
 
-  static void Drop(Form1& form, const QList<QUrl>& urls) {
+  static void Drop(Form1& form, const QList<QUrl>& urls,
+                   Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QMimeData data;
     data.setUrls(urls);
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&form, &enter);
     QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, modifiers);
     QApplication::sendEvent(&form, &drop);
   }
 
@@ -123,7 +126,13 @@ class Form1Test : public QObject {
     CountingBeeper beeper;
     Form1 form(files, beeper);
     QCOMPARE(form.windowTitle(), QStringLiteral("CSVからＫＭＬ"));
-    QCOMPARE(form.size(), QSize(598, 127));
+    // The boxes keep their places below the menu.
+    QWidget* content = Child<QWidget>(form, "Content");
+    QWidget* menu = Child<QWidget>(form, "MenuBar");
+    QCOMPARE(menu->geometry(), QRect(0, 0, 598, content->y()));
+    QVERIFY(content->y() > 0);
+    QCOMPARE(content->geometry(), QRect(0, content->y(), 598, 127));
+    QCOMPARE(form.size(), QSize(598, content->y() + 127));
     QCOMPARE(form.minimumSize(), form.maximumSize());
     const struct {
       const char* name;
@@ -410,6 +419,60 @@ class Form1Test : public QObject {
     QVERIFY2(summary->text().contains(QStringLiteral("地図：drive.rctrk.kmz、drive.rctrk.html")),
              qPrintable(summary->text()));
     QVERIFY2(summary->text().contains(QStringLiteral("other.ers")), qPrintable(summary->text()));
+  }
+
+  void ShiftDropAndTheFileMenuCleanLogsForUpload() {
+    Started started(false);
+    Form1& form = *started.form;
+    const TempDir& dir = started.dir;
+    std::filesystem::copy_file(DOSEMAP_EXAMPLES "/drive.LOG", dir.path() / "drive.LOG");
+    std::filesystem::copy_file(DOSEMAP_EXAMPLES "/drive.ers", dir.path() / "other.ers");
+    dir.Write("privacy.txt", "# home\n37.4457,140.5035,150\n");
+    const auto url = [&dir](const char* name) {
+      return QUrl::fromLocalFile(QString::fromStdString((dir.path() / name).string()));
+    };
+    Drop(form, {url("drive.LOG"), url("other.ers")}, Qt::ShiftModifier);
+    WaitForMaps(form);
+    QVERIFY(dir.Exists("drive.clean.LOG"));
+    for (const char* none : {"drive.kmz", "drive.html", "other.clean.LOG", "other.kmz"})
+      QVERIFY2(!dir.Exists(none), none);
+    auto* summary = OpenBox(form, "DriveSummary");
+    QVERIFY(summary != nullptr);
+    for (const char* part : {"アップロード用ログ：drive.clean.LOG", "採用 113 件、除外 4 件",
+                             "チェックサム不一致 (checksum) 2", "プライバシー区域 4 件"}) {
+      QVERIFY2(summary->text().contains(QString::fromUtf8(part)), qPrintable(summary->text()));
+    }
+    QVERIFY(OpenBox<QPushButton>(form, "OpenReport") == nullptr);  // no report was written
+    auto* warning = OpenBox(form, "ConversionWarning");
+    QVERIFY(warning != nullptr);
+    QVERIFY2(warning->text().contains(QStringLiteral("other.ers はアップロード用に整理できません")),
+             qPrintable(warning->text()));
+    // The kept records' own lines: 113 sentences (two on a line that lost its end) and the log's
+    // three comment lines.
+    const std::string cleaned = dir.Read("drive.clean.LOG");
+    QCOMPARE(std::count(cleaned.begin(), cleaned.end(), '$'), 113);
+    QCOMPARE(std::count(cleaned.begin(), cleaned.end(), '\n'), 115);
+    QVERIFY(cleaned.rfind("# NEW LOG\r\n# format=1.3.6nano\r\n# deadtime=on\r\n$BNRDD,", 0) == 0);
+    summary->close();
+    warning->close();
+    QTRY_VERIFY(OpenBox(form, "DriveSummary") == nullptr);
+
+    // File > アップロード用に整理… asks for the logs, then cleans them the same way.
+    std::filesystem::remove(dir.path() / "drive.clean.LOG");
+    auto* timer = new QTimer(this);
+    const QString log = QString::fromStdString((dir.path() / "drive.LOG").string());
+    connect(timer, &QTimer::timeout, [timer, log] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      dialog->selectFile(log);
+      static_cast<QDialog*>(dialog)->accept();  // the file dialog's own accept takes the choice
+      timer->deleteLater();
+    });
+    timer->start(10);
+    Child<QAction>(form, "CleanForUpload")->trigger();
+    WaitForMaps(form);
+    QCOMPARE(dir.Read("drive.clean.LOG"), cleaned);
+    QVERIFY(!dir.Exists("drive.kmz"));
   }
 
   void ClosingTheWindowWhileItWorksCancelsFirst() {

@@ -284,10 +284,14 @@ void Form1::dropEvent(QDropEvent* event) {
 }
 
 void Form1::ChooseLogs(bool clean) {
-  const QStringList chosen = QFileDialog::getOpenFileNames(
-      this, clean ? QStringLiteral("アップロード用に整理するログ") : QStringLiteral("開くログ"));
   std::vector<std::string> logs;
-  for (const QString& path : chosen) logs.push_back(QFile::encodeName(path).toStdString());
+  if (choose_logs_) {
+    logs = choose_logs_(clean);
+  } else {
+    const QStringList chosen = QFileDialog::getOpenFileNames(
+        this, clean ? QStringLiteral("アップロード用に整理するログ") : QStringLiteral("開くログ"));
+    for (const QString& path : chosen) logs.push_back(QFile::encodeName(path).toStdString());
+  }
   if (clean) return CleanLogs(logs);
   ConvertLogs(logs);
 }

@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ class Form1 : public QWidget, public dosemap::SettingsBoxes {
   // box says what was left out; a log of another format is warned of and gets no file. What
   // File > アップロード用に整理…, and a log opened or dropped with Shift held, do.
   void CleanLogs(const std::vector<std::string>& logs);
+  // What File > 開く… and アップロード用に整理… ask the logs of: a file dialog unless replaced
+  // (tests answer for the user).
+  using LogChooser = std::function<std::vector<std::string>(bool clean)>;
+  void SetLogChooser(LogChooser chooser) { choose_logs_ = std::move(chooser); }
   // True while logs are being mapped.
   bool ConversionsRunning() const;
   DriveQueue& drive_queue() { return *queue_; }
@@ -72,6 +77,7 @@ class Form1 : public QWidget, public dosemap::SettingsBoxes {
   std::unique_ptr<DriveQueue> queue_;
   bool close_when_done_ = false;
 
+  LogChooser choose_logs_;
   QMenuBar* menu_bar_;
   QWidget* content_;  // the boxes, the button and their labels, below the menu
   QLineEdit* Text1;

@@ -53,4 +53,25 @@ for wrong in "-o x.kml" "--grid 100" "--labels"; do
   check "--check $wrong: says it writes no map" 1 "$(grep -c 'check writes no map' err)"
 done
 
+# The cleaned log of a checked batch: the bGeigie log's kept lines; a log of another format, standard
+# input or the log itself as the output refused before anything is written.
+"$convert" --summary --privacy 37.4457,140.5035,150 -o clean.LOG batch/b-rejects.LOG >out
+check "cleaned: exit 0" 0 $?
+check "cleaned: the kept sentences" 113 "$(grep -o '[$]BNRDD' clean.LOG | wc -l)"
+check "cleaned: every line is the log's" "" "$(grep -vxFf batch/b-rejects.LOG clean.LOG)"
+refused() {  # what, expected message, arguments...
+  local what=$1 message=$2
+  shift 2
+  "$convert" "$@" >out 2>err <batch/b-rejects.LOG
+  check "cleaned $what: usage error" 2 $?
+  check "cleaned $what: says why in one line" "1 1" "$(wc -l <err) $(grep -c -- "$message" err)"
+  test ! -e out.LOG
+  check "cleaned $what: nothing written" 0 $?
+}
+refused "from a folder with an ERS log" "batch/a-clean.ers: out.LOG takes bGeigie-type and Czech logs only" -o out.LOG batch
+refused "from standard input" "not standard input" -o out.LOG -
+refused "over its log" "is the map" -o batch/b-rejects.LOG batch/b-rejects.LOG
+cmp -s batch/b-rejects.LOG "$examples/drive.LOG"
+check "cleaned over its log: the log untouched" 0 $?
+
 checks_done check_cli_test

@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QFileDialog>
 #include <QFontInfo>
 #include <QMessageBox>
 #include <QMimeData>
@@ -457,22 +456,22 @@ class Form1Test : public QObject {
     warning->close();
     QTRY_VERIFY(OpenBox(form, "DriveSummary") == nullptr);
 
-    // File > アップロード用に整理… asks for the logs, then cleans them the same way.
+    // File > アップロード用に整理… asks for the logs (the dialog answered here), then cleans them
+    // the same way; File > 開く… maps them.
     std::filesystem::remove(dir.path() / "drive.clean.LOG");
-    auto* timer = new QTimer(this);
-    const QString log = QString::fromStdString((dir.path() / "drive.LOG").string());
-    connect(timer, &QTimer::timeout, [timer, log] {
-      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-      if (dialog == nullptr) return;
-      dialog->selectFile(log);
-      static_cast<QDialog*>(dialog)->accept();  // the file dialog's own accept takes the choice
-      timer->deleteLater();
+    std::vector<bool> asked;
+    form.SetLogChooser([&](bool clean) {
+      asked.push_back(clean);
+      return std::vector<std::string>{(dir.path() / "drive.LOG").string()};
     });
-    timer->start(10);
     Child<QAction>(form, "CleanForUpload")->trigger();
     WaitForMaps(form);
     QCOMPARE(dir.Read("drive.clean.LOG"), cleaned);
     QVERIFY(!dir.Exists("drive.kmz"));
+    Child<QAction>(form, "OpenLogs")->trigger();
+    WaitForMaps(form);
+    QVERIFY(dir.Exists("drive.kmz"));
+    QCOMPARE(asked, std::vector<bool>({true, false}));
   }
 
   void ClosingTheWindowWhileItWorksCancelsFirst() {

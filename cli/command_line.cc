@@ -119,6 +119,21 @@ void Declare(CLI::App& app, Bound& b) {
         survey.reader.utc_offset = ParseUtcOffset(t);
         if (!survey.reader.utc_offset) Refuse(option + " takes +HH:MM or -HH:MM");
       }));
+  for (const auto& [name, bound, help] :
+       {std::tuple{"--since", &Period::since,
+                   "keep only records at or after T (2024-05-01, 2024-05-01T09:00:00, with Z or "
+                   "+HH:MM; UTC when no zone)"},
+        {"--until", &Period::until, "keep only records before T"}}) {
+    path(app.add_option(name)->description(help), "T")
+        ->check(
+            stored(name, [&survey, bound = bound](const std::string& option, const std::string& t) {
+              survey.period.*bound = ParsePeriodTime(t);
+              if (!(survey.period.*bound))
+                Refuse(option +
+                       " takes a date (2024-05-01) or a date and time (2024-05-01T09:00:00, "
+                       "with Z or +HH:MM)");
+            }));
+  }
   path(app.add_option("--cpm-factor")
            ->description("cpm per µSv/h of logs that only count, of every format or of one "
                          "(repeatable; default each device's own: bgeigie 334, czechrad 328.5, "

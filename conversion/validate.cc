@@ -77,6 +77,9 @@ void Validate(const DriveRequest& request) {
   if (!(request.survey.yellow < request.survey.red))
     throw SurveyError(SurveyErrorKind::kBadThresholds, "--yellow must be below --red");
   if (request.grid_min != 0 && !(request.grid_m > 0)) Refuse("--grid-min needs --grid");
+  const Period& period = request.survey.period;
+  if (period.since && period.until && !(*period.since < *period.until))
+    Refuse("--since must be before --until");
   for (const std::filesystem::path& map : request.maps) {
     const MapFormRow& form = *MapFormOf(map);
     if (request.grid_m > 0 && form.make_grid == nullptr)

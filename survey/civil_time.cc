@@ -129,4 +129,37 @@ void AppendIsoTime(std::string& out, std::int64_t seconds, bool utc) {
   out.append(text, end);
 }
 
+std::optional<std::int64_t> ParsePeriodTime(std::string_view text) {
+  const auto digits = [&text](std::size_t at, std::size_t count) {
+    if (text.size() < at + count) return false;
+    for (std::size_t i = at; i < at + count; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+    }
+    return true;
+  };
+  if (!digits(0, 4) || text.size() < 10 || text[4] != '-' || !digits(5, 2) || text[7] != '-' ||
+      !digits(8, 2))
+    return std::nullopt;
+  if (text.size() == 10) return ParseCivilTime(std::string(text) + "T00:00:00Z");
+  if (text.size() < 19 || text[10] != 'T' || !digits(11, 2) || text[13] != ':' || !digits(14, 2) ||
+      text[16] != ':' || !digits(17, 2))
+    return std::nullopt;
+  std::size_t at = 19;
+  bool fraction = false;  // a part of a second beyond the whole ones
+  if (at < text.size() && text[at] == '.') {
+    const std::size_t first = ++at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') fraction |= text[at++] != '0';
+    if (at == first) return std::nullopt;
+  }
+  const std::string_view zone = text.substr(at);
+  if (!(zone.empty() || zone == "Z" ||
+        (zone.size() == 6 && (zone[0] == '+' || zone[0] == '-') && digits(at + 1, 2) &&
+         zone[3] == ':' && digits(at + 4, 2))))
+    return std::nullopt;
+  const std::optional<std::int64_t> seconds =
+      ParseCivilTime(std::string(text.substr(0, 19)) + std::string(zone.empty() ? "Z" : zone));
+  if (!seconds) return std::nullopt;
+  return *seconds + (fraction ? 1 : 0);
+}
+
 }  // namespace dosemap

@@ -28,6 +28,12 @@ inline bool IsCivilSeconds(double seconds) {
   return seconds >= -62135596800.0 && seconds < 253402300800.0;
 }
 
+// Reads a bound of a period: an ISO 8601 date ("2024-05-01", its midnight) or date-time
+// ("2024-05-01T09:00:00", with an optional fraction and an optional "Z" or "+HH:MM"; UTC when it
+// names no zone). Returns the first whole second at or after that instant, as a log's times are
+// whole seconds; nothing for any other text.
+std::optional<std::int64_t> ParsePeriodTime(std::string_view text);
+
 // Reads "+09:00", "-05:30", "+0900" or "Z" as seconds east of UTC.
 std::optional<std::int64_t> ParseUtcOffset(std::string_view text);
 

@@ -63,6 +63,8 @@ struct RecordResult {
   Measurement measurement;
   bool position_read = false;
   bool sign_unknown = false;  // the hemisphere letters were bad: either sign may be the true one
+  // Read right and not private, but of a time outside the run's period: neither kept nor rejected.
+  bool outside_period = false;
   // The record's own text when its line holds several records (a view into the line); empty when
   // the record is the whole line.
   std::string_view text;

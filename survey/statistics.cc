@@ -122,6 +122,10 @@ std::string DriveStatistics::Line() const {
   }
   line += ", in privacy zones ";
   line += std::to_string(privacy());
+  if (period_given_) {
+    line += ", outside period ";
+    line += std::to_string(outside_period_);
+  }
   line += ", per dose class 1-5";
   for (const std::int64_t count : per_class_) {
     line += ' ';
@@ -184,6 +188,10 @@ std::string DriveStatistics::Json() const {
   }
   json += "},\"privacy\":";
   json += std::to_string(privacy());
+  if (period_given_) {
+    json += ",\"outside_period\":";
+    json += std::to_string(outside_period_);
+  }
   json += ",\"per_class\":[";
   for (std::size_t c = 0; c < per_class_.size(); ++c) {
     if (c > 0) json += ',';

@@ -25,7 +25,12 @@ class DriveStatistics {
   std::int64_t kept() const { return kept_; }
   std::int64_t privacy() const { return counts_[static_cast<int>(RejectReason::kPrivacy)]; }
   std::int64_t rejected(RejectReason reason) const { return counts_[static_cast<int>(reason)]; }
-  std::int64_t rejected_total() const { return read_ - kept_ - privacy(); }
+  std::int64_t rejected_total() const { return read_ - kept_ - privacy() - outside_period_; }
+  // Records outside the run's period (--since, --until): read, neither kept nor rejected.
+  void CountOutsidePeriod() { ++read_, ++outside_period_; }
+  std::int64_t outside_period() const { return outside_period_; }
+  // The summary names the records outside the period only when a period was given.
+  void set_period_given() { period_given_ = true; }
   const std::array<std::int64_t, 5>& per_class() const { return per_class_; }
   double distance_km() const { return distance_m_ / 1000; }
   double dose_total_usv() const { return dose_total_usv_; }
@@ -57,6 +62,8 @@ class DriveStatistics {
  private:
   std::int64_t read_ = 0;
   std::int64_t kept_ = 0;
+  std::int64_t outside_period_ = 0;
+  bool period_given_ = false;
   std::array<std::int64_t, kRejectReasonCount> counts_{};
   std::array<std::int64_t, 5> per_class_{};
   double distance_m_ = 0;

@@ -76,6 +76,11 @@ class Dispatcher {
       result.reason = RejectReason::kPrivacy;
       return;
     }
+    // Outside the period, a record is never a duplicate or a jump: the checks below never see it.
+    if (result.reason == RejectReason::kNone && !options_.period.Contains(m.time)) {
+      result.outside_period = true;
+      return;
+    }
     const QualityLimits& limits = options_.quality;
     if (result.reason == RejectReason::kNone && AccuracyTooPoor(m, limits.max_accuracy_m))
       result.reason = RejectReason::kAccuracy;
@@ -104,6 +109,10 @@ class Dispatcher {
   // A record that Check has judged. text: the record's text for the rejects file.
   void Handle(RecordResult& result, long line, std::string_view text, std::string_view evidence) {
     Measurement& m = result.measurement;
+    if (result.outside_period) {
+      stats_.CountOutsidePeriod();
+      return;
+    }
     ++record_;
     if (result.reason == RejectReason::kPrivacy) {
       CountPrivate(record_);
@@ -343,6 +352,7 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
                          CpmFactorOf(options.reader, *format));
   }
   stats.set_files(static_cast<std::int64_t>(logs.size()), stats.files_skipped());
+  if (options.period.given()) stats.set_period_given();
   std::int64_t total_bytes = 0;
   for (const OpenLog& log : logs) {
     std::error_code error;

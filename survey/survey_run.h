@@ -44,6 +44,16 @@ class RejectSink {
                       std::string_view text) = 0;
 };
 
+// The records of a time: --since inclusive, --until exclusive, each a whole second (a log's
+// times are whole seconds); none given: every time.
+struct Period {
+  std::optional<std::int64_t> since, until;
+  bool given() const { return since || until; }
+  bool Contains(std::int64_t time) const {
+    return (!since || time >= *since) && (!until || time < *until);
+  }
+};
+
 struct SurveyOptions {
   double yellow = 0.11;
   double red = 0.19;
@@ -53,6 +63,9 @@ struct SurveyOptions {
   const FormatRow* format = nullptr;
   std::vector<PrivacyZone> zones;
   QualityLimits quality;
+  // Records whose time falls outside are neither kept nor rejected: counted as outside it. A time
+  // written without a zone is compared as if UTC.
+  Period period;
   // 2: each log is read and parsed on a thread of its own while this one judges the records and
   // writes the maps; 1: all on this one. The maps are the same byte for byte.
   int threads = 2;

@@ -67,6 +67,12 @@ bool FingerprintSet::Insert(std::uint64_t fingerprint) {
   return true;
 }
 
+void FingerprintSet::Prefetch(std::uint64_t fingerprint) const {
+  const Table& table = tables_[fingerprint >> (64 - kTableBits)];
+  if (!table.cells.empty())
+    __builtin_prefetch(table.cells.data() + SlotOf(fingerprint, table.cells.size()), 1);
+}
+
 std::size_t FingerprintSet::bytes() const {
   std::size_t total = 0;
   for (const Table& table : tables_) total += table.cells.capacity() * sizeof(std::uint64_t);

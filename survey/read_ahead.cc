@@ -1,5 +1,6 @@
 #include "survey/read_ahead.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -17,6 +18,9 @@ constexpr std::size_t kBlockRecords = 1024;
 // a few mebibytes in flight, not a thousand times as much.
 constexpr std::size_t kBlockTextBytes = 256 << 10;
 constexpr std::size_t kBlocks = 4;  // in flight at most: one being filled, the rest queued
+// How many records ahead of its check a record is prefetched: enough misses in flight to hide
+// the memory's latency behind the checks of the records between.
+constexpr std::size_t kPrefetchAhead = 8;
 
 // A piece of the block's text buffer.
 struct Span {
@@ -119,9 +123,25 @@ class Pipe {
 }  // namespace
 
 ReadEnd ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_t* bytes,
-                  const RecordCheck& check, const RecordHandler& handle) {
+                  const RecordCheck& check, const RecordHandler& handle,
+                  const RecordPrefetch& prefetch) {
   Pipe pipe;
   ReadEnd end;
+  // The block's records checked in order, each prefetched some records before; a private
+  // record's texts are dropped (never handed on).
+  const auto judge = [&check, &prefetch](Block& block) {
+    std::vector<Entry>& entries = block.entries;
+    for (std::size_t i = 0; prefetch && i < std::min(kPrefetchAhead, entries.size()); ++i)
+      prefetch(entries[i].result);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (prefetch && i + kPrefetchAhead < entries.size())
+        prefetch(entries[i + kPrefetchAhead].result);
+      Entry& entry = entries[i];
+      check(entry.result, block.View(entry.evidence));
+      if (entry.result.reason == RejectReason::kPrivacy)
+        entry.result_text = entry.text = entry.evidence = Span{};
+    }
+  };
   std::thread reading([&] {
     std::exception_ptr error;
     Block* block = nullptr;
@@ -132,17 +152,13 @@ ReadEnd ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int
             if (block->entries.size() == kBlockRecords || block->bytes.size() >= kBlockTextBytes) {
               if (pipe.stopped()) throw Stopped{};
               block->read_to = bytes_read();
+              judge(*block);
               pipe.Full(std::exchange(block, nullptr));
               block = pipe.Free();
             }
-            check(result, evidence);
             Entry& entry = block->entries.emplace_back();
             entry.result = result;
             entry.line = line;
-            if (result.reason == RejectReason::kPrivacy) {
-              entry.result_text = entry.text = entry.evidence = Span{};
-              return;
-            }
             entry.result_text = block->Keep(result.text);
             entry.text = block->Keep(text);
             // Most often the privacy check reads the record's own text: kept once.
@@ -151,13 +167,17 @@ ReadEnd ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int
                                  : block->Keep(evidence);
           });
       block->read_to = bytes_read();
+      judge(*block);
       pipe.Full(std::exchange(block, nullptr));
     } catch (const Stopped&) {
       // the handling side has stopped and says why
     } catch (...) {
       // What was read before the failure is handed on first, as one thread would have.
       error = std::current_exception();
-      if (block != nullptr && !block->entries.empty()) pipe.Full(block);
+      if (block != nullptr && !block->entries.empty()) {
+        judge(*block);
+        pipe.Full(block);
+      }
     }
     pipe.Done(error);
   });

@@ -16,6 +16,9 @@ using ReadPosition = std::function<std::int64_t()>;
 // Judges a record where it is read (its reason may be set, kPrivacy among them), before it is
 // handed on; evidence: what the doubt rule reads.
 using RecordCheck = std::function<void(RecordResult& record, std::string_view evidence)>;
+// Told of a record some records before check takes it, so that what check will look up can be
+// on its way to the cache.
+using RecordPrefetch = std::function<void(const RecordResult& record)>;
 
 // Runs source.Read on a second thread, with check on each record there, and calls handle on this
 // one with the same records, texts and lines in the same order (a private record without its
@@ -26,8 +29,11 @@ using RecordCheck = std::function<void(RecordResult& record, std::string_view ev
 // Whatever either side throws ends both: the reading thread's exception is rethrown here after
 // it has stopped and what it read before has been handled; handle's stops the reading within a
 // block. Returns how the source's reading ended.
+// The records of a block are checked together once it is full, in order, each prefetched (when
+// prefetch is given) a few records before its check.
 ReadEnd ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int64_t* bytes,
-                  const RecordCheck& check, const RecordHandler& handle);
+                  const RecordCheck& check, const RecordHandler& handle,
+                  const RecordPrefetch& prefetch = nullptr);
 
 }  // namespace dosemap
 

@@ -106,6 +106,12 @@ class Dispatcher {
     has_passed_ = true;
   }
 
+  // Asks for the duplicate check's cells of a record Check will take soon.
+  void Prefetch(const RecordResult& result) const {
+    if (result.reason == RejectReason::kNone && !options_.quality.keep_duplicates)
+      seen_.Prefetch(FingerprintOf(result.measurement));
+  }
+
   // A record that Check has judged. text: the record's text for the rejects file.
   void Handle(RecordResult& result, long line, std::string_view text, std::string_view evidence) {
     Measurement& m = result.measurement;
@@ -407,7 +413,8 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
       if (ahead) {
         LineReader& reader = *log.reader;
         end = ReadAhead(
-            *source, [&reader] { return reader.bytes_consumed(); }, &read_to, check, handle);
+            *source, [&reader] { return reader.bytes_consumed(); }, &read_to, check, handle,
+            [&dispatcher](const RecordResult& result) { dispatcher.Prefetch(result); });
       } else {
         end = source->Read(handle);
       }

@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/byte_sink.h"
@@ -385,6 +386,22 @@ TEST(FingerprintSet, HoldsAMillionRecordsInAtMostSixteenBytesEach) {
   const std::uint64_t negative_zero = FingerprintOf(m);
   m.latitude = 0.0;
   EXPECT_EQ(negative_zero, FingerprintOf(m));
+}
+
+// Prefetched ahead as the reading thread does, the set says what a plain hash set says, on random
+// fingerprints and on records that come again.
+TEST(FingerprintSet, PrefetchedAheadAgreesWithAPlainHashSet) {
+  FingerprintSet set;
+  std::unordered_set<std::uint64_t> plain;
+  std::mt19937_64 random(7);
+  std::vector<std::uint64_t> fingerprints;
+  for (int i = 0; i < 1000000; ++i) fingerprints.push_back(random() | 1);
+  for (int i = 0; i < 1000000; ++i) fingerprints.push_back(fingerprints[random() % 1000000]);
+  for (std::size_t i = 0; i < fingerprints.size(); ++i) {
+    if (i + 8 < fingerprints.size()) set.Prefetch(fingerprints[i + 8]);
+    ASSERT_EQ(set.Insert(fingerprints[i]), plain.insert(fingerprints[i]).second) << i;
+  }
+  EXPECT_EQ(set.size(), plain.size());
 }
 
 TEST(Summary, GivesDosesAndDistancesToThreeSignificantDigits) {

@@ -27,7 +27,7 @@ dialog_up || fail "no progress dialog appeared: $(cat "$work/app.log")"
 dialog=$(windows | grep -vx "$window" | head -n 1)
 if [ -n "$shot" ] && command -v import >/dev/null; then
   for _ in $(seq 50); do xdotool getwindowname "$dialog" >/dev/null 2>&1 && break; sleep 0.1; done
-  import -window root -crop 600x130+0+0 "$shot" || fail "no screenshot"
+  import -window root -crop 600x150+0+0 "$shot" || fail "no screenshot"
 fi
 timeout 10 xdotool windowfocus --sync "$dialog" 2>/dev/null
 start=$(date +%s%N)

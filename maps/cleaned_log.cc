@@ -95,14 +95,20 @@ class CleanedLogWriter : public FormWriter {
 
   void Copy(KeptRecords& log) {
     if (log.format == nullptr || log.format->line_parser == nullptr) return;
-    std::unique_ptr<LineReader> reader;
+    // A log that can't be read again is a log's failure; a sink that refuses bytes is the map's,
+    // and passes through as the run's other maps' do.
     try {
-      reader = std::make_unique<LineReader>(log.path);
+      LineReader reader(log.path);
+      CopyKept(log, reader);
     } catch (const FileError& error) {
+      if (error.kind() == FileErrorKind::kWriteFailed) throw;
       throw SurveyError(SurveyErrorKind::kCannotReadLog, error.what());
     }
+  }
+
+  void CopyKept(KeptRecords& log, LineReader& reader) {
     // The pieces and records exactly as the run read them: the same reader, the same parser.
-    reader->SplitLongLinesBefore('$');
+    reader.SplitLongLinesBefore('$');
     const std::unique_ptr<LineParser> parser = log.format->line_parser(ReaderOptions{});
     std::vector<RecordResult> results;
     std::string_view piece;
@@ -111,45 +117,41 @@ class CleanedLogWriter : public FormWriter {
     std::uint32_t part = 0;
     bool in_pieces = false;  // a line over the reader's limit, handed out in pieces
     std::int64_t lines = 0;
-    try {
-      while (reader->NextLine(&piece, &too_long)) {
-        if ((++lines & 0xFFF) == 0) ThrowIfCancelled(cancel_);
-        const bool first_piece = reader->line_number() != line;
-        if (first_piece) line = reader->line_number(), part = 0;
-        in_pieces = (in_pieces && !first_piece) || reader->line_continues();
-        results.clear();
-        if (too_long) {
-          results.emplace_back().reason = RejectReason::kFields;
-        } else {
-          parser->ParseLine(piece, results);
-        }
-        const std::string_view end = reader->line_end();
-        if (results.empty()) {
-          if (!Blank(piece) && MayShow(piece)) Emit(piece, end);  // a comment
-          continue;
-        }
-        // Where the records start: before it, a line may hold a comment they were spliced to.
-        const std::size_t start =
-            results.front().text.empty() ? 0 : results.front().text.data() - piece.data();
-        const std::string_view before = piece.substr(0, start);
-        bool all_kept = true;
-        kept_.clear();
-        for (const RecordResult& result : results) {
-          const bool kept = log.Kept(line, part++);
-          all_kept = all_kept && kept;
-          if (kept) kept_.push_back(result.text.empty() ? piece : result.text);
-        }
-        if (all_kept && !in_pieces && Blank(before)) {
-          Emit(piece, end);
-          continue;
-        }
-        // A line that also holds a left-out record: each kept record a line of its own. A piece
-        // of a long line knows its end only at its last piece: until then records end with "\n".
-        if (first_piece && IsComment(before) && MayShow(before)) Emit(before, end);
-        for (const std::string_view record : kept_) Emit(record, end);
+    while (reader.NextLine(&piece, &too_long)) {
+      if ((++lines & 0xFFF) == 0) ThrowIfCancelled(cancel_);
+      const bool first_piece = reader.line_number() != line;
+      if (first_piece) line = reader.line_number(), part = 0;
+      in_pieces = (in_pieces && !first_piece) || reader.line_continues();
+      results.clear();
+      if (too_long) {
+        results.emplace_back().reason = RejectReason::kFields;
+      } else {
+        parser->ParseLine(piece, results);
       }
-    } catch (const FileError& error) {
-      throw SurveyError(SurveyErrorKind::kCannotReadLog, error.what());
+      const std::string_view end = reader.line_end();
+      if (results.empty()) {
+        if (!Blank(piece) && MayShow(piece)) Emit(piece, end);  // a comment
+        continue;
+      }
+      // Where the records start: before it, a line may hold a comment they were spliced to.
+      const std::size_t start =
+          results.front().text.empty() ? 0 : results.front().text.data() - piece.data();
+      const std::string_view before = piece.substr(0, start);
+      bool all_kept = true;
+      kept_.clear();
+      for (const RecordResult& result : results) {
+        const bool kept = log.Kept(line, part++);
+        all_kept = all_kept && kept;
+        if (kept) kept_.push_back(result.text.empty() ? piece : result.text);
+      }
+      if (all_kept && !in_pieces && Blank(before)) {
+        Emit(piece, end);
+        continue;
+      }
+      // A line that also holds a left-out record: each kept record a line of its own. A piece
+      // of a long line knows its end only at its last piece: until then records end with "\n".
+      if (first_piece && IsComment(before) && MayShow(before)) Emit(before, end);
+      for (const std::string_view record : kept_) Emit(record, end);
     }
   }
 

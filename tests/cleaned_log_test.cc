@@ -124,6 +124,30 @@ TEST_F(CleanedLogTest, RefusesLogsItCannotCopyAndWritesNothing) {
   }
 }
 
+// A sink that refuses bytes fails as a map does (a write failure), not as a log that can't be read.
+TEST_F(CleanedLogTest, AWriteFailureIsTheMapsNotTheLogs) {
+  struct FullSink : ByteSink {
+    void Write(std::string_view) override {
+      throw FileError(FileErrorKind::kWriteFailed, "out.LOG: No space left on device");
+    }
+    std::int64_t offset() const override { return 0; }
+    void Patch(std::int64_t, std::string_view) override {}
+  } full;
+  dir_.Write("drive.LOG", "# NEW LOG\n" + Sentence(0, 25.0) + "\n");
+  std::vector<OpenLog> logs = OpenLogs({Path("drive.LOG")}, nullptr);
+  const MapFormRow* form = MapFormOf("out.LOG");
+  ASSERT_NE(form, nullptr);
+  const std::unique_ptr<FormWriter> writer = form->write(full, "out", MapOptions{});
+  DriveStatistics stats;
+  RunSurvey(logs, SurveyOptions{}, {writer.get()}, nullptr, stats);
+  try {
+    writer->Finish(stats);
+    ADD_FAILURE() << "written";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.kind(), FileErrorKind::kWriteFailed);
+  }
+}
+
 // Public logs: every line of the cleaned log is a line of the log, in the log's order.
 TEST_F(CleanedLogTest, RealLogsGiveOnlyTheirOwnLines) {
   for (const char* name : {"bgeigie.log", "bgeigie_with_corruption.log", "malformed_bgeigie.log",

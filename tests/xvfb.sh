@@ -9,9 +9,11 @@ need_tools() {
 work=$(mktemp -d)
 app=""
 xvfb=""
+# The server is waited for: one still shutting down removes its socket files, which the next
+# test's server may already have taken over.
 cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -30,4 +32,7 @@ start_xvfb() {  # start_xvfb WIDTHxHEIGHT
     exit 0
   fi
   export DISPLAY=:$(cat "$work/display")
+  # The display number is written once the server listens; a client's answer is the proof.
+  wait_for xdotool getdisplaygeometry >/dev/null 2>&1 ||
+    fail "Xvfb on $DISPLAY does not answer: $(cat "$work/xvfb.log")"
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "survey/civil_time.h"
+#include "survey/hotspots.h"
 #include "survey/statistics.h"
 
 namespace {
@@ -64,6 +65,15 @@ QString DriveLines(const dosemap::DriveRequest& request, const dosemap::DriveSta
     text += QStringLiteral("\n  最高線量 %1 μSv/h（%2）")
                 .arg(Figure(s.dose_max_usvh()), TimeText(s.highest().time, s.highest().utc));
     text += QStringLiteral("\n  積算線量 %1 μSv").arg(Figure(s.dose_total_usv()));
+  }
+  if (const dosemap::HotspotResult* hotspots = s.hotspots()) {
+    text += QStringLiteral("\n  ホットスポット %1 件").arg(hotspots->hotspots.size());
+    if (!hotspots->hotspots.empty()) {
+      const dosemap::Hotspot& first = hotspots->hotspots.front();
+      text += QStringLiteral("（1 位 %1 μSv/h、%2、周辺の %3 倍）")
+                  .arg(Figure(first.dose_usvh), TimeText(first.time, first.utc),
+                       QString::fromStdString(dosemap::FigureText(first.ratio, 4)));
+    }
   }
   return text;
 }

@@ -334,6 +334,7 @@ void Form1::CleanLogs(const std::vector<std::string>& logs) {
                                  : ".LOG";
     request.maps = {std::filesystem::path(path).replace_extension(".clean" + kept)};
     request.zone_files = zone_files;
+    request.hotspots.enabled = false;  // a cleaned log lists none
   }
   queue_->Add(std::move(requests));
 }

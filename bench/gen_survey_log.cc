@@ -27,8 +27,15 @@ int main(int argc, char** argv) {
   // somewhere in 30-45 N, 129-146 E, nine rows in ten in cpm and one in µSv/h.
   const bool database = argc > 1 && std::strcmp(argv[1], "--database") == 0;
   if (database) --argc, ++argv;
+  // --hot P: P % of the records well above the rest (0.3-3.0 µSv/h over 0.03-0.1), the others
+  // calm: a drive with hotspots, or (0) with none.
+  double hot_share = -1;
+  if (argc > 2 && std::strcmp(argv[1], "--hot") == 0) {
+    hot_share = std::strtod(argv[2], nullptr) / 100;
+    argc -= 2, argv += 2;
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: gen_survey_log [--bgeigie | --database] N [FILE]\n");
+    std::fprintf(stderr, "usage: gen_survey_log [--bgeigie | --database] [--hot P] N [FILE]\n");
     return 2;
   }
   const long count = std::strtol(argv[1], nullptr, 10);
@@ -54,8 +61,10 @@ int main(int argc, char** argv) {
     when += 1 + static_cast<std::time_t>(random() % 5);
     std::tm t;
     gmtime_r(&when, &t);
-    const double dose =
-        unit(random) < 0.8 ? 0.03 + 0.0699 * unit(random) : 0.1 + 2.9 * unit(random);
+    const double dose = hot_share >= 0       ? (unit(random) < hot_share ? 0.3 + 2.7 * unit(random)
+                                                                         : 0.03 + 0.0699 * unit(random))
+                        : unit(random) < 0.8 ? 0.03 + 0.0699 * unit(random)
+                                             : 0.1 + 2.9 * unit(random);
     const int cpm = 10 + static_cast<int>(1990 * (dose - 0.03) / 2.97 + 5 * unit(random));
     latitude += (unit(random) - 0.5) * 0.0004;
     longitude += (unit(random) - 0.5) * 0.0004;

@@ -219,6 +219,21 @@ void Declare(CLI::App& app, Bound& b) {
   path(app.add_option("--rejects", r.rejects, "list every rejected record with its reason"),
        "FILE.csv")
       ->check(text("--rejects"));
+  path(app.add_option("--hotspots", r.hotspots_file,
+                      "list the hotspots, ranked, as .csv or .geojson"),
+       "FILE")
+      ->check(text("--hotspots"));
+  path(app.add_option("--hotspot-factor", r.hotspots.factor,
+                      "a hot reading is at least F times the run's median dose (default 2)"),
+       "F")
+      ->check(Number("--hotspot-factor", -kAny, kAny, false, "takes a number above 1"));
+  path(app.add_option("--hotspot-join", r.hotspots.join_m,
+                      "hot readings at most M metres apart form one hotspot (default 100)"),
+       "M")
+      ->check(Number("--hotspot-join", -kAny, kAny, false, "takes a number of metres above 0"));
+  app.add_flag("--no-hotspots{false}", r.hotspots.enabled,
+               "look for no hotspots (for archives: saves about 22 bytes a kept record)")
+      ->group(kSurveyForm);
   path(app.add_option("--threads", survey.threads,
                       "2 (the default): read each log on a thread of its own while the maps are "
                       "written; 1: one thread. The maps are the same"),

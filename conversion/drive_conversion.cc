@@ -5,6 +5,7 @@
 
 #include "common/error.h"
 #include "common/file_paths.h"
+#include "common/staged_file.h"
 
 namespace dosemap {
 
@@ -27,6 +28,7 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
       outputs.push_back(std::move(file));
   }
   if (!request.rejects.empty()) outputs.push_back(request.rejects);
+  if (!request.hotspots_file.empty()) outputs.push_back(request.hotspots_file);
   DriveStatistics stats;
   std::int64_t skipped = 0;
   std::vector<OpenLog> logs = OpenLogs(request.logs, survey.format, &skipped, outputs);
@@ -56,6 +58,12 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
     cell_sink = std::make_unique<CellSink>(*cells);
     sinks.push_back(cell_sink.get());
   }
+  std::unique_ptr<HotspotFinder> finder;
+  if (request.hotspots.enabled) {
+    finder = std::make_unique<HotspotFinder>(request.hotspots);
+    sinks.push_back(finder.get());
+  }
+  std::unique_ptr<StagedFile> hotspots_file;
   try {
     for (const std::filesystem::path& path : request.maps) {
       const MapFormRow& form = *MapFormOf(path);
@@ -64,12 +72,18 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
       if (!gridded) sinks.push_back(maps.back().get());
     }
     if (!request.rejects.empty()) rejects = std::make_unique<RejectsFile>(request.rejects);
+    if (!request.hotspots_file.empty())
+      hotspots_file = std::make_unique<StagedFile>(request.hotspots_file);
   } catch (const FileError& error) {
     throw SurveyError(SurveyErrorKind::kCannotWriteMap, error.what());
   }
   stats.set_files(0, skipped);
   RunSurvey(logs, survey, sinks, rejects.get(), stats, progress, cancel);
   if (cells) stats.set_cells(cells->CellsWith(grid_min));
+  if (finder) {
+    stats.set_hotspots(std::make_shared<const HotspotResult>(finder->Find()));
+    finder.reset();  // the maps are written without its store
+  }
   if (progress) progress({stats.read(), 1, true});
   std::string replaced;
   try {
@@ -80,12 +94,17 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
       ThrowIfCancelled(cancel);
     }
     if (rejects) rejects->Finish();
+    if (hotspots_file) {
+      WriteHotspots(*hotspots_file, request.hotspots_file, *stats.hotspots());
+      hotspots_file->Close();
+    }
     ThrowIfCancelled(cancel);  // the last moment a cancel leaves every old map
     for (std::size_t i = 0; i < maps.size(); ++i) {
       maps[i]->Commit();
       replaced += (replaced.empty() ? "" : ", ") + request.maps[i].string();
     }
     if (rejects) rejects->Commit();
+    if (hotspots_file) hotspots_file->Commit();
   } catch (const FileError& error) {
     ThrowIfCancelled(cancel);  // the packer stopped because it was asked to
     throw SurveyError(SurveyErrorKind::kCannotWriteMap,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "maps/survey_maps.h"
+#include "survey/hotspots.h"
 #include "survey/survey_run.h"
 
 namespace dosemap {
@@ -23,6 +24,8 @@ struct DriveRequest {
   double grid_m = 0;           // --grid: cells of about grid_m metres a side; 0: points
   std::uint32_t grid_min = 0;  // --grid-min: cells of fewer are left out; 0: not given (1)
   bool check = false;          // --check: each log judged on its own, no map written
+  HotspotOptions hotspots;     // --hotspot-factor, --hotspot-join, --no-hotspots
+  std::filesystem::path hotspots_file;  // --hotspots: .csv or .geojson; empty: none
 };
 
 // Checks every rule that involves more than one option, before anything is opened: a log named,

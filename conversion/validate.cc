@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 
 #include "common/file_paths.h"
 #include "conversion/drive_request.h"
@@ -19,6 +20,20 @@ void CheckOutputs(const DriveRequest& request) {
       outputs.push_back(file);
       written_by.push_back(map.string());
     }
+  }
+  if (!request.hotspots_file.empty()) {
+    for (const std::filesystem::path& map : request.maps) {
+      if (SamePlace(request.hotspots_file, map)) Refuse("--hotspots names the map itself");
+    }
+    for (const std::string& log : request.logs) {
+      if (log != "-" && SamePlace(request.hotspots_file, log))
+        Refuse("--hotspots names a survey log");
+    }
+    for (const std::string& file : request.zone_files) {
+      if (SamePlace(request.hotspots_file, file)) Refuse("--hotspots names a privacy file");
+    }
+    if (!request.rejects.empty() && SamePlace(request.hotspots_file, request.rejects))
+      Refuse("--hotspots and --rejects name one file");
   }
   const bool rejects = !request.rejects.empty();
   if (rejects) {
@@ -45,6 +60,10 @@ void CheckOutputs(const DriveRequest& request) {
         Refuse(log + ": is the map " + outputs[i].string() + " itself; nothing was written");
     }
   }
+  if (!request.hotspots_file.empty()) {
+    outputs.push_back(request.hotspots_file);
+    written_by.push_back("--hotspots");
+  }
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     for (std::size_t j = i + 1; j < outputs.size(); ++j) {
       if (SamePlace(outputs[i], outputs[j]))
@@ -63,6 +82,7 @@ void Validate(const DriveRequest& request) {
   if (request.check) {
     if (!request.maps.empty()) Refuse("--check writes no map: it takes no -o");
     if (request.grid_m > 0 || request.grid_min != 0) Refuse("--check writes no map: no --grid");
+    if (!request.hotspots_file.empty()) Refuse("--check writes no map: no --hotspots");
     for (const FormOption* option : FormOptions()) {
       if (option->Used(request.map))
         Refuse("--check writes no map: no " + std::string(option->name));
@@ -77,6 +97,17 @@ void Validate(const DriveRequest& request) {
   if (!(request.survey.yellow < request.survey.red))
     throw SurveyError(SurveyErrorKind::kBadThresholds, "--yellow must be below --red");
   if (request.grid_min != 0 && !(request.grid_m > 0)) Refuse("--grid-min needs --grid");
+  if (!request.hotspots_file.empty()) {
+    if (!request.hotspots.enabled)
+      Refuse("--hotspots needs the hotspots that --no-hotspots turns off");
+    if (!IsHotspotsFileName(request.hotspots_file))
+      Refuse(request.hotspots_file.string() +
+             ": the hotspots file's extension must be .csv or .geojson; nothing was written");
+  }
+  if (!(request.hotspots.factor > 1) || !std::isfinite(request.hotspots.factor))
+    Refuse("--hotspot-factor takes a number above 1");
+  if (!(request.hotspots.join_m > 0) || !std::isfinite(request.hotspots.join_m))
+    Refuse("--hotspot-join takes a number of metres above 0");
   const Period& period = request.survey.period;
   if (period.since && period.until && !(*period.since < *period.until))
     Refuse("--since must be before --until");

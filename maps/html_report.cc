@@ -10,6 +10,7 @@
 #include "maps/map_text.h"
 #include "maps/report_assets.h"
 #include "survey/civil_time.h"
+#include "survey/hotspots.h"
 
 namespace dosemap {
 namespace {
@@ -79,6 +80,16 @@ std::string Texts() {
       {"points", "points", "点"},
       {"zoomIn", "points: zoom in (cells)", "点：拡大してください（セル）"},
       {"toggle", "switch between the cells and the points", "セルと点を切り替える"},
+      {"hotspots", "Hotspots", "ホットスポット"},
+      {"hotRank", "#", "順位"},
+      {"hotPeak", "peak", "最高値"},
+      {"hotRatio", "ratio", "倍率"},
+      {"hotCount", "n", "測定数"},
+      {"hotTime", "time", "時刻"},
+      {"hotNote", "peak in µSv/h; ratio: the peak over the median dose around it; n: readings",
+       "最高値は µSv/h、倍率は周辺の中央値に対する最高値の比、測定数は含まれる測定の数"},
+      {"hotNone", "none found", "見つかりませんでした"},
+      {"hotZoom", "show it on the map", "地図で表示"},
   };
   std::string json = "{";
   const auto entry = [&json](std::string_view key, std::string_view en, std::string_view ja) {
@@ -209,8 +220,16 @@ void WritePageEnd(ByteSink& file, const DriveStatistics& statistics, const MapOp
     entry += "}";
     file << entry;
   }
-  file << "]</script>\n<script id=\"texts\" type=\"application/json\">" << Texts() << "</script>\n"
-       << Figures(statistics) << "<script>\n"
+  file << "]</script>\n<script id=\"texts\" type=\"application/json\">" << Texts() << "</script>\n";
+  if (const HotspotResult* hotspots = statistics.hotspots()) {
+    // Known at the end like the figures. No "<" is left to close the script: a file name's is
+    // written as an escape, which JSON reads back as the same text.
+    std::string json = HotspotsJson(*hotspots);
+    for (std::size_t at; (at = json.find('<')) != std::string::npos;)
+      json.replace(at, 1, "\\u003c");
+    file << "<script id=\"hotspots\" type=\"application/json\">" << json << "</script>\n";
+  }
+  file << Figures(statistics) << "<script>\n"
        << "\n"
        << ReportCommonJs() << "\n"
        << script << "</script>\n</body>\n</html>\n";

@@ -119,6 +119,15 @@ std::string MapFormExtensions();
 // The namespace of our GPX extensions (dose_usvh, cpm, class).
 inline constexpr const char* kGpxNamespace = "urn:dosemap:gpx:1";
 
+struct HotspotResult;
+
+// Whether path names a hotspots file (--hotspots): .csv or .geojson.
+bool IsHotspotsFileName(const std::filesystem::path& path);
+// The hotspots file's bytes, in the form of path's extension: a CSV row (RFC 4180, the fields of
+// kHotspotFields, only the header when there are none) or a GeoJSON Point at its centre a
+// hotspot, in rank order.
+void WriteHotspots(ByteSink& sink, const std::filesystem::path& path, const HotspotResult& result);
+
 // The rejects file's bytes: "file,line,reason,text", the text escaped and cut at 200 bytes.
 class RejectsWriter : public RejectSink {
  public:

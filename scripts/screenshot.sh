@@ -7,7 +7,7 @@ out=${1:-$root/docs/form1.png}
 work=$(mktemp -d)
 trap 'kill $app $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 800x300x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 800x300x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 xvfb=$!
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "screenshot: Xvfb did not start" >&2; exit 1; }

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "survey/civil_time.h"
+#include "survey/hotspots.h"
 #include "survey/privacy.h"
 
 namespace dosemap {
@@ -140,6 +141,18 @@ std::string DriveStatistics::Line() const {
     tail += ", cells ";
     tail += std::to_string(cells_);
   }
+  if (hotspots_) {
+    std::string found = ", hotspots ";
+    found += std::to_string(hotspots_->hotspots.size());
+    if (!hotspots_->hotspots.empty()) {
+      const Hotspot& first = hotspots_->hotspots.front();
+      found += ", highest ";
+      found += ThreeDigits(first.dose_usvh);
+      found += " \xC2\xB5Sv/h at ";
+      found += IsoTime(first.time, first.utc);
+    }
+    tail.insert(0, found);
+  }
   if (kept_ == 0) {
     line += ", no measurement kept";
     return line + tail;
@@ -241,6 +254,12 @@ std::string DriveStatistics::Json() const {
   if (cells_ >= 0) {
     json += ",\"cells\":";
     json += std::to_string(cells_);
+  }
+  if (hotspots_) {
+    json += ",\"background_usvh\":";
+    json += ShortestNumber(hotspots_->background_usvh);
+    json += ",\"hotspots\":";
+    json += HotspotsJson(*hotspots_);
   }
   json += '}';
   return json;

@@ -4,12 +4,15 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "survey/measurement.h"
 
 namespace dosemap {
+
+struct HotspotResult;
 
 // The figures of a drive, counted as its records pass.
 class DriveStatistics {
@@ -54,6 +57,12 @@ class DriveStatistics {
   // The factor each counting format converts with, by Measurement::counted_by, for the summary.
   void SetCpmFactor(std::uint8_t counted_by, std::string_view format, double factor);
 
+  // The run's hotspots, found when it is over; null: not looked for (--no-hotspots).
+  void set_hotspots(std::shared_ptr<const HotspotResult> hotspots) {
+    hotspots_ = std::move(hotspots);
+  }
+  const HotspotResult* hotspots() const { return hotspots_.get(); }
+
   // "--summary" text: one line; doses and distances to three significant digits.
   std::string Line() const;
   // "--summary=json" text: one JSON object on one line.
@@ -76,6 +85,7 @@ class DriveStatistics {
   bool times_utc_ = true;
   std::int64_t cells_ = -1;
   std::int64_t files_read_ = 0, files_skipped_ = 0;
+  std::shared_ptr<const HotspotResult> hotspots_;
   bool has_previous_ = false;
   Measurement previous_;
   static constexpr int kMaxFormats = 32;

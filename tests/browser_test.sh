@@ -43,6 +43,18 @@ grep -q "<td>$kept</td>" dom.html; check "report: the figures show the count" 0 
 check "report: drawn in order of dose" dose "$(attribute draw-order dom.html)"
 check "report: no outlines at the overview" false "$(attribute outlined dom.html)"
 check "report: in English for an English browser" en "$(attribute lang dom.html)"
+# The run's hotspots: a ring each on the map and a row each below the figures, in rank order.
+spots=$(grep -o '"rank":' summary.json | wc -l)
+[ "$spots" -ge 1 ]; check "report: the example drive has a hotspot ($spots)" 0 $?
+check "report: a ring a hotspot" "$spots" "$(attribute hotspot-rings dom.html)"
+check "report: a row a hotspot" "$spots" "$(grep -o '<tr class="hotspot" tabindex="0" data-index="[0-9]*"' dom.html | wc -l)"
+peak=$(sed -n 's/.*"hotspots":\[{"rank":1,"dose_usvh":\([0-9.]*\).*/\1/p' summary.json)
+grep -q "<tr class=\"hotspot\" tabindex=\"0\" data-index=\"0\" title=\"show it on the map\"><td>1</td><td>$(printf %.3g "$peak")</td>" dom.html
+check "report: the first row is the highest peak ($peak)" 0 $?
+grep -q '<caption data-i18n="hotspots">Hotspots</caption>' dom.html; check "report: the hotspots' table" 0 $?
+TZ=Asia/Tokyo browser --dump-dom "file://$work/report.html#hotspot=1" >zoomed.html
+check "report#hotspot=1: opens on the first hotspot" 1 "$(attribute hotspot-shown zoomed.html)"
+check "report#hotspot=1: no script error" "" "$(attribute errors zoomed.html)"
 # A Japanese browser reads it in Japanese: the figures, the legend and the reasons.
 "$convert" -o ja.html "$examples/drive.LOG" "$examples/drive-czech.LOG"
 LANGUAGE=ja browser --lang=ja --accept-lang=ja --dump-dom "file://$work/ja.html" >dom.html
@@ -52,6 +64,7 @@ grep -q '<th data-i18n="kept">地図に載せた測定</th>' dom.html; check "re
 grep -q '>0.07 以上 0.11 未満</td>' dom.html; check "report (ja): the legend" 0 $?
 grep -q '<span data-i18n="reason.checksum">チェックサム不一致</span>' dom.html; check "report (ja): the reasons" 0 $?
 grep -q '<html lang="ja"' dom.html; check "report (ja): the page's language" 0 $?
+grep -q '<caption data-i18n="hotspots">ホットスポット</caption>' dom.html; check "report (ja): the hotspots' table" 0 $?
 # The language chosen with the switch is remembered (the browser's local storage), either way
 # round: a page beside the report stores a choice as the switch does, then opens the report. One
 # browser does both: a browser that exits may not have written its storage to disk yet.

@@ -1,6 +1,8 @@
 // The request's cross-option rules: each refused with its one line, before anything is opened.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "conversion/drive_conversion.h"
 #include "tests/temp_dir.h"
 
@@ -125,6 +127,47 @@ TEST_F(DriveRequestTest, RefusesOutputsThatAreAnotherOutputALogOrAZoneFile) {
   request_.logs = {Path("drive.LOG")};
   request_.maps = {Path("a.kml"), dir_.path() / "." / "a.kml"};
   EXPECT_EQ(Refusal().find(": written by both "), Path("a.kml").size() + 2);
+}
+
+TEST_F(DriveRequestTest, RefusesAHotspotsFileOrLimitThatCannotBe) {
+  for (const char* name : {"hot.csv", "hot.geojson"}) {
+    request_.hotspots_file = Path(name);
+    EXPECT_EQ(Refusal(), "");
+  }
+  request_.hotspots_file = Path("hot.kml");
+  EXPECT_EQ(Refusal(), Path("hot.kml") +
+                           ": the hotspots file's extension must be .csv or .geojson; nothing was "
+                           "written");
+  request_.maps = {Path("out.csv")};
+  request_.hotspots_file = Path("out.csv");
+  EXPECT_EQ(Refusal(), "--hotspots names the map itself");
+  dir_.Write("drive.csv", "");
+  request_.logs = {Path("drive.csv")};
+  request_.hotspots_file = Path("drive.csv");
+  EXPECT_EQ(Refusal(), "--hotspots names a survey log");
+  request_.logs = {Path("drive.LOG")};
+  request_.hotspots_file = request_.rejects = Path("hot.csv");
+  EXPECT_EQ(Refusal(), "--hotspots and --rejects name one file");
+  request_.rejects.clear();
+  request_.hotspots.enabled = false;
+  EXPECT_EQ(Refusal(), "--hotspots needs the hotspots that --no-hotspots turns off");
+  request_.hotspots.enabled = true;
+  request_.hotspots_file.clear();
+  for (const double factor : {1.0, 0.5, -2.0, std::nan(""), HUGE_VAL}) {
+    request_.hotspots.factor = factor;
+    EXPECT_EQ(Refusal(), "--hotspot-factor takes a number above 1");
+  }
+  request_.hotspots.factor = 1.5;
+  for (const double join : {0.0, -1.0, std::nan(""), HUGE_VAL}) {
+    request_.hotspots.join_m = join;
+    EXPECT_EQ(Refusal(), "--hotspot-join takes a number of metres above 0");
+  }
+  request_.hotspots.join_m = 0.5;
+  EXPECT_EQ(Refusal(), "");
+  request_.hotspots_file = Path("hot.csv");
+  request_.check = true;
+  request_.maps.clear();
+  EXPECT_EQ(Refusal(), "--check writes no map: no --hotspots");
 }
 
 TEST_F(DriveRequestTest, ACheckWritesNoMapAndTakesNothingOnlyAMapTakes) {

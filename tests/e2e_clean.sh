@@ -27,8 +27,8 @@ wait_long() {
 windows() { xdotool search --onlyvisible --pid "$app" 2>/dev/null | wc -l; }
 cleaned_and_told() { [ -f "$work/app/drive.clean.LOG" ] && [ "$(windows)" -ge 2 ]; }
 
-# Open with, Shift held as the window starts. A key xdotool holds is let go when it exits: it runs
-# a command that says the key is down, then waits until it may let go.
+# Open with, Shift held as the window starts: xdotool presses it and runs a command that says the
+# key is down, then waits until it may let go; the key is let go by hand (the server keeps it).
 xdotool keydown shift exec --sync bash -c \
   "touch '$work/held'; until [ -e '$work/release' ]; do sleep 0.1; done" &
 holder=$!
@@ -38,6 +38,7 @@ app=$!
 wait_long cleaned_and_told || fail "no cleaned log and summary: $(cat "$work/app.log"; ls "$work/app")"
 touch "$work/release"
 wait "$holder"
+xdotool keyup shift
 cmp "$work/app/drive.clean.LOG" "$work/reference/drive.clean.LOG" ||
   fail "the cleaned log differs from dosemap-convert's"
 [ ! -e "$work/app/drive.kmz" ] && [ ! -e "$work/app/drive.html" ] || fail "a map was written too"

@@ -48,9 +48,9 @@ check "the samples' faults" '{"accuracy":2,"duplicate":1,"gps_jump":1}' \
 "$convert" --summary=json -o back.kml drive.csv >from-csv.json
 "$convert" --summary=json -o back.kml --from geojson drive.geojson >from-geojson.json
 for form in csv geojson; do
-  # The maps give doses: the log's cpm factor is not theirs.
-  check "$form read back: the same figures" "$(sed 's/"read":[0-9]*,//' from-logs.json | sed 's/"rejected":{[^}]*}/R/; s/,"cpm_factor":{[^}]*}//')" \
-    "$(sed 's/"read":[0-9]*,//' from-$form.json | sed 's/"rejected":{[^}]*}/R/')"
+  # The maps give doses: the log's cpm factor is not theirs. A hotspot's source is the file read.
+  check "$form read back: the same figures" "$(sed 's/"read":[0-9]*,//' from-logs.json | sed 's/"rejected":{[^}]*}/R/; s/,"cpm_factor":{[^}]*}//; s/"source":"[^"]*"/S/g')" \
+    "$(sed 's/"read":[0-9]*,//' from-$form.json | sed 's/"rejected":{[^}]*}/R/; s/"source":"[^"]*"/S/g')"
 done
 # GPX and CSV: every kept point, and GDAL's GPX driver finds them with their figures.
 "$convert" --summary=json -o drive.gpx "$examples/drive.LOG" "$examples/drive.ers" >summary.json
@@ -252,6 +252,28 @@ for refused in "--labels:geojson" "--time:csv" "--icon-url=https://example.org/i
   check "$option with .$form: usage error" 2 $?
   check "$option with .$form: names the forms that take it" 1 "$(grep -c -e "${option%%=*} is for .km[lz]" err)"
   [ -e "refused.$form" ]; check "$option with .$form: nothing written" 1 $?
+done
+
+
+# Hotspots: the file in both forms, read by GDAL; the limits as options; off with --no-hotspots.
+"$convert" --summary=json --hotspots hot.geojson -o drive.csv "$examples/drive.LOG" >summary.json
+check "--hotspots FILE.geojson" 0 $?
+check "a hotspot in the summary and the file" "$(grep -o '"rank":' summary.json | wc -l)" \
+  "$(grep -c '"type":"Feature"' hot.geojson)"
+if command -v ogrinfo >/dev/null; then
+  check "hotspots: GDAL's GeoJSON driver" 1 "$(ogrinfo -ro -al -so hot.geojson 2>/dev/null | sed -n 's/^Feature Count: //p')"
+  "$convert" --hotspots hot.csv -o drive.csv "$examples/drive.LOG"
+  check "hotspots: GDAL's CSV driver" 1 "$(ogrinfo -ro -al -so hot.csv 2>/dev/null | sed -n 's/^Feature Count: //p')"
+fi
+"$convert" --summary=json --hotspot-join 5 -o drive.csv "$examples/drive.LOG" >summary.json
+check "--hotspot-join 5: readings farther apart make no hotspot" '"hotspots":[]}' "$(grep -o '"hotspots":.*' summary.json)"
+"$convert" --summary=json --no-hotspots -o drive.csv "$examples/drive.LOG" >summary.json
+check "--no-hotspots: no hotspot keys" 0 "$(grep -c 'hotspots\|background_usvh' summary.json)"
+for bad in "--hotspot-factor 1" "--hotspot-join 0" "--hotspots hot.txt" "--no-hotspots --hotspots hot.csv"; do
+  # shellcheck disable=SC2086
+  "$convert" $bad -o drive.csv "$examples/drive.LOG" 2>err
+  check "$bad: a usage error" 2 $?
+  check "$bad: one line" 1 "$(wc -l <err)"
 done
 
 checks_done path_cli_test

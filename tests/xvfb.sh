@@ -25,7 +25,8 @@ wait_for() {
 }
 start_xvfb() {  # start_xvfb WIDTHxHEIGHT
   exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  # -noreset: a server resets when its last client leaves, and refuses the next one meanwhile.
+  Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
   xvfb=$!
   if ! wait_for test -s "$work/display"; then
     echo "SKIP: Xvfb could not start: $(cat "$work/xvfb.log")"

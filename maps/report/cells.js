@@ -27,6 +27,7 @@
     map.setView([0, 0], 1);
   }
   document.body.dataset.drawn = Object.keys(renderer._layers).length;
+  showHotspots(map, function (x) { return x; });
   function classLabels() { return [1, 2, 3, 4, 5].map(function (c) { return t('class') + ' ' + c; }); }
   var chart = new Chart(document.getElementById('chart'), {
     type: 'bar',

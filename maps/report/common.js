@@ -75,3 +75,55 @@ Array.prototype.forEach.call(document.querySelectorAll('#figures time[datetime]'
   t.textContent = local(t.getAttribute('datetime'));
   t.title = t.getAttribute('datetime') + ' (UTC)';
 });
+// The run's hotspots, when it looked for them: a ring around each on the map, and a table below
+// the figures whose rows bring the map to their hotspot. lon maps a longitude as the page draws
+// it (a drive across the antimeridian is drawn past 180).
+function showHotspots(map, lon) {
+  var block = document.getElementById('hotspots');
+  if (!block) return;
+  var spots = JSON.parse(block.textContent), rings = L.featureGroup();
+  // A little beyond the farthest member, and a ring even around two readings side by side.
+  function ringRadius(s) { return s.radius_m + 15; }
+  spots.forEach(function (s) {
+    L.circle([s.latitude, lon(s.longitude)], {radius: ringRadius(s), color: '#111', weight: 2,
+      dashArray: '5 4', fill: false, interactive: false}).addTo(rings);
+  });
+  rings.addTo(map);
+  var box = document.createElement('div');
+  box.id = 'hotspot-box';
+  var table = '<table id="hotspot-table"><caption data-i18n="hotspots"></caption>';
+  if (spots.length) {
+    table += '<tr><th data-i18n="hotRank"></th><th data-i18n="hotPeak"></th><th data-i18n="hotRatio">' +
+      '</th><th data-i18n="hotCount"></th><th data-i18n="hotTime"></th></tr>';
+  } else {
+    table += '<tr><td data-i18n="hotNone"></td></tr>';
+  }
+  spots.forEach(function (s, i) {
+    table += '<tr class="hotspot" tabindex="0" data-index="' + i + '"><td>' + s.rank + '</td><td>' +
+      fig(s.dose_usvh, 3) + '</td><td>' + fig(s.ratio, 4) + '</td><td>' + s.count + '</td><td>' +
+      timeHtml(s.time).replace(/(\d) (\d\d:)/, '$1<br>$2') + '</td></tr>';
+  });
+  if (spots.length) table += '<tr><td colspan="5" class="note" data-i18n="hotNote"></td></tr>';
+  box.innerHTML = table + '</table>';
+  document.getElementById('figures').parentNode.appendChild(box);
+  function zoomTo(row) {
+    var s = spots[+row.dataset.index];
+    map.fitBounds(L.latLng(s.latitude, lon(s.longitude)).toBounds(ringRadius(s) * 4), {maxZoom: 18});
+    document.body.dataset.hotspotShown = s.rank;
+  }
+  Array.prototype.forEach.call(box.querySelectorAll('tr.hotspot'), function (row) {
+    row.addEventListener('click', function () { zoomTo(row); });
+    row.addEventListener('keydown', function (e) { if (e.key === 'Enter') zoomTo(row); });
+  });
+  function titles() {
+    Array.prototype.forEach.call(box.querySelectorAll('tr.hotspot'), function (row) { row.title = t('hotZoom'); });
+  }
+  titles();
+  onLanguage.push(titles);
+  // report.html#hotspot=2 opens on the second hotspot: a link to share.
+  var asked = /(?:^#|&)hotspot=(\d+)/.exec(location.hash);
+  var row = asked && box.querySelector('tr.hotspot[data-index="' + (asked[1] - 1) + '"]');
+  if (row) zoomTo(row);
+  document.body.dataset.hotspots = spots.length;
+  document.body.dataset.hotspotRings = rings.getLayers().length;
+}

@@ -165,6 +165,7 @@
   }
   wasOutlined = outlined();
   if (!big) drawAll();
+  showHotspots(map, lon);
   drawn();
   // The dose over time: a drive's points are most often in time order already, and are sorted
   // only when they are not. A long drive's curve keeps the lowest and highest dose of each of

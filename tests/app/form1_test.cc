@@ -266,7 +266,8 @@ class Form1Test : public QObject {
          {"drive.LOG", "地図：drive.kmz、drive.html",
           "採用 117 件、除外 4 件（チェックサム不一致 (checksum) 2、GPS 測位なし (gps_void) 2）",
           "プライバシー区域 0 件", "最高線量 0.656 μSv/h（2026-11-21T10:34:50+09:00）",
-          "積算線量 0.0223 μSv"}) {
+          "積算線量 0.0223 μSv",
+          "ホットスポット 1 件（1 位 0.656 μSv/h、2026-11-21T10:34:50+09:00、周辺の 5.475 倍）"}) {
       QVERIFY2(text.contains(QString::fromUtf8(part)), qPrintable(text));
     }
     QVERIFY(OpenBox<QPushButton>(form, "OpenReport") != nullptr);
@@ -441,7 +442,8 @@ class Form1Test : public QObject {
                              "チェックサム不一致 (checksum) 2", "プライバシー区域 4 件"}) {
       QVERIFY2(summary->text().contains(QString::fromUtf8(part)), qPrintable(summary->text()));
     }
-    QVERIFY(OpenBox<QPushButton>(form, "OpenReport") == nullptr);  // no report was written
+    QVERIFY(OpenBox<QPushButton>(form, "OpenReport") == nullptr);          // no report was written
+    QVERIFY(!summary->text().contains(QStringLiteral("ホットスポット")));  // nor looked for
     auto* warning = OpenBox(form, "ConversionWarning");
     QVERIFY(warning != nullptr);
     QVERIFY2(warning->text().contains(QStringLiteral("other.ers はアップロード用に整理できません")),

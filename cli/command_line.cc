@@ -219,6 +219,32 @@ void Declare(CLI::App& app, Bound& b) {
   path(app.add_option("--rejects", r.rejects, "list every rejected record with its reason"),
        "FILE.csv")
       ->check(text("--rejects"));
+  path(app.add_option("--compare")
+           ->description(
+               "with --grid: map the change per cell between the measurements before T and from T "
+               "on, against radioactive decay"),
+       "T")
+      ->check(stored("--compare", [&r](const std::string& option, const std::string& t) {
+        r.compare = ParsePeriodTime(t);
+        if (!r.compare)
+          Refuse(option +
+                 " takes a date (2024-05-01) or a date and time (2024-05-01T09:00:00, with Z or "
+                 "+HH:MM)");
+      }));
+  path(
+      app.add_option("--half-life")
+          ->description(
+              "the half-life in years that --compare expects the dose to fall with (default 30.08, "
+              "caesium-137)"),
+      "YEARS")
+      ->check(stored("--half-life", [&r](const std::string& option, const std::string& t) {
+        const ParsedNumber parsed = ParseNumber(t);
+        if (parsed.status != NumberStatus::kNumber || !std::isfinite(parsed.value) ||
+            !(parsed.value > 0))
+          Refuse(option + " takes a number of years above 0");
+        r.half_life_years = parsed.value;
+        r.half_life_given = true;
+      }));
   path(app.add_option("--hotspots", r.hotspots_file,
                       "list the hotspots, ranked, as .csv or .geojson"),
        "FILE")

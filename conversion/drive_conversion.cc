@@ -53,7 +53,21 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
     GridAccumulator& cells;
   };
   std::unique_ptr<CellSink> cell_sink;
-  if (gridded) {
+  // With --compare, the cells of both periods instead.
+  std::unique_ptr<ChangeAccumulator> change;
+  struct ChangeSink : MeasurementSink {
+    explicit ChangeSink(ChangeAccumulator& cells) : cells(cells) {}
+    void Add(const Measurement& m, int) override { cells.Add(m); }
+    ChangeAccumulator& cells;
+  };
+  std::unique_ptr<ChangeSink> change_sink;
+  if (gridded && request.compare) {
+    change = std::make_unique<ChangeAccumulator>(request.grid_m, *request.compare,
+                                                 request.half_life_years);
+    change_sink = std::make_unique<ChangeSink>(*change);
+    sinks.push_back(change_sink.get());
+    stats.set_period_given();  // the summary counts the records outside the period
+  } else if (gridded) {
     cells = std::make_unique<GridAccumulator>(request.grid_m);
     cell_sink = std::make_unique<CellSink>(*cells);
     sinks.push_back(cell_sink.get());
@@ -67,8 +81,9 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   try {
     for (const std::filesystem::path& path : request.maps) {
       const MapFormRow& form = *MapFormOf(path);
-      maps.push_back(gridded ? form.make_grid(path, map_options, {cells.get(), grid_min})
-                             : form.make(path, map_options));
+      maps.push_back(change    ? MakeChangeMap(path, form, {change.get(), grid_min})
+                     : gridded ? form.make_grid(path, map_options, {cells.get(), grid_min})
+                               : form.make(path, map_options));
       if (!gridded) sinks.push_back(maps.back().get());
     }
     if (!request.rejects.empty()) rejects = std::make_unique<RejectsFile>(request.rejects);
@@ -80,6 +95,11 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   stats.set_files(0, skipped);
   RunSurvey(logs, survey, sinks, rejects.get(), stats, progress, cancel);
   if (cells) stats.set_cells(cells->CellsWith(grid_min));
+  if (change) {
+    auto figures = std::make_shared<const ChangeFigures>(change->Figures(grid_min));
+    stats.set_cells(figures->cells);
+    stats.set_compare(std::move(figures));
+  }
   if (finder) {
     stats.set_hotspots(std::make_shared<const HotspotResult>(finder->Find()));
     finder.reset();  // the maps are written without its store

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "maps/survey_maps.h"
+#include "survey/change.h"
 #include "survey/hotspots.h"
 #include "survey/survey_run.h"
 
@@ -25,6 +27,10 @@ struct DriveRequest {
   std::uint32_t grid_min = 0;  // --grid-min: cells of fewer are left out; 0: not given (1)
   bool check = false;          // --check: each log judged on its own, no map written
   HotspotOptions hotspots;     // --hotspot-factor, --hotspot-join, --no-hotspots
+  // --compare T: with --grid, the change per cell between the measurements before T and after.
+  std::optional<std::int64_t> compare;
+  double half_life_years = kCaesium137HalfLifeYears;  // --half-life
+  bool half_life_given = false;
   std::filesystem::path hotspots_file;  // --hotspots: .csv or .geojson; empty: none
 };
 

@@ -83,6 +83,7 @@ void Validate(const DriveRequest& request) {
     if (!request.maps.empty()) Refuse("--check writes no map: it takes no -o");
     if (request.grid_m > 0 || request.grid_min != 0) Refuse("--check writes no map: no --grid");
     if (!request.hotspots_file.empty()) Refuse("--check writes no map: no --hotspots");
+    if (request.compare) Refuse("--check writes no map: no --compare");
     for (const FormOption* option : FormOptions()) {
       if (option->Used(request.map))
         Refuse("--check writes no map: no " + std::string(option->name));
@@ -111,11 +112,21 @@ void Validate(const DriveRequest& request) {
   const Period& period = request.survey.period;
   if (period.since && period.until && !(*period.since < *period.until))
     Refuse("--since must be before --until");
+  if (request.half_life_given && !request.compare) Refuse("--half-life needs --compare");
+  if (!(request.half_life_years > 0) || !std::isfinite(request.half_life_years))
+    Refuse("--half-life takes a number of years above 0");
+  if (request.compare) {
+    if (!request.check && !(request.grid_m > 0)) Refuse("--compare needs --grid: it maps cells");
+    if (!period.Contains(*request.compare))
+      Refuse("--compare T must lie within the period of --since and --until");
+  }
   for (const std::filesystem::path& map : request.maps) {
     const MapFormRow& form = *MapFormOf(map);
     if (request.grid_m > 0 && form.make_grid == nullptr)
       Refuse(map.string() + ": a ." + std::string(form.name) +
              " map has no grid; nothing was written");
+    if (request.compare && request.grid_m > 0 && form.make_grid != nullptr && !DrawsChange(form))
+      Refuse(map.string() + ": a --compare map is .csv or .geojson; nothing was written");
     if (form.copies_log_lines &&
         std::find(request.logs.begin(), request.logs.end(), "-") != request.logs.end())
       Refuse(map.string() + ": a cleaned log is copied out of log files, not standard input");

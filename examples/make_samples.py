@@ -145,7 +145,23 @@ def radiacode_kml():
     return "\n".join(parts) + "\n"
 
 
-for name, text in [("drive.LOG", bgeigie()), ("drive.rctrk", radiacode()), ("drive-ios.rctrk", radiacode_json()),
+def bgeigie_year_before():
+    """The same road a year before, clean: the first third read three times today's counts (it was
+    cleaned since), the middle the same, the last third half (it rose since)."""
+    lines = ["# NEW LOG", "# format=1.3.6nano", "# deadtime=on"]
+    total = 0
+    for i, (t, lat, lon, alt, cpm) in enumerate(drive()):
+        t -= timedelta(days=365)
+        cpm = cpm * 3 if i < 40 else cpm if i < 80 else cpm // 2
+        total += cpm // 12
+        la, ns = nmea(lat, "N", "S", 2)
+        lo, ew = nmea(lon, "E", "W", 3)
+        body = f"BNRDD,2601,{t:%Y-%m-%dT%H:%M:%SZ},{cpm},{cpm // 12},{total},A,{la},{ns},{lo},{ew},{alt:.2f},A,9,112"
+        lines.append(sentence(body))
+    return "\r\n".join(lines) + "\r\n"
+
+
+for name, text in [("drive.LOG", bgeigie()), ("drive-2025.LOG", bgeigie_year_before()), ("drive.rctrk", radiacode()), ("drive-ios.rctrk", radiacode_json()),
                    ("drive-database.csv", database_csv()), ("drive.ers", ers()),
                    ("drive-czech.LOG", czech()), ("drive-atomfast.csv", atomfast_csv()),
                    ("drive-atomfast.json", atomfast_json()), ("drive-radiacode.kml", radiacode_kml())]:

@@ -9,6 +9,7 @@
 
 #include "common/byte_sink.h"
 #include "common/staged_file.h"
+#include "survey/change.h"
 #include "survey/grid.h"
 #include "survey/survey_run.h"
 
@@ -71,6 +72,12 @@ struct GridRequest {
   std::uint32_t min_count = 1;
 };
 
+// What --compare asks for: the cells of at least min_count measurements in both periods.
+struct ChangeRequest {
+  ChangeAccumulator* cells = nullptr;
+  std::uint32_t min_count = 1;
+};
+
 // A map form: what --help and the error messages say of it, and how to write it.
 struct MapFormRow {
   std::string_view name;           // "geojson"
@@ -120,6 +127,13 @@ std::string MapFormExtensions();
 inline constexpr const char* kGpxNamespace = "urn:dosemap:gpx:1";
 
 struct HotspotResult;
+
+// Whether a form draws the change of a comparison (--compare): .csv and .geojson.
+bool DrawsChange(const MapFormRow& form);
+// The change map at out in form, staged beside it; null for a form that draws none. Its cells
+// are written when it is finished. Throws FileError when it can't be staged.
+std::unique_ptr<SurveyMap> MakeChangeMap(const std::filesystem::path& out, const MapFormRow& form,
+                                         const ChangeRequest& change);
 
 // Whether path names a hotspots file (--hotspots): .csv or .geojson.
 bool IsHotspotsFileName(const std::filesystem::path& path);

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "survey/change.h"
 #include "survey/civil_time.h"
 #include "survey/hotspots.h"
 #include "survey/privacy.h"
@@ -141,6 +142,18 @@ std::string DriveStatistics::Line() const {
     tail += ", cells ";
     tail += std::to_string(cells_);
   }
+  if (compare_) {
+    tail += " (only before ";
+    tail += std::to_string(compare_->only_a);
+    tail += ", only after ";
+    tail += std::to_string(compare_->only_b);
+    tail += "), median ratio ";
+    tail += ThreeDigits(compare_->median_ratio);
+    tail += " against decay ";
+    tail += ThreeDigits(compare_->median_decay_ratio);
+    tail += ", median excess ";
+    tail += ThreeDigits(compare_->median_excess);
+  }
   if (hotspots_) {
     std::string found = ", hotspots ";
     found += std::to_string(hotspots_->hotspots.size());
@@ -254,6 +267,10 @@ std::string DriveStatistics::Json() const {
   if (cells_ >= 0) {
     json += ",\"cells\":";
     json += std::to_string(cells_);
+  }
+  if (compare_) {
+    json += ",\"compare\":";
+    json += compare_->Json();
   }
   if (hotspots_) {
     json += ",\"background_usvh\":";

@@ -13,6 +13,7 @@
 namespace dosemap {
 
 struct HotspotResult;
+struct ChangeFigures;
 
 // The figures of a drive, counted as its records pass.
 class DriveStatistics {
@@ -62,6 +63,9 @@ class DriveStatistics {
     hotspots_ = std::move(hotspots);
   }
   const HotspotResult* hotspots() const { return hotspots_.get(); }
+  // The figures of a comparison (--compare); null: none.
+  void set_compare(std::shared_ptr<const ChangeFigures> compare) { compare_ = std::move(compare); }
+  const ChangeFigures* compare() const { return compare_.get(); }
 
   // "--summary" text: one line; doses and distances to three significant digits.
   std::string Line() const;
@@ -86,6 +90,7 @@ class DriveStatistics {
   std::int64_t cells_ = -1;
   std::int64_t files_read_ = 0, files_skipped_ = 0;
   std::shared_ptr<const HotspotResult> hotspots_;
+  std::shared_ptr<const ChangeFigures> compare_;
   bool has_previous_ = false;
   Measurement previous_;
   static constexpr int kMaxFormats = 32;

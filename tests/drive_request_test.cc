@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "conversion/drive_conversion.h"
+#include "survey/civil_time.h"
 #include "tests/temp_dir.h"
 
 namespace dosemap {
@@ -168,6 +169,30 @@ TEST_F(DriveRequestTest, RefusesAHotspotsFileOrLimitThatCannotBe) {
   request_.check = true;
   request_.maps.clear();
   EXPECT_EQ(Refusal(), "--check writes no map: no --hotspots");
+}
+
+TEST_F(DriveRequestTest, RefusesACompareWithoutItsGridFormOrPeriod) {
+  request_.compare = ParsePeriodTime("2026-01-01");
+  EXPECT_EQ(Refusal(), "--compare needs --grid: it maps cells");
+  request_.grid_m = 100;
+  EXPECT_EQ(Refusal(),
+            Path("out.kml") + ": a --compare map is .csv or .geojson; nothing was written");
+  request_.maps = {Path("out.csv"), Path("out.geojson")};
+  EXPECT_EQ(Refusal(), "");
+  request_.survey.period.since = ParsePeriodTime("2026-01-01");
+  EXPECT_EQ(Refusal(), "");  // the first second of B may be the period's first
+  request_.survey.period.until = ParsePeriodTime("2026-01-01T00:00:01Z");
+  EXPECT_EQ(Refusal(), "");
+  request_.survey.period.since = ParsePeriodTime("2026-01-02");
+  request_.survey.period.until.reset();
+  EXPECT_EQ(Refusal(), "--compare T must lie within the period of --since and --until");
+  request_.survey.period.since.reset();
+  request_.half_life_years = 0, request_.half_life_given = true;
+  EXPECT_EQ(Refusal(), "--half-life takes a number of years above 0");
+  request_.half_life_years = 2.065;
+  EXPECT_EQ(Refusal(), "");
+  request_.compare.reset();
+  EXPECT_EQ(Refusal(), "--half-life needs --compare");
 }
 
 TEST_F(DriveRequestTest, ACheckWritesNoMapAndTakesNothingOnlyAMapTakes) {

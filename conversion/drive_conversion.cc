@@ -81,7 +81,7 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   try {
     for (const std::filesystem::path& path : request.maps) {
       const MapFormRow& form = *MapFormOf(path);
-      maps.push_back(change    ? MakeChangeMap(path, form, {change.get(), grid_min})
+      maps.push_back(change    ? MakeChangeMap(path, form, map_options, {change.get(), grid_min})
                      : gridded ? form.make_grid(path, map_options, {cells.get(), grid_min})
                                : form.make(path, map_options));
       if (!gridded) sinks.push_back(maps.back().get());

@@ -111,11 +111,14 @@ class ChangeMap : public SurveyMap {
 }  // namespace
 
 std::unique_ptr<SurveyMap> MakeChangeMap(const std::filesystem::path& out, const MapFormRow& form,
-                                         const ChangeRequest& change) {
+                                         const MapOptions& options, const ChangeRequest& change) {
+  if (&form == &kHtmlForm) return MakeHtmlChangeMap(out, options, change);
   if (&form != &kCsvForm && &form != &kGeoJsonForm) return nullptr;
   return std::make_unique<ChangeMap>(out, &form == &kGeoJsonForm, change);
 }
 
-bool DrawsChange(const MapFormRow& form) { return &form == &kCsvForm || &form == &kGeoJsonForm; }
+bool DrawsChange(const MapFormRow& form) {
+  return &form == &kCsvForm || &form == &kGeoJsonForm || &form == &kHtmlForm;
+}
 
 }  // namespace dosemap

@@ -9,6 +9,7 @@
 #include "maps/legend_image.h"
 #include "maps/map_text.h"
 #include "maps/report_assets.h"
+#include "survey/change.h"
 #include "survey/civil_time.h"
 #include "survey/hotspots.h"
 
@@ -80,6 +81,23 @@ std::string Texts() {
       {"points", "points", "点"},
       {"zoomIn", "points: zoom in (cells)", "点：拡大してください（セル）"},
       {"toggle", "switch between the cells and the points", "セルと点を切り替える"},
+      {"change", "excess over decay", "減衰を超えた変化"},
+      {"change5", "rose: 0.5 and above", "上昇：0.5 以上"},
+      {"change4", "0.2 to below 0.5", "0.2 以上 0.5 未満"},
+      {"change3", "within ±0.2", "±0.2 以内"},
+      {"change2", "−0.5 to −0.2", "−0.5 より大きく −0.2 以下"},
+      {"change1", "cleaned: −0.5 and below", "減少：−0.5 以下"},
+      {"change0", "no ratio (nothing before)", "比なし（以前が 0）"},
+      {"compared", "cells compared", "比較したセル"},
+      {"onlyBefore", "only before / only after", "以前のみ / 以後のみ"},
+      {"medianRatio", "median ratio (decay alone)", "比の中央値（減衰のみ）"},
+      {"medianExcess", "median excess over decay", "減衰を超えた変化の中央値"},
+      {"before", "before", "以前"},
+      {"after", "after", "以後"},
+      {"ratio", "ratio", "比"},
+      {"decay", "decay alone", "減衰のみ"},
+      {"excess", "excess", "変化"},
+      {"cellsByExcess", "cells by their excess over decay", "減衰を超えた変化別のセル数"},
       {"hotspots", "Hotspots", "ホットスポット"},
       {"hotRank", "#", "順位"},
       {"hotPeak", "peak", "最高値"},
@@ -159,7 +177,16 @@ std::string Figures(const DriveStatistics& s) {
   for (const std::int64_t count : s.per_class())
     classes += (classes.empty() ? "" : " / ") + std::to_string(count);
   row("perClass", "per class 1-5", classes);
-  if (s.cells() >= 0) row("cells", "cells", std::to_string(s.cells()));
+  if (const ChangeFigures* c = s.compare()) {
+    row("compared", "cells compared", std::to_string(c->cells));
+    row("onlyBefore", "only before / only after",
+        std::to_string(c->only_a) + " / " + std::to_string(c->only_b));
+    row("medianRatio", "median ratio (decay alone)",
+        Figure(c->median_ratio) + " (" + Figure(c->median_decay_ratio) + ")");
+    row("medianExcess", "median excess over decay", Figure(c->median_excess));
+  } else if (s.cells() >= 0) {
+    row("cells", "cells", std::to_string(s.cells()));
+  }
   // A UTC time is marked for the page to show in the viewer's zone, UTC on hover.
   const auto time = [](std::int64_t seconds, bool utc) {
     const std::string iso = IsoTime(seconds, utc);
@@ -184,7 +211,7 @@ std::string Figures(const DriveStatistics& s) {
 // The page up to its data: the head with everything inlined, the map, the legend, room for the
 // figures and the chart, then the opening of the data script named data_id.
 void WritePageHead(ByteSink& file, const std::string& name, const MapOptions& options,
-                   const char* data_id) {
+                   const char* data_id, const std::string& legend = {}) {
   const std::string title = Html(name);
   file << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
@@ -196,7 +223,7 @@ void WritePageHead(ByteSink& file, const std::string& name, const MapOptions& op
        << "</h1><nav class=\"lang\"><button data-lang=\"0\" lang=\"en\">English</button>"
           "<button data-lang=\"1\" lang=\"ja\">日本語</button></nav></header>\n<main>\n"
           "<div id=\"map\"></div>\n<aside>\n"
-       << Legend(options)
+       << (legend.empty() ? Legend(options) : legend)
        << "<div id=\"figures\"></div>\n</aside>\n<div id=\"chart-box\"><canvas "
           "id=\"chart\"></canvas></div>\n"
           "</main>\n<script id=\""
@@ -281,6 +308,76 @@ class HtmlCellWriter : public CellWriter {
   bool first_ = true;
 };
 
+// The report of a comparison: a rectangle a cell in the colour of its change class, their
+// legend, the cells by their excess in place of the dose over time, and the comparison's figures.
+class HtmlChangeMap : public SurveyMap {
+ public:
+  HtmlChangeMap(const std::filesystem::path& out, const MapOptions& options,
+                const ChangeRequest& change)
+      : file_(out), options_(options), change_(change) {}
+  void Add(const Measurement&, int) override {}
+  void Finish(const DriveStatistics& statistics) override {
+    std::string legend = "<table class=\"legend\"><tr>" +
+                         Text("th", "change", "excess over decay") + "<th></th></tr>\n";
+    for (const int c : {5, 4, 3, 2, 1, 0}) {
+      const std::string key = "change" + std::to_string(c);
+      legend += "<tr><td><i style=\"background:" + std::string(kChangeColours[c]) + "\"></i>" +
+                std::to_string(c) + "</td>" + Text("td", key, key) + "</tr>\n";
+    }
+    WritePageHead(file_, file_.target().stem().string(), options_, "change", legend + "</table>\n");
+    const GridGeometry& geometry = change_.cells->geometry();
+    const double half_life = change_.cells->half_life_years();
+    bool first = true;
+    std::string c;
+    change_.cells->ForEachCell(change_.min_count, [&](const ChangeCell& cell) {
+      const CellEdges e =
+          geometry.EdgesOf(GridGeometry::RowOfKey(cell.key), GridGeometry::ColumnOfKey(cell.key));
+      const CellChange change = cell.Change(half_life);
+      c.assign(first ? "\n[" : ",\n[");
+      first = false;
+      for (const double x : {e.south, e.west, e.north, e.east}) {
+        AppendNumber(c, x);
+        c += ',';
+      }
+      c += static_cast<char>('0' + change.change_class);
+      for (const std::uint32_t n : cell.count) {
+        c += ',';
+        AppendInteger(c, n);
+      }
+      for (const double x : {cell.dose_mean(0), cell.dose_mean(1)}) {
+        c += ',';
+        AppendNumber(c, x);
+      }
+      for (const double t : cell.time_mean) {
+        c += ",\"";
+        AppendIsoTime(c, static_cast<std::int64_t>(std::round(t)), true);
+        c += '"';
+      }
+      for (const double x : {change.ratio, change.decay_ratio, change.excess}) {
+        c += ',';
+        AppendNumberOr(c, x, "null");
+      }
+      c += ']';
+      file_ << c;
+    });
+    std::string colours = "]</script>\n<script id=\"change-colours\" type=\"application/json\">[";
+    for (int k = 0; k <= 5; ++k) {
+      colours += k == 0 ? "\"" : ",\"";
+      colours += kChangeColours[k];
+      colours += '"';
+    }
+    file_ << colours;
+    WritePageEnd(file_, statistics, options_, ReportChangeJs());
+    file_.Close();
+  }
+  void Commit() override { file_.Commit(); }
+
+ private:
+  StagedFile file_;
+  MapOptions options_;
+  ChangeRequest change_;
+};
+
 std::unique_ptr<CellWriter> WriteCells(ByteSink& sink, const std::string& title,
                                        const MapOptions& options) {
   return std::make_unique<HtmlCellWriter>(sink, title, options);
@@ -342,5 +439,11 @@ const MapFormRow kHtmlForm = {
     MakeStaged<kHtmlForm>,
     WriteCells,
     MakeStagedGrid<kHtmlForm>};
+
+std::unique_ptr<SurveyMap> MakeHtmlChangeMap(const std::filesystem::path& out,
+                                             const MapOptions& options,
+                                             const ChangeRequest& change) {
+  return std::make_unique<HtmlChangeMap>(out, options, change);
+}
 
 }  // namespace dosemap

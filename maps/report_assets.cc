@@ -23,6 +23,7 @@ DOSEMAP_EMBED(dosemap_report_css, DOSEMAP_REPORT_DIR "/report.css")
 DOSEMAP_EMBED(dosemap_report_common_js, DOSEMAP_REPORT_DIR "/common.js")
 DOSEMAP_EMBED(dosemap_report_points_js, DOSEMAP_REPORT_DIR "/points.js")
 DOSEMAP_EMBED(dosemap_report_cells_js, DOSEMAP_REPORT_DIR "/cells.js")
+DOSEMAP_EMBED(dosemap_report_change_js, DOSEMAP_REPORT_DIR "/change.js")
 
 namespace dosemap {
 namespace {
@@ -47,6 +48,9 @@ std::string_view ReportPointsJs() {
 }
 std::string_view ReportCellsJs() {
   return Between(dosemap_report_cells_js_begin, dosemap_report_cells_js_end);
+}
+std::string_view ReportChangeJs() {
+  return Between(dosemap_report_change_js_begin, dosemap_report_change_js_end);
 }
 
 }  // namespace dosemap

@@ -18,6 +18,7 @@ std::string_view ReportCss();
 std::string_view ReportCommonJs();
 std::string_view ReportPointsJs();
 std::string_view ReportCellsJs();
+std::string_view ReportChangeJs();
 
 }  // namespace dosemap
 

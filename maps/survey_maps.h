@@ -128,12 +128,16 @@ inline constexpr const char* kGpxNamespace = "urn:dosemap:gpx:1";
 
 struct HotspotResult;
 
-// Whether a form draws the change of a comparison (--compare): .csv and .geojson.
+// Whether a form draws the change of a comparison (--compare): .csv, .geojson and .html.
 bool DrawsChange(const MapFormRow& form);
 // The change map at out in form, staged beside it; null for a form that draws none. Its cells
 // are written when it is finished. Throws FileError when it can't be staged.
 std::unique_ptr<SurveyMap> MakeChangeMap(const std::filesystem::path& out, const MapFormRow& form,
-                                         const ChangeRequest& change);
+                                         const MapOptions& options, const ChangeRequest& change);
+// The HTML report of a comparison.
+std::unique_ptr<SurveyMap> MakeHtmlChangeMap(const std::filesystem::path& out,
+                                             const MapOptions& options,
+                                             const ChangeRequest& change);
 
 // Whether path names a hotspots file (--hotspots): .csv or .geojson.
 bool IsHotspotsFileName(const std::filesystem::path& path);

@@ -94,6 +94,23 @@ check "grid report: ready" yes "$(attribute ready dom.html)"
 check "grid report: no script error" "" "$(attribute errors dom.html)"
 check "grid report: cells drawn" "$(json_field cells grid.json)" "$(attribute drawn dom.html)"
 [ -n "$shots" ] && browser --screenshot="$shots/grid.png" "file://$work/grid.html" >/dev/null
+# The report of a comparison: a rectangle a compared cell, each counted in the histogram of its
+# excess, the comparison's figures and the change legend in both languages.
+"$convert" --summary=json --compare 2026-01-01 --grid 100 -o change.html "$examples/drive-2025.LOG" \
+  "$examples/drive.LOG" >change.json
+compared=$(sed -n 's/.*"compare":{"cells":\([0-9]*\).*/\1/p' change.json)
+[ "$compared" -ge 50 ]; check "change report: cells compared ($compared)" 0 $?
+browser --dump-dom "file://$work/change.html" >dom.html
+check "change report: ready" yes "$(attribute ready dom.html)"
+check "change report: no script error" "" "$(attribute errors dom.html)"
+check "change report: cells drawn" "$compared" "$(attribute drawn dom.html)"
+check "change report: every cell with a ratio in the histogram" "$compared" "$(attribute histogram dom.html)"
+grep -q "<th data-i18n=\"compared\">cells compared</th><td>$compared</td>" dom.html
+check "change report: the figures" 0 $?
+LANGUAGE=ja browser --lang=ja --accept-lang=ja --dump-dom "file://$work/change.html" >dom.html
+grep -q '<td data-i18n="change1">減少：−0.5 以下</td>' dom.html; check "change report (ja): the legend" 0 $?
+check "change report (ja): no script error" "" "$(attribute errors dom.html)"
+[ -n "$shots" ] && browser --screenshot="$shots/change-report.png" "file://$work/change.html" >/dev/null
 # A report of more than 100,000 points opens on cells of their mean; 100,000 points do not.
 for n in 100000 100001; do
   awk -v n="$n" 'BEGIN { srand(5); print "unix timestamp;doserate;lat;lng"; lat = 37; lon = 140

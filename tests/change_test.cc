@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -98,7 +99,8 @@ TEST(Change, AYearApartTheCleanedUnchangedAndRisenStretchesGetTheirClasses) {
             kHeader + Walk(kThen + kYear, 0, 350, now) + Walk(kThen + kYear, 400, 450, now));
   DriveRequest request;
   request.logs = {(dir.path() / "then.csv").string(), (dir.path() / "now.csv").string()};
-  request.maps = {dir.path() / "change.csv", dir.path() / "change.geojson"};
+  request.maps = {dir.path() / "change.csv", dir.path() / "change.geojson",
+                  dir.path() / "change.html"};
   request.grid_m = 100;
   request.compare = ParsePeriodTime("2026-01-01");
   const DriveStatistics stats = ConvertDrive(request);
@@ -172,6 +174,12 @@ TEST(Change, AYearApartTheCleanedUnchangedAndRisenStretchesGetTheirClasses) {
   EXPECT_GE(by_class[3], 8);
   EXPECT_GE(by_class[5], 8);
   EXPECT_GE(by_class[0], 4);
+  // The report holds a row a compared cell (the browser tests draw them).
+  const std::string report = ReadFile(dir.path() / "change.html");
+  const std::size_t data = report.find("<script id=\"change\" type=\"application/json\">[");
+  ASSERT_NE(data, std::string::npos);
+  const std::string rows = report.substr(data, report.find("</script>", data) - data);
+  EXPECT_EQ(static_cast<std::size_t>(std::count(rows.begin(), rows.end(), '\n')), features.size());
   EXPECT_NE(stats.Line().find(", cells " + std::to_string(features.size()) + " (only before "),
             std::string::npos)
       << stats.Line();

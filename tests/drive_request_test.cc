@@ -176,7 +176,7 @@ TEST_F(DriveRequestTest, RefusesACompareWithoutItsGridFormOrPeriod) {
   EXPECT_EQ(Refusal(), "--compare needs --grid: it maps cells");
   request_.grid_m = 100;
   EXPECT_EQ(Refusal(),
-            Path("out.kml") + ": a --compare map is .csv or .geojson; nothing was written");
+            Path("out.kml") + ": a --compare map is .csv, .geojson or .html; nothing was written");
   request_.maps = {Path("out.csv"), Path("out.geojson")};
   EXPECT_EQ(Refusal(), "");
   request_.survey.period.since = ParsePeriodTime("2026-01-01");

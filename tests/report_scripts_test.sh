@@ -12,10 +12,11 @@ for script in "$dir"/*.js; do
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$convert" -o "$work/points.html" "$examples/drive.LOG" && "$convert" --grid 250 -o "$work/cells.html" "$examples/drive.LOG"
+"$convert" -o "$work/points.html" "$examples/drive.LOG" && "$convert" --grid 250 -o "$work/cells.html" "$examples/drive.LOG" &&
+  "$convert" --grid 250 --compare 2026-01-01 -o "$work/change.html" "$examples/drive-2025.LOG" "$examples/drive.LOG"
 check "reports written" 0 $?
 contains() { python3 -c 'import sys; sys.exit(0 if open(sys.argv[2], "rb").read() in open(sys.argv[1], "rb").read() else 1)' "$@"; }
-for page in points cells; do
+for page in points cells change; do
   for part in report.css common.js "$page.js"; do
     contains "$work/$page.html" "$dir/$part"
     check "the $page page carries $part whole" 0 $?

@@ -125,8 +125,6 @@ void Validate(const DriveRequest& request) {
     if (request.grid_m > 0 && form.make_grid == nullptr)
       Refuse(map.string() + ": a ." + std::string(form.name) +
              " map has no grid; nothing was written");
-    if (request.compare && request.grid_m > 0 && form.make_grid != nullptr && !DrawsChange(form))
-      Refuse(map.string() + ": a --compare map is .csv, .geojson or .html; nothing was written");
     if (form.copies_log_lines &&
         std::find(request.logs.begin(), request.logs.end(), "-") != request.logs.end())
       Refuse(map.string() + ": a cleaned log is copied out of log files, not standard input");

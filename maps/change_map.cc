@@ -113,12 +113,22 @@ class ChangeMap : public SurveyMap {
 std::unique_ptr<SurveyMap> MakeChangeMap(const std::filesystem::path& out, const MapFormRow& form,
                                          const MapOptions& options, const ChangeRequest& change) {
   if (&form == &kHtmlForm) return MakeHtmlChangeMap(out, options, change);
+  if (&form == &kKmlForm) return MakeKmlChangeMap(out, options, change);
+  if (&form == &kKmzForm) return MakeKmzChangeMap(out, options, change);
   if (&form != &kCsvForm && &form != &kGeoJsonForm) return nullptr;
   return std::make_unique<ChangeMap>(out, &form == &kGeoJsonForm, change);
 }
 
-bool DrawsChange(const MapFormRow& form) {
-  return &form == &kCsvForm || &form == &kGeoJsonForm || &form == &kHtmlForm;
+void WriteChangeCells(
+    const ChangeRequest& change,
+    const std::function<void(const ChangeCell&, const CellEdges&, const CellChange&)>& take) {
+  const GridGeometry& geometry = change.cells->geometry();
+  const double half_life = change.cells->half_life_years();
+  change.cells->ForEachCell(change.min_count, [&](const ChangeCell& cell) {
+    take(cell,
+         geometry.EdgesOf(GridGeometry::RowOfKey(cell.key), GridGeometry::ColumnOfKey(cell.key)),
+         cell.Change(half_life));
+  });
 }
 
 }  // namespace dosemap

@@ -328,6 +328,109 @@ std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& e, int dose_
   return p;
 }
 
+std::string KmlChangeStart(const std::string& title, const std::string& legend_href) {
+  std::string start = kKmlStart;
+  start += "<Document>\n<name>" + XmlEscaped(XmlSafe(title)) + "</name>\n<open>1</open>\n";
+  for (int c = 0; c <= 5; ++c) {
+    // KML writes a colour as aabbggrr: the fill at 80 %, a thin dark outline.
+    const std::string_view html = kChangeColours[c];
+    std::string colour = "cc";
+    for (const std::size_t at : {5, 3, 1}) colour += html.substr(at, 2);
+    start += "<Style id=\"change";
+    start += static_cast<char>('0' + c);
+    start += "\"><LineStyle><color>ff333333</color><width>1</width></LineStyle><PolyStyle><color>" +
+             colour + "</color></PolyStyle></Style>\n";
+  }
+  start +=
+      "<Schema name=\"change\" id=\"change\">"
+      "<SimpleField type=\"int\" name=\"count_a\"><displayName>measurements before</displayName>"
+      "</SimpleField>"
+      "<SimpleField type=\"int\" name=\"count_b\"><displayName>measurements after</displayName>"
+      "</SimpleField>"
+      "<SimpleField type=\"double\" name=\"dose_mean_a_usvh\"><displayName>mean before "
+      "(\xC2\xB5Sv/h)</displayName></SimpleField>"
+      "<SimpleField type=\"double\" name=\"dose_mean_b_usvh\"><displayName>mean after "
+      "(\xC2\xB5Sv/h)</displayName></SimpleField>"
+      "<SimpleField type=\"string\" name=\"time_a\"><displayName>mean time before</displayName>"
+      "</SimpleField>"
+      "<SimpleField type=\"string\" name=\"time_b\"><displayName>mean time after</displayName>"
+      "</SimpleField>"
+      "<SimpleField type=\"double\" name=\"ratio\"><displayName>after / before</displayName>"
+      "</SimpleField>"
+      "<SimpleField type=\"double\" name=\"decay_ratio\"><displayName>decay alone"
+      "</displayName></SimpleField>"
+      "<SimpleField type=\"double\" name=\"excess\"><displayName>excess over decay"
+      "</displayName></SimpleField>"
+      "<SimpleField type=\"int\" name=\"class\"><displayName>class</displayName></SimpleField>"
+      "<SimpleField type=\"string\" name=\"color\"><displayName>colour</displayName>"
+      "</SimpleField></Schema>\n";
+  if (!legend_href.empty()) start += KmlLegend(legend_href);
+  return start;
+}
+
+std::string KmlChangePlacemark(const ChangeCell& cell, const CellEdges& e,
+                               const CellChange& change) {
+  std::string p = "<Placemark><name>";
+  std::string excess;
+  if (change.excess == change.excess) {
+    char text[32];
+    if (change.excess > 0) excess += '+';
+    excess.append(
+        text,
+        std::to_chars(text, text + sizeof text, change.excess, std::chars_format::general, 3).ptr);
+  } else {
+    excess = "\xE2\x80\x94";  // no ratio: an em dash
+  }
+  p += excess;
+  const auto time = [](double mean) {
+    return IsoTime(static_cast<std::int64_t>(std::round(mean)), true);
+  };
+  const std::string time_a = time(cell.time_mean[0]), time_b = time(cell.time_mean[1]);
+  // For readers that show no data: the figures in words.
+  p += "</name><description>excess over decay ";
+  p += excess;
+  p += "; mean ";
+  AppendNumber(p, cell.dose_mean(0));
+  p += " \xC2\xB5Sv/h of ";
+  AppendInteger(p, cell.count[0]);
+  p += " around " + time_a + ", then ";
+  AppendNumber(p, cell.dose_mean(1));
+  p += " \xC2\xB5Sv/h of ";
+  AppendInteger(p, cell.count[1]);
+  p += " around " + time_b + "</description><styleUrl>#change";
+  p += static_cast<char>('0' + change.change_class);
+  p += "</styleUrl><ExtendedData><SchemaData schemaUrl=\"#change\">";
+  const auto field = [&p](const char* name, const auto& write) {
+    p += "<SimpleData name=\"";
+    p += name;
+    p += "\">";
+    write();
+    p += "</SimpleData>";
+  };
+  field("count_a", [&] { AppendInteger(p, cell.count[0]); });
+  field("count_b", [&] { AppendInteger(p, cell.count[1]); });
+  field("dose_mean_a_usvh", [&] { AppendNumber(p, cell.dose_mean(0)); });
+  field("dose_mean_b_usvh", [&] { AppendNumber(p, cell.dose_mean(1)); });
+  field("time_a", [&] { p += time_a; });
+  field("time_b", [&] { p += time_b; });
+  // A field with no value (no ratio) is left out, as typed readers take no empty double.
+  if (change.ratio == change.ratio) field("ratio", [&] { AppendNumber(p, change.ratio); });
+  field("decay_ratio", [&] { AppendNumber(p, change.decay_ratio); });
+  if (change.excess == change.excess) field("excess", [&] { AppendNumber(p, change.excess); });
+  field("class", [&] { p += static_cast<char>('0' + change.change_class); });
+  field("color", [&] { p += kChangeColours[change.change_class]; });
+  p += "</SchemaData></ExtendedData><Polygon><outerBoundaryIs><LinearRing><coordinates>";
+  const CellRing ring = RingOf(e);
+  for (int i = 0; i < 5; ++i) {
+    if (i > 0) p += ' ';
+    AppendNumber(p, ring[i][0]);
+    p += ',';
+    AppendNumber(p, ring[i][1]);
+  }
+  p += "</coordinates></LinearRing></outerBoundaryIs></Polygon></Placemark>\n";
+  return p;
+}
+
 namespace {
 
 class KmlCellDocument : public CellWriter {

@@ -85,6 +85,15 @@ std::string KmlCellStyles();
 std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& edges, int dose_class,
                              bool time = false);
 
+// A comparison's cells in KML 2.2 (--compare): the document's start (its name, the six change
+// classes as shared styles "change0".."change5", the typed Schema "change" and, when legend_href
+// is not empty, the legend), a cell's Polygon placemark (its excess as its name, a description,
+// its fields as typed data) and the end.
+std::string KmlChangeStart(const std::string& title, const std::string& legend_href);
+std::string KmlChangePlacemark(const ChangeCell& cell, const CellEdges& edges,
+                               const CellChange& change);
+inline constexpr const char* kKmlChangeEnd = "</Document>\n</kml>\n";
+
 // A log's name as a placemark's source says it, with the colon before the line.
 std::string KmlSource(const std::string& log_name);
 

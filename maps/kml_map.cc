@@ -141,6 +141,45 @@ class KmlGridMap : public SurveyMap {
   std::unique_ptr<StagedFile> legend_;
 };
 
+// A comparison's .kml: its cells, and the change legend beside it unless --icon-url is given.
+class KmlChangeMap : public SurveyMap {
+ public:
+  KmlChangeMap(const std::filesystem::path& out, const MapOptions& options,
+               const ChangeRequest& change)
+      : own_legend_(options.icon_url.empty()),
+        folder_(out.parent_path() / IconFolderName(out)),
+        change_(change) {
+    if (own_legend_) {
+      RefuseLink(folder_);
+      RefuseLink(folder_ / "legend.png");
+    }
+    file_ = std::make_unique<StagedFile>(out);
+  }
+  void Add(const Measurement&, int) override {}
+  void Finish(const DriveStatistics&) override {
+    const std::string title = file_->target().stem().string();
+    *file_ << KmlChangeStart(title, own_legend_ ? title + "_files/legend.png" : "");
+    WriteChangeCells(
+        change_, [this](const ChangeCell& cell, const CellEdges& edges, const CellChange& change) {
+          *file_ << KmlChangePlacemark(cell, edges, change);
+        });
+    *file_ << kKmlChangeEnd;
+    file_->Close();
+    if (own_legend_) legend_ = StagePicture(folder_, "legend.png", ChangeLegendPng());
+  }
+  void Commit() override {
+    if (legend_) legend_->Commit();
+    file_->Commit();
+  }
+
+ private:
+  bool own_legend_;
+  std::filesystem::path folder_;
+  ChangeRequest change_;
+  std::unique_ptr<StagedFile> file_;
+  std::unique_ptr<StagedFile> legend_;
+};
+
 std::unique_ptr<SurveyMap> MakeGrid(const std::filesystem::path& out, const MapOptions& options,
                                     const GridRequest& grid) {
   return std::make_unique<KmlGridMap>(out, options, grid);
@@ -169,5 +208,11 @@ const MapFormRow kKmlForm = {
     MakeGrid,
     Companions,
     kOptions};
+
+std::unique_ptr<SurveyMap> MakeKmlChangeMap(const std::filesystem::path& out,
+                                            const MapOptions& options,
+                                            const ChangeRequest& change) {
+  return std::make_unique<KmlChangeMap>(out, options, change);
+}
 
 }  // namespace dosemap

@@ -587,6 +587,39 @@ class GridKmzMap : public SurveyMap {
   KmzPictures pictures_;
 };
 
+// A comparison's KMZ: one document of its cells and the change legend.
+class KmzChangeMap : public SurveyMap {
+ public:
+  KmzChangeMap(const std::filesystem::path& out, const MapOptions& options,
+               const ChangeRequest& change)
+      : out_(out), options_(options), change_(change), archive_(out) {}
+  void Add(const Measurement&, int) override {}
+  void Finish(const DriveStatistics&) override {
+    archive_.Seal();
+    {
+      StagedFile file(std::filesystem::path(out_.string() + ".doc"));  // packed, then removed
+      file << KmlChangeStart(out_.stem().string(), kKmzLegendPath);
+      WriteChangeCells(change_, [&file](const ChangeCell& cell, const CellEdges& edges,
+                                        const CellChange& change) {
+        file << KmlChangePlacemark(cell, edges, change);
+      });
+      file << kKmlChangeEnd;
+      file.Flush();
+      const std::string legend = ChangeLegendPng();
+      WriteKmz(archive_.staging(), {{"doc.kml", file.staging(), {}}, {kKmzLegendPath, {}, legend}},
+               0, options_.cancel);
+    }
+    archive_.Close();
+  }
+  void Commit() override { archive_.Commit(); }
+
+ private:
+  std::filesystem::path out_;
+  MapOptions options_;
+  ChangeRequest change_;
+  StagedFile archive_;
+};
+
 std::unique_ptr<CellWriter> WriteKmzCells(ByteSink& sink, const std::string& title,
                                           const MapOptions& options) {
   return WriteKmlCellDocument(sink, title, kKmzLegendPath, options.time);
@@ -632,5 +665,11 @@ const MapFormRow kKmzForm = {
     MakeGrid,
     Companions,
     kOptions};
+
+std::unique_ptr<SurveyMap> MakeKmzChangeMap(const std::filesystem::path& out,
+                                            const MapOptions& options,
+                                            const ChangeRequest& change) {
+  return std::make_unique<KmzChangeMap>(out, options, change);
+}
 
 }  // namespace dosemap

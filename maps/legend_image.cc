@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "common/number_text.h"
+#include "survey/change.h"
 
 namespace dosemap {
 namespace {
@@ -92,6 +93,56 @@ std::string LegendPng(const DoseScale& scale) {
     cairo_set_source_rgb(cr.get(), 0.1, 0.1, 0.1);
     cairo_move_to(cr.get(), 42, y + 4);
     cairo_show_text(cr.get(), ClassRangeText(scale, c).c_str());
+  }
+  return Png(surface.get());
+}
+
+const char* ChangeRangeText(int change_class) {
+  static constexpr const char* kTexts[6] = {"no ratio (none before)",
+                                            "\xE2\x88\x92"
+                                            "0.5 and below (fell)",
+                                            "\xE2\x88\x92"
+                                            "0.5 to \xE2\x88\x92"
+                                            "0.2",
+                                            "within \xC2\xB1"
+                                            "0.2",
+                                            "0.2 to below 0.5",
+                                            "0.5 and above (rose)"};
+  return kTexts[change_class];
+}
+
+std::string ChangeLegendPng() {
+  Surface surface(
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kChangeLegendWidth, kChangeLegendHeight),
+      cairo_surface_destroy);
+  Context cr(cairo_create(surface.get()), cairo_destroy);
+  cairo_set_source_rgba(cr.get(), 1, 1, 1, 0.9);
+  cairo_paint(cr.get());
+  cairo_set_source_rgb(cr.get(), 0.4, 0.4, 0.4);
+  cairo_set_line_width(cr.get(), 1);
+  cairo_rectangle(cr.get(), 0.5, 0.5, kChangeLegendWidth - 1, kChangeLegendHeight - 1);
+  cairo_stroke(cr.get());
+  cairo_select_font_face(cr.get(), "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+  cairo_set_font_size(cr.get(), 13);
+  cairo_set_source_rgb(cr.get(), 0.1, 0.1, 0.1);
+  cairo_move_to(cr.get(), 10, 20);
+  cairo_show_text(cr.get(), "excess over decay");
+  cairo_select_font_face(cr.get(), "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
+                         CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr.get(), 12);
+  for (int row = 0; row < 6; ++row) {
+    const int c = 5 - row;  // the rise on top, no ratio last
+    const double y = 36 + row * 24;
+    const Rgb colour = RgbOf(kChangeColours[c]);
+    cairo_rectangle(cr.get(), 22 - 7, y - 7, 14, 14);
+    cairo_set_source_rgb(cr.get(), colour.r, colour.g, colour.b);
+    cairo_fill_preserve(cr.get());
+    cairo_set_source_rgba(cr.get(), 0.13, 0.13, 0.13, 1);
+    cairo_set_line_width(cr.get(), 1.5);
+    cairo_stroke(cr.get());
+    cairo_set_source_rgb(cr.get(), 0.1, 0.1, 0.1);
+    cairo_move_to(cr.get(), 42, y + 4);
+    cairo_show_text(cr.get(), ChangeRangeText(c));
   }
   return Png(surface.get());
 }

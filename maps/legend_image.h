@@ -18,6 +18,13 @@ std::string ClassRangeText(const DoseScale& scale, int dose_class);
 std::string LegendPng(const DoseScale& scale);
 inline constexpr int kLegendWidth = 230, kLegendHeight = 152;
 
+// The legend of a comparison (--compare): a title, then each change class's swatch and the
+// excess it holds, the rise on top. Throws std::runtime_error when cairo can't draw or encode it.
+std::string ChangeLegendPng();
+inline constexpr int kChangeLegendWidth = 230, kChangeLegendHeight = 176;
+// The excess a change class holds, as the legend says it ("within ±0.2").
+const char* ChangeRangeText(int change_class);
+
 // A class's square icon, 32 by 32 pixels, filled with its colour and outlined.
 std::string ClassIconPng(int dose_class);
 

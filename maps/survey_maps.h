@@ -2,6 +2,7 @@
 #define DOSEMAP_MAPS_SURVEY_MAPS_H_
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -128,16 +129,22 @@ inline constexpr const char* kGpxNamespace = "urn:dosemap:gpx:1";
 
 struct HotspotResult;
 
-// Whether a form draws the change of a comparison (--compare): .csv, .geojson and .html.
-bool DrawsChange(const MapFormRow& form);
-// The change map at out in form, staged beside it; null for a form that draws none. Its cells
+// The change map (--compare) at out in form, one with a grid, staged beside it. Its cells
 // are written when it is finished. Throws FileError when it can't be staged.
 std::unique_ptr<SurveyMap> MakeChangeMap(const std::filesystem::path& out, const MapFormRow& form,
                                          const MapOptions& options, const ChangeRequest& change);
-// The HTML report of a comparison.
+// Each comparison form's map.
 std::unique_ptr<SurveyMap> MakeHtmlChangeMap(const std::filesystem::path& out,
                                              const MapOptions& options,
                                              const ChangeRequest& change);
+std::unique_ptr<SurveyMap> MakeKmlChangeMap(const std::filesystem::path& out,
+                                            const MapOptions& options, const ChangeRequest& change);
+std::unique_ptr<SurveyMap> MakeKmzChangeMap(const std::filesystem::path& out,
+                                            const MapOptions& options, const ChangeRequest& change);
+// Every compared cell of change in order, with its edges and its change.
+void WriteChangeCells(
+    const ChangeRequest& change,
+    const std::function<void(const ChangeCell&, const CellEdges&, const CellChange&)>& take);
 
 // Whether path names a hotspots file (--hotspots): .csv or .geojson.
 bool IsHotspotsFileName(const std::filesystem::path& path);

@@ -100,7 +100,7 @@ TEST(Change, AYearApartTheCleanedUnchangedAndRisenStretchesGetTheirClasses) {
   DriveRequest request;
   request.logs = {(dir.path() / "then.csv").string(), (dir.path() / "now.csv").string()};
   request.maps = {dir.path() / "change.csv", dir.path() / "change.geojson",
-                  dir.path() / "change.html"};
+                  dir.path() / "change.html", dir.path() / "change.kml", dir.path() / "change.kmz"};
   request.grid_m = 100;
   request.compare = ParsePeriodTime("2026-01-01");
   const DriveStatistics stats = ConvertDrive(request);
@@ -180,6 +180,17 @@ TEST(Change, AYearApartTheCleanedUnchangedAndRisenStretchesGetTheirClasses) {
   ASSERT_NE(data, std::string::npos);
   const std::string rows = report.substr(data, report.find("</script>", data) - data);
   EXPECT_EQ(static_cast<std::size_t>(std::count(rows.begin(), rows.end(), '\n')), features.size());
+  // The KML: a Polygon placemark a compared cell in its change style, the legend beside it.
+  const std::string kml = ReadFile(dir.path() / "change.kml");
+  std::size_t placemarks = 0;
+  for (std::size_t at = 0; (at = kml.find("<Placemark>", at)) != std::string::npos; ++at)
+    ++placemarks;
+  EXPECT_EQ(placemarks, features.size());
+  for (int c = 0; c <= 5; ++c)
+    EXPECT_NE(kml.find("<Style id=\"change" + std::to_string(c) + "\">"), std::string::npos);
+  EXPECT_NE(kml.find("<href>change_files/legend.png</href>"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir.path() / "change_files" / "legend.png").substr(1, 3), "PNG");
+  EXPECT_EQ(ReadFile(dir.path() / "change.kmz").substr(0, 2), "PK");
   EXPECT_NE(stats.Line().find(", cells " + std::to_string(features.size()) + " (only before "),
             std::string::npos)
       << stats.Line();

@@ -171,12 +171,13 @@ TEST_F(DriveRequestTest, RefusesAHotspotsFileOrLimitThatCannotBe) {
   EXPECT_EQ(Refusal(), "--check writes no map: no --hotspots");
 }
 
-TEST_F(DriveRequestTest, RefusesACompareWithoutItsGridFormOrPeriod) {
+TEST_F(DriveRequestTest, RefusesACompareWithoutItsGridOrPeriod) {
   request_.compare = ParsePeriodTime("2026-01-01");
   EXPECT_EQ(Refusal(), "--compare needs --grid: it maps cells");
   request_.grid_m = 100;
-  EXPECT_EQ(Refusal(),
-            Path("out.kml") + ": a --compare map is .csv, .geojson or .html; nothing was written");
+  EXPECT_EQ(Refusal(), "");  // every form with a grid draws the change
+  request_.maps = {Path("out.gpx")};
+  EXPECT_EQ(Refusal(), Path("out.gpx") + ": a .gpx map has no grid; nothing was written");
   request_.maps = {Path("out.csv"), Path("out.geojson")};
   EXPECT_EQ(Refusal(), "");
   request_.survey.period.since = ParsePeriodTime("2026-01-01");

@@ -276,4 +276,25 @@ for bad in "--hotspot-factor 1" "--hotspot-join 0" "--hotspots hot.txt" "--no-ho
   check "$bad: one line" 1 "$(wc -l <err)"
 done
 
+# What changed: every form with a grid draws the compared cells, and GDAL reads them with their
+# typed fields.
+"$convert" --summary=json --compare 2026-01-01 --grid 100 -o change.geojson "$examples/drive-2025.LOG" \
+  "$examples/drive.LOG" >summary.json
+check "--compare to GeoJSON" 0 $?
+compared=$(sed -n 's/.*"compare":{"cells":\([0-9]*\).*/\1/p' summary.json)
+for form in csv kml kmz html; do
+  "$convert" --compare 2026-01-01 --grid 100 -o "change.$form" "$examples/drive-2025.LOG" "$examples/drive.LOG"
+  check "--compare to .$form" 0 $?
+done
+check "--compare: a feature a compared cell" "$compared" "$(grep -c '"type":"Feature"' change.geojson)"
+if command -v xmllint >/dev/null; then
+  xmllint --noout change.kml; check "--compare: the KML is well-formed" 0 $?
+fi
+if command -v ogrinfo >/dev/null; then
+  for file in change.geojson change.kml change.kmz; do
+    check "--compare: GDAL reads $file" "$compared" "$(ogrinfo -ro -al -so "$file" 2>/dev/null | sed -n 's/^Feature Count: //p')"
+  done
+  check "--compare: the KML's excess is a number" "excess: Real (0.0)" "$(ogrinfo -ro -al -so change.kml 2>/dev/null | grep -o 'excess: Real (0.0)')"
+fi
+
 checks_done path_cli_test

@@ -42,16 +42,9 @@ class ChangeMap : public SurveyMap {
       const char* null = geojson_ ? "null" : "";
       if (geojson_) {
         f += first ? "\n" : ",\n";
-        f += "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Polygon\",\"coordinates\":[[";
-        const CellRing ring = RingOf(e);
-        for (int i = 0; i < 5; ++i) {
-          f += i == 0 ? "[" : ",[";
-          AppendNumber(f, ring[i][0]);
-          f += ',';
-          AppendNumber(f, ring[i][1]);
-          f += ']';
-        }
-        f += "]]},\"properties\":{";
+        f += "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Polygon\",\"coordinates\":";
+        AppendGeoJsonRing(f, e);
+        f += "},\"properties\":{";
       } else {
         for (const double x : {e.south, e.west, e.north, e.east}) {
           AppendNumber(f, x);

@@ -76,16 +76,9 @@ class GeoJsonCellWriter : public CellWriter {
     std::string& f = feature_;
     f.assign(first_ ? "\n" : ",\n");
     first_ = false;
-    f += "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Polygon\",\"coordinates\":[[";
-    const CellRing ring = RingOf(e);
-    for (int i = 0; i < 5; ++i) {
-      f += i == 0 ? "[" : ",[";
-      AppendNumber(f, ring[i][0]);
-      f += ',';
-      AppendNumber(f, ring[i][1]);
-      f += ']';
-    }
-    f += "]]},\"properties\":{\"count\":";
+    f += "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Polygon\",\"coordinates\":";
+    AppendGeoJsonRing(f, e);
+    f += "},\"properties\":{\"count\":";
     AppendInteger(f, cell.count);
     f += ",\"dose_mean_usvh\":";
     AppendNumber(f, cell.dose_mean());

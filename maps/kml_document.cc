@@ -315,16 +315,9 @@ std::string KmlCellPlacemark(const GridCell& cell, const CellEdges& e, int dose_
   p.append(p, first_at, first_size);
   p += "</SimpleData><SimpleData name=\"last_time\">";
   p.append(p, last_at, last_size);
-  p += "</SimpleData></SchemaData></"
-       "ExtendedData><Polygon><outerBoundaryIs><LinearRing><coordinates>";
-  const CellRing ring = RingOf(e);
-  for (int i = 0; i < 5; ++i) {
-    if (i > 0) p += ' ';
-    AppendNumber(p, ring[i][0]);
-    p += ',';
-    AppendNumber(p, ring[i][1]);
-  }
-  p += "</coordinates></LinearRing></outerBoundaryIs></Polygon></Placemark>\n";
+  p += "</SimpleData></SchemaData></ExtendedData>";
+  AppendKmlPolygon(p, e);
+  p += "</Placemark>\n";
   return p;
 }
 
@@ -419,15 +412,9 @@ std::string KmlChangePlacemark(const ChangeCell& cell, const CellEdges& e,
   if (change.excess == change.excess) field("excess", [&] { AppendNumber(p, change.excess); });
   field("class", [&] { p += static_cast<char>('0' + change.change_class); });
   field("color", [&] { p += kChangeColours[change.change_class]; });
-  p += "</SchemaData></ExtendedData><Polygon><outerBoundaryIs><LinearRing><coordinates>";
-  const CellRing ring = RingOf(e);
-  for (int i = 0; i < 5; ++i) {
-    if (i > 0) p += ' ';
-    AppendNumber(p, ring[i][0]);
-    p += ',';
-    AppendNumber(p, ring[i][1]);
-  }
-  p += "</coordinates></LinearRing></outerBoundaryIs></Polygon></Placemark>\n";
+  p += "</SchemaData></ExtendedData>";
+  AppendKmlPolygon(p, e);
+  p += "</Placemark>\n";
   return p;
 }
 

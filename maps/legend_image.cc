@@ -57,6 +57,23 @@ void Square(cairo_t* cr, double x, double y, double side, int dose_class, double
   cairo_stroke(cr);
 }
 
+// A legend's pale ground, its outline and its title, then the font of its rows.
+void Frame(cairo_t* cr, int width, int height, const char* title) {
+  cairo_set_source_rgba(cr, 1, 1, 1, 0.9);
+  cairo_paint(cr);
+  cairo_set_source_rgb(cr, 0.4, 0.4, 0.4);
+  cairo_set_line_width(cr, 1);
+  cairo_rectangle(cr, 0.5, 0.5, width - 1, height - 1);
+  cairo_stroke(cr);
+  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+  cairo_set_font_size(cr, 13);
+  cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+  cairo_move_to(cr, 10, 20);
+  cairo_show_text(cr, title);
+  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, 12);
+}
+
 }  // namespace
 
 std::string ClassRangeText(const DoseScale& scale, int dose_class) {
@@ -71,20 +88,7 @@ std::string LegendPng(const DoseScale& scale) {
   Surface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kLegendWidth, kLegendHeight),
                   cairo_surface_destroy);
   Context cr(cairo_create(surface.get()), cairo_destroy);
-  cairo_set_source_rgba(cr.get(), 1, 1, 1, 0.9);
-  cairo_paint(cr.get());
-  cairo_set_source_rgb(cr.get(), 0.4, 0.4, 0.4);
-  cairo_set_line_width(cr.get(), 1);
-  cairo_rectangle(cr.get(), 0.5, 0.5, kLegendWidth - 1, kLegendHeight - 1);
-  cairo_stroke(cr.get());
-  cairo_select_font_face(cr.get(), "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
-  cairo_set_font_size(cr.get(), 13);
-  cairo_set_source_rgb(cr.get(), 0.1, 0.1, 0.1);
-  cairo_move_to(cr.get(), 10, 20);
-  cairo_show_text(cr.get(), "dose rate, \xC2\xB5Sv/h");
-  cairo_select_font_face(cr.get(), "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
-                         CAIRO_FONT_WEIGHT_NORMAL);
-  cairo_set_font_size(cr.get(), 12);
+  Frame(cr.get(), kLegendWidth, kLegendHeight, "dose rate, \xC2\xB5Sv/h");
   // The highest class on top, as a legend of a hotter-is-higher scale reads.
   for (int c = 5; c >= 1; --c) {
     const double y = 36 + (5 - c) * 24;
@@ -116,20 +120,7 @@ std::string ChangeLegendPng() {
       cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kChangeLegendWidth, kChangeLegendHeight),
       cairo_surface_destroy);
   Context cr(cairo_create(surface.get()), cairo_destroy);
-  cairo_set_source_rgba(cr.get(), 1, 1, 1, 0.9);
-  cairo_paint(cr.get());
-  cairo_set_source_rgb(cr.get(), 0.4, 0.4, 0.4);
-  cairo_set_line_width(cr.get(), 1);
-  cairo_rectangle(cr.get(), 0.5, 0.5, kChangeLegendWidth - 1, kChangeLegendHeight - 1);
-  cairo_stroke(cr.get());
-  cairo_select_font_face(cr.get(), "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
-  cairo_set_font_size(cr.get(), 13);
-  cairo_set_source_rgb(cr.get(), 0.1, 0.1, 0.1);
-  cairo_move_to(cr.get(), 10, 20);
-  cairo_show_text(cr.get(), "excess over decay");
-  cairo_select_font_face(cr.get(), "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
-                         CAIRO_FONT_WEIGHT_NORMAL);
-  cairo_set_font_size(cr.get(), 12);
+  Frame(cr.get(), kChangeLegendWidth, kChangeLegendHeight, "excess over decay");
   for (int row = 0; row < 6; ++row) {
     const int c = 5 - row;  // the rise on top, no ratio last
     const double y = 36 + row * 24;

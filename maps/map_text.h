@@ -136,6 +136,33 @@ inline CellRing RingOf(const CellEdges& e) {
            {e.west, e.south}}};
 }
 
+// A cell's outline as a GeoJSON Polygon's coordinates, "[[[w,s],[e,s],...]]".
+inline void AppendGeoJsonRing(std::string& out, const CellEdges& e) {
+  const CellRing ring = RingOf(e);
+  out += "[[";
+  for (int i = 0; i < 5; ++i) {
+    out += i == 0 ? "[" : ",[";
+    AppendNumber(out, ring[i][0]);
+    out += ',';
+    AppendNumber(out, ring[i][1]);
+    out += ']';
+  }
+  out += "]]";
+}
+
+// A cell's outline as a KML Polygon, "<Polygon>...<coordinates>w,s e,s ...</coordinates>...".
+inline void AppendKmlPolygon(std::string& out, const CellEdges& e) {
+  out += "<Polygon><outerBoundaryIs><LinearRing><coordinates>";
+  const CellRing ring = RingOf(e);
+  for (int i = 0; i < 5; ++i) {
+    if (i > 0) out += ' ';
+    AppendNumber(out, ring[i][0]);
+    out += ',';
+    AppendNumber(out, ring[i][1]);
+  }
+  out += "</coordinates></LinearRing></outerBoundaryIs></Polygon>";
+}
+
 // "2026-11-21T01:30:00Z" of a cell's first and last times.
 inline void AppendFirstTime(std::string& out, const GridCell& cell) {
   AppendIsoTime(out, cell.first_time, cell.first_utc);

@@ -8,14 +8,6 @@
 namespace dosemap {
 namespace {
 
-std::uint64_t Spread(std::uint64_t x) {  // SplitMix64's finaliser
-  x ^= x >> 30;
-  x *= 0xBF58476D1CE4E5B9ULL;
-  x ^= x >> 27;
-  x *= 0x94D049BB133111EBULL;
-  return x ^ (x >> 31);
-}
-
 // The median of values (the mean of the middle two for an even count); NaN for none.
 double Median(std::vector<double>& values) {
   if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
@@ -68,36 +60,11 @@ std::string ChangeFigures::Json() const {
   return json;
 }
 
-void ChangeAccumulator::Grow() {
-  std::vector<std::uint32_t> index(index_.empty() ? 1024 : index_.size() * 2);
-  const std::size_t mask = index.size() - 1;
-  for (std::size_t n = 0; n < cells_.size(); ++n) {
-    std::size_t at = Spread(cells_[n].key) & mask;
-    while (index[at] != 0) at = (at + 1) & mask;
-    index[at] = static_cast<std::uint32_t>(n + 1);
-  }
-  index_.swap(index);
-}
-
-ChangeCell& ChangeAccumulator::CellFor(std::uint64_t key) {
-  if ((cells_.size() + 1) * 4 > index_.size() * 3) Grow();
-  const std::size_t mask = index_.size() - 1;
-  std::size_t at = Spread(key) & mask;
-  while (index_[at] != 0) {
-    ChangeCell& cell = cells_[index_[at] - 1];
-    if (cell.key == key) return cell;
-    at = (at + 1) & mask;
-  }
-  index_[at] = static_cast<std::uint32_t>(cells_.size() + 1);
-  ChangeCell& cell = cells_.emplace_back();
-  cell = {};
-  cell.key = key;
-  return cell;
-}
-
 void ChangeAccumulator::Add(const Measurement& m) {
   const std::int64_t row = geometry_.RowOf(m.latitude);
-  ChangeCell& cell = CellFor(GridGeometry::KeyOf(row, geometry_.ColumnOf(row, m.longitude)));
+  bool created = false;
+  ChangeCell& cell =
+      cells_.CellFor(GridGeometry::KeyOf(row, geometry_.ColumnOf(row, m.longitude)), &created);
   const int period = m.time < split_ ? 0 : 1;
   const std::uint32_t n = ++cell.count[period];
   cell.dose_sum[period] += m.dose_usvh;
@@ -107,13 +74,7 @@ void ChangeAccumulator::Add(const Measurement& m) {
 
 void ChangeAccumulator::ForEachCell(std::uint32_t min_count,
                                     const std::function<void(const ChangeCell&)>& take) {
-  if (!sorted_) {
-    std::vector<std::uint32_t>().swap(index_);  // no more lookups: the index's memory goes
-    std::sort(cells_.begin(), cells_.end(),
-              [](const ChangeCell& a, const ChangeCell& b) { return a.key < b.key; });
-    sorted_ = true;
-  }
-  for (const ChangeCell& cell : cells_) {
+  for (const ChangeCell& cell : cells_.Sorted()) {
     if (cell.count[0] >= min_count && cell.count[1] >= min_count) take(cell);
   }
 }
@@ -121,7 +82,7 @@ void ChangeAccumulator::ForEachCell(std::uint32_t min_count,
 ChangeFigures ChangeAccumulator::Figures(std::uint32_t min_count) const {
   ChangeFigures figures;
   std::vector<double> ratios, decays, excesses;
-  for (const ChangeCell& cell : cells_) {
+  for (const ChangeCell& cell : cells_.cells()) {
     const bool a = cell.count[0] >= min_count, b = cell.count[1] >= min_count;
     if (a && !b) ++figures.only_a;
     if (b && !a) ++figures.only_b;

@@ -2,7 +2,6 @@
 #define DOSEMAP_SURVEY_CHANGE_H_
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <limits>
 #include <string>
@@ -72,15 +71,10 @@ class ChangeAccumulator {
   double half_life_years() const { return half_life_years_; }
 
  private:
-  ChangeCell& CellFor(std::uint64_t key);
-  void Grow();
-
   GridGeometry geometry_;
   std::int64_t split_;
   double half_life_years_;
-  std::deque<ChangeCell> cells_;
-  std::vector<std::uint32_t> index_;  // open addressing: cell number + 1, 0 empty
-  bool sorted_ = false;
+  CellTable<ChangeCell> cells_;
 };
 
 }  // namespace dosemap

@@ -10,14 +10,6 @@ namespace {
 // The mean Earth radius, as the privacy circles use it.
 constexpr double kEarthRadiusMetres = 6371008.8;
 
-std::uint64_t Spread(std::uint64_t x) {  // SplitMix64's finaliser
-  x ^= x >> 30;
-  x *= 0xBF58476D1CE4E5B9ULL;
-  x ^= x >> 27;
-  x *= 0x94D049BB133111EBULL;
-  return x ^ (x >> 31);
-}
-
 }  // namespace
 
 GridGeometry::GridGeometry(double size_m)
@@ -56,37 +48,12 @@ CellEdges GridGeometry::EdgesOf(std::int64_t row, std::int64_t column) const {
           column + 1 >= columns ? 180.0 : -180 + static_cast<double>(column + 1) * width};
 }
 
-void GridAccumulator::Grow() {
-  std::vector<std::uint32_t> index(index_.empty() ? 1024 : index_.size() * 2);
-  const std::size_t mask = index.size() - 1;
-  for (std::size_t n = 0; n < cells_.size(); ++n) {
-    std::size_t at = Spread(cells_[n].key) & mask;
-    while (index[at] != 0) at = (at + 1) & mask;
-    index[at] = static_cast<std::uint32_t>(n + 1);
-  }
-  index_.swap(index);
-}
-
-GridCell& GridAccumulator::CellFor(std::uint64_t key) {
-  if ((cells_.size() + 1) * 4 > index_.size() * 3) Grow();
-  const std::size_t mask = index_.size() - 1;
-  std::size_t at = Spread(key) & mask;
-  while (index_[at] != 0) {
-    GridCell& cell = cells_[index_[at] - 1];
-    if (cell.key == key) return cell;
-    at = (at + 1) & mask;
-  }
-  index_[at] = static_cast<std::uint32_t>(cells_.size() + 1);
-  GridCell& cell = cells_.emplace_back();
-  cell = {};
-  cell.key = key;
-  cell.last_log = -1;
-  return cell;
-}
-
 void GridAccumulator::Add(const Measurement& m) {
   const std::int64_t row = geometry_.RowOf(m.latitude);
-  GridCell& cell = CellFor(GridGeometry::KeyOf(row, geometry_.ColumnOf(row, m.longitude)));
+  bool created = false;
+  GridCell& cell =
+      cells_.CellFor(GridGeometry::KeyOf(row, geometry_.ColumnOf(row, m.longitude)), &created);
+  if (created) cell.last_log = -1;
   if (cell.count == 0 || m.dose_usvh > cell.dose_max) cell.dose_max = m.dose_usvh;
   if (cell.count == 0 || m.dose_usvh < cell.dose_min) cell.dose_min = m.dose_usvh;
   if (cell.count == 0 || m.time < cell.first_time) cell.first_time = m.time, cell.first_utc = m.utc;
@@ -106,19 +73,13 @@ double GridCell::dose_sigma() const {
 }
 
 std::int64_t GridAccumulator::CellsWith(std::uint32_t min_count) const {
-  return std::count_if(cells_.begin(), cells_.end(),
+  return std::count_if(cells_.cells().begin(), cells_.cells().end(),
                        [&](const GridCell& cell) { return cell.count >= min_count; });
 }
 
 void GridAccumulator::ForEachCell(std::uint32_t min_count,
                                   const std::function<void(const GridCell&)>& take) {
-  if (!sorted_) {
-    std::vector<std::uint32_t>().swap(index_);  // no more lookups: the index's memory goes
-    std::sort(cells_.begin(), cells_.end(),
-              [](const GridCell& a, const GridCell& b) { return a.key < b.key; });
-    sorted_ = true;
-  }
-  for (const GridCell& cell : cells_) {
+  for (const GridCell& cell : cells_.Sorted()) {
     if (cell.count >= min_count) take(cell);
   }
 }

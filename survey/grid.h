@@ -1,6 +1,7 @@
 #ifndef DOSEMAP_SURVEY_GRID_H_
 #define DOSEMAP_SURVEY_GRID_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -44,6 +45,67 @@ class GridGeometry {
   std::int64_t rows_;
 };
 
+// Cells keyed by their place, each made on first sight (zeroed, its key set): held in blocks so
+// that growing copies no cell, and found through an open-addressing index of 4 bytes a cell.
+template <class Cell>
+class CellTable {
+ public:
+  Cell& CellFor(std::uint64_t key, bool* created) {
+    if ((cells_.size() + 1) * 4 > index_.size() * 3) Grow();
+    const std::size_t mask = index_.size() - 1;
+    std::size_t at = Spread(key) & mask;
+    while (index_[at] != 0) {
+      Cell& cell = cells_[index_[at] - 1];
+      if (cell.key == key) {
+        *created = false;
+        return cell;
+      }
+      at = (at + 1) & mask;
+    }
+    index_[at] = static_cast<std::uint32_t>(cells_.size() + 1);
+    Cell& cell = cells_.emplace_back();
+    cell = {};
+    cell.key = key;
+    *created = true;
+    return cell;
+  }
+  // The cells by key, south to north, then west to east. The first call sorts them in place and
+  // lets the index go: no cell may be looked up after it.
+  const std::deque<Cell>& Sorted() {
+    if (!sorted_) {
+      std::vector<std::uint32_t>().swap(index_);
+      std::sort(cells_.begin(), cells_.end(),
+                [](const Cell& a, const Cell& b) { return a.key < b.key; });
+      sorted_ = true;
+    }
+    return cells_;
+  }
+  const std::deque<Cell>& cells() const { return cells_; }
+
+ private:
+  static std::uint64_t Spread(std::uint64_t x) {  // SplitMix64's finaliser
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9ULL;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+  }
+  void Grow() {
+    std::vector<std::uint32_t> index(index_.empty() ? 1024 : index_.size() * 2);
+    const std::size_t mask = index.size() - 1;
+    for (std::size_t n = 0; n < cells_.size(); ++n) {
+      std::size_t at = Spread(cells_[n].key) & mask;
+      while (index[at] != 0) at = (at + 1) & mask;
+      index[at] = static_cast<std::uint32_t>(n + 1);
+    }
+    index_.swap(index);
+  }
+
+  std::deque<Cell> cells_;
+  std::vector<std::uint32_t> index_;  // cell number + 1, 0 empty
+  bool sorted_ = false;
+};
+
 // One cell's figures: 80 bytes.
 struct GridCell {
   std::uint64_t key;
@@ -75,13 +137,8 @@ class GridAccumulator {
   const GridGeometry& geometry() const { return geometry_; }
 
  private:
-  GridCell& CellFor(std::uint64_t key);
-  void Grow();
-
   GridGeometry geometry_;
-  std::deque<GridCell> cells_;
-  std::vector<std::uint32_t> index_;  // open addressing: cell number + 1, 0 empty
-  bool sorted_ = false;
+  CellTable<GridCell> cells_;
 };
 
 }  // namespace dosemap

@@ -1,10 +1,7 @@
 (function () {
   var cells = takeJson('cells');
   var classes = JSON.parse(document.getElementById('classes').textContent);
-  var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
-  L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {maxZoom: 19,
-    attribution: '&copy; OpenStreetMap contributors'}).addTo(map);
-  var renderer = L.canvas({padding: 0.5});
+  var base = baseMap(), map = base.map, renderer = base.renderer;
   var group = L.featureGroup();
   var perClass = [0, 0, 0, 0, 0];
   cells.forEach(function (c, i) {
@@ -20,14 +17,7 @@
       '<br>' + timeHtml(c[9]) + ' \u2013 ' + timeHtml(c[10]) + '<br>' +
       t(c[11] === 1 ? 'oneLog' : 'logs').replace('{}', c[11]);
   });
-  group.addTo(map);
-  if (group.getLayers().length) {
-    map.fitBounds(group.getBounds(), {padding: [20, 20], maxZoom: 17});
-  } else {
-    map.setView([0, 0], 1);
-  }
-  document.body.dataset.drawn = Object.keys(renderer._layers).length;
-  showHotspots(map, function (x) { return x; });
+  showCells(map, renderer, group);
   function classLabels() { return [1, 2, 3, 4, 5].map(function (c) { return t('class') + ' ' + c; }); }
   var chart = new Chart(document.getElementById('chart'), {
     type: 'bar',

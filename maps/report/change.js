@@ -3,10 +3,7 @@
   // after, mean time before, mean time after, ratio, decay ratio, excess.
   var cells = takeJson('change');
   var colours = JSON.parse(document.getElementById('change-colours').textContent);
-  var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
-  L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {maxZoom: 19,
-    attribution: '&copy; OpenStreetMap contributors'}).addTo(map);
-  var renderer = L.canvas({padding: 0.5});
+  var base = baseMap(), map = base.map, renderer = base.renderer;
   var group = L.featureGroup();
   cells.forEach(function (c, i) {
     if (c[0] < -85 || c[2] > 85) return;
@@ -20,14 +17,7 @@
       '<br>' + t('after') + ': ' + fig(c[8], 3) + ' \u00b5Sv/h (' + c[6] + ') ' + timeHtml(c[10]) +
       '<br>' + t('ratio') + ' ' + fig(c[11], 3) + ', ' + t('decay') + ' ' + fig(c[12], 3);
   });
-  group.addTo(map);
-  if (group.getLayers().length) {
-    map.fitBounds(group.getBounds(), {padding: [20, 20], maxZoom: 17});
-  } else {
-    map.setView([0, 0], 1);
-  }
-  document.body.dataset.drawn = Object.keys(renderer._layers).length;
-  showHotspots(map, function (x) { return x; });
+  showCells(map, renderer, group);
   // The cells by their excess, in steps of 0.1 from -1 to 2 (the last step takes everything above),
   // each bar in the colour of its class.
   var bins = [], counts = [], barColours = [];

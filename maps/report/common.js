@@ -75,6 +75,26 @@ Array.prototype.forEach.call(document.querySelectorAll('#figures time[datetime]'
   t.textContent = local(t.getAttribute('datetime'));
   t.title = t.getAttribute('datetime') + ' (UTC)';
 });
+// The page's map, with the standard tiles when online (offline the plain background shows, and
+// everything drawn on it still does), and a canvas that draws many shapes at once.
+function baseMap() {
+  var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
+  L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {maxZoom: 19,
+    attribution: '&copy; OpenStreetMap contributors'}).addTo(map);
+  return {map: map, renderer: L.canvas({padding: 0.5})};
+}
+// A page of cells once they are drawn: the map fitted to them, their count on the page for checks,
+// and the hotspots.
+function showCells(map, renderer, group) {
+  group.addTo(map);
+  if (group.getLayers().length) {
+    map.fitBounds(group.getBounds(), {padding: [20, 20], maxZoom: 17});
+  } else {
+    map.setView([0, 0], 1);
+  }
+  document.body.dataset.drawn = Object.keys(renderer._layers).length;
+  showHotspots(map, function (x) { return x; });
+}
 // The run's hotspots, when it looked for them: a ring around each on the map, and a table below
 // the figures whose rows bring the map to their hotspot. lon maps a longitude as the page draws
 // it (a drive across the antimeridian is drawn past 180).

@@ -2,11 +2,7 @@
   var points = takeJson('points');
   var classes = JSON.parse(document.getElementById('classes').textContent);
   var scale = JSON.parse(document.getElementById('scale').textContent);
-  var map = L.map('map', {preferCanvas: true, worldCopyJump: true});
-  // Online the standard tiles show; offline the plain background does, and the points still do.
-  L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {maxZoom: 19,
-    attribution: '&copy; OpenStreetMap contributors'}).addTo(map);
-  var renderer = L.canvas({padding: 0.5});
+  var base = baseMap(), map = base.map, renderer = base.renderer;
   // A drive across the antimeridian is drawn the narrower way round: west longitudes past 180.
   var span = [Infinity, -Infinity, Infinity, -Infinity], south = Infinity, north = -Infinity;
   points.forEach(function (p) {

@@ -216,6 +216,18 @@ void Declare(CLI::App& app, Bound& b) {
                       "leave out cells of fewer than N measurements (default 1)"),
        "N")
       ->check(Number("--grid-min", 1, 4294967295.0, true, "takes a whole number, 1 or above"));
+  path(app.add_option("--max-zoom")
+           ->description("the highest zoom of .pmtiles and .mbtiles maps, where every measurement "
+                         "is drawn (6 to 16, default 14)"),
+       "Z")
+      ->check(stored("--max-zoom", [&r](const std::string& option, const std::string& t) {
+        const ParsedNumber parsed = ParseNumber(t);
+        if (parsed.status != NumberStatus::kNumber || !(parsed.value >= 6) ||
+            !(parsed.value <= 16) || parsed.value != std::floor(parsed.value))
+          Refuse(option + " takes a whole number from 6 to 16");
+        r.map.max_zoom = static_cast<int>(parsed.value);
+        r.map.max_zoom_given = true;
+      }));
   path(app.add_option("--rejects", r.rejects, "list every rejected record with its reason"),
        "FILE.csv")
       ->check(text("--rejects"));

@@ -1,11 +1,13 @@
 #include "conversion/drive_conversion.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "common/error.h"
 #include "common/file_paths.h"
 #include "common/staged_file.h"
+#include "maps/vector_tiles.h"
 
 namespace dosemap {
 
@@ -72,6 +74,19 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
     cell_sink = std::make_unique<CellSink>(*cells);
     sinks.push_back(cell_sink.get());
   }
+  // The kept measurements the tile forms leave out, for the summary.
+  struct BeyondTiles : MeasurementSink {
+    void Add(const Measurement& m, int) override {
+      if (!(std::abs(m.latitude) <= kTileLatitudeLimit)) ++count;
+    }
+    std::int64_t count = 0;
+  };
+  std::unique_ptr<BeyondTiles> beyond_tiles;
+  if (std::any_of(request.maps.begin(), request.maps.end(),
+                  [](const auto& map) { return MapFormOf(map)->tiles; })) {
+    beyond_tiles = std::make_unique<BeyondTiles>();
+    sinks.push_back(beyond_tiles.get());
+  }
   std::unique_ptr<HotspotFinder> finder;
   if (request.hotspots.enabled) {
     finder = std::make_unique<HotspotFinder>(request.hotspots);
@@ -95,6 +110,7 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   stats.set_files(0, skipped);
   RunSurvey(logs, survey, sinks, rejects.get(), stats, progress, cancel);
   if (cells) stats.set_cells(cells->CellsWith(grid_min));
+  if (beyond_tiles) stats.set_outside_tiles(beyond_tiles->count);
   if (change) {
     auto figures = std::make_shared<const ChangeFigures>(change->Figures(grid_min));
     stats.set_cells(figures->cells);

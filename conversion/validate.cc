@@ -83,6 +83,7 @@ void Validate(const DriveRequest& request) {
     if (!request.maps.empty()) Refuse("--check writes no map: it takes no -o");
     if (request.grid_m > 0 || request.grid_min != 0) Refuse("--check writes no map: no --grid");
     if (!request.hotspots_file.empty()) Refuse("--check writes no map: no --hotspots");
+    if (request.map.max_zoom_given) Refuse("--check writes no map: no --max-zoom");
     if (request.compare) Refuse("--check writes no map: no --compare");
     for (const FormOption* option : FormOptions()) {
       if (option->Used(request.map))
@@ -120,8 +121,12 @@ void Validate(const DriveRequest& request) {
     if (!period.Contains(*request.compare))
       Refuse("--compare T must lie within the period of --since and --until");
   }
+  if (request.map.max_zoom < 6 || request.map.max_zoom > 16)
+    Refuse("--max-zoom takes a whole number from 6 to 16");
   for (const std::filesystem::path& map : request.maps) {
     const MapFormRow& form = *MapFormOf(map);
+    if (request.map.max_zoom_given && !form.tiles)
+      Refuse("--max-zoom is for .pmtiles and .mbtiles maps only, not " + map.filename().string());
     if (request.grid_m > 0 && form.make_grid == nullptr)
       Refuse(map.string() + ": a ." + std::string(form.name) +
              " map has no grid; nothing was written");

@@ -7,33 +7,9 @@
 #include "maps/legend_image.h"
 
 namespace dosemap {
-namespace {
 
-// The icon beside a .kml: "<stem>_files/square.png", and its path relative to the map.
 std::string IconFolderName(const std::filesystem::path& out) {
   return out.stem().string() + "_files";
-}
-
-// The look of a .kml titled title: our icon and legend beside it, or a web icon and no legend.
-KmlLook LookOf(const std::string& title, const MapOptions& options) {
-  KmlLook look;
-  look.labels = options.labels;
-  look.time = options.time;
-  if (!options.icon_url.empty()) {
-    look.icon = options.icon_url;
-  } else {
-    look.icon = title + "_files/square.png";
-    look.legend = title + "_files/legend.png";
-  }
-  return look;
-}
-
-void Companions(const std::filesystem::path& out, const MapOptions& options,
-                std::vector<std::filesystem::path>& files) {
-  if (!options.icon_url.empty()) return;
-  const std::filesystem::path folder = out.parent_path() / IconFolderName(out);
-  files.push_back(folder / "square.png");
-  files.push_back(folder / "legend.png");
 }
 
 // Refuses a path that is a symbolic link: nothing is written through one.
@@ -58,6 +34,30 @@ std::unique_ptr<StagedFile> StagePicture(const std::filesystem::path& folder, co
   *file << bytes;
   file->Close();
   return file;
+}
+
+namespace {
+
+// The look of a .kml titled title: our icon and legend beside it, or a web icon and no legend.
+KmlLook LookOf(const std::string& title, const MapOptions& options) {
+  KmlLook look;
+  look.labels = options.labels;
+  look.time = options.time;
+  if (!options.icon_url.empty()) {
+    look.icon = options.icon_url;
+  } else {
+    look.icon = title + "_files/square.png";
+    look.legend = title + "_files/legend.png";
+  }
+  return look;
+}
+
+void Companions(const std::filesystem::path& out, const MapOptions& options,
+                std::vector<std::filesystem::path>& files) {
+  if (!options.icon_url.empty()) return;
+  const std::filesystem::path folder = out.parent_path() / IconFolderName(out);
+  files.push_back(folder / "square.png");
+  files.push_back(folder / "legend.png");
 }
 
 class KmlMap : public SurveyMap {

@@ -7,8 +7,8 @@
 namespace dosemap {
 namespace {
 
-const MapFormRow* const kForms[] = {&kKmlForm, &kKmzForm,  &kGeoJsonForm, &kGpxForm,
-                                    &kCsvForm, &kHtmlForm, &kLogForm};
+const MapFormRow* const kForms[] = {&kKmlForm,  &kKmzForm, &kGeoJsonForm, &kGpxForm,    &kCsvForm,
+                                    &kHtmlForm, &kLogForm, &kPmtilesForm, &kMbtilesForm};
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),

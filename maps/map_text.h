@@ -182,8 +182,18 @@ std::unique_ptr<SurveyMap> MakeStagedGrid(const std::filesystem::path& out,
   return std::make_unique<StagedGridMap>(out, kRow, options, grid);
 }
 
+// "<stem>_files": the folder beside a map that holds what it shows (icons, legend, viewer).
+std::string IconFolderName(const std::filesystem::path& out);
+// Refuses a path that is a symbolic link: nothing is written through one. Throws FileError.
+void RefuseLink(const std::filesystem::path& path);
+// bytes staged as name in folder beside a map (made if need be; never through a link), ready for
+// Commit. Throws FileError.
+std::unique_ptr<StagedFile> StagePicture(const std::filesystem::path& folder, const char* name,
+                                         std::string_view bytes);
+
 // The rows, each beside its form's writer.
-extern const MapFormRow kKmlForm, kKmzForm, kGeoJsonForm, kGpxForm, kCsvForm, kHtmlForm, kLogForm;
+extern const MapFormRow kKmlForm, kKmzForm, kGeoJsonForm, kGpxForm, kCsvForm, kHtmlForm, kLogForm,
+    kPmtilesForm, kMbtilesForm;
 // The options of the KML forms, on their rows.
 extern const FormOption kLabelsOption, kTimeOption, kIconUrlOption, kIconsBesideOption;
 

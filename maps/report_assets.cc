@@ -24,6 +24,9 @@ DOSEMAP_EMBED(dosemap_report_common_js, DOSEMAP_REPORT_DIR "/common.js")
 DOSEMAP_EMBED(dosemap_report_points_js, DOSEMAP_REPORT_DIR "/points.js")
 DOSEMAP_EMBED(dosemap_report_cells_js, DOSEMAP_REPORT_DIR "/cells.js")
 DOSEMAP_EMBED(dosemap_report_change_js, DOSEMAP_REPORT_DIR "/change.js")
+DOSEMAP_EMBED(dosemap_viewer_page, DOSEMAP_VIEWER_PAGE)
+DOSEMAP_EMBED(dosemap_viewer_js, DOSEMAP_VIEWER_DIR "/viewer.js")
+DOSEMAP_EMBED(dosemap_viewer_css, DOSEMAP_VIEWER_DIR "/maplibre-gl.css")
 
 namespace dosemap {
 namespace {
@@ -52,5 +55,11 @@ std::string_view ReportCellsJs() {
 std::string_view ReportChangeJs() {
   return Between(dosemap_report_change_js_begin, dosemap_report_change_js_end);
 }
+
+std::string_view ViewerHtml() {
+  return Between(dosemap_viewer_page_begin, dosemap_viewer_page_end);
+}
+std::string_view ViewerJs() { return Between(dosemap_viewer_js_begin, dosemap_viewer_js_end); }
+std::string_view ViewerCss() { return Between(dosemap_viewer_css_begin, dosemap_viewer_css_end); }
 
 }  // namespace dosemap

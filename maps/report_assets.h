@@ -20,6 +20,12 @@ std::string_view ReportPointsJs();
 std::string_view ReportCellsJs();
 std::string_view ReportChangeJs();
 
+// The viewer beside a .pmtiles map: its page (with @TITLE@ and @ARCHIVE@ to fill in), its script
+// (MapLibre GL JS and the PMTiles reader bundled with ours) and MapLibre's style sheet.
+std::string_view ViewerHtml();
+std::string_view ViewerJs();
+std::string_view ViewerCss();
+
 }  // namespace dosemap
 
 #endif  // DOSEMAP_MAPS_REPORT_ASSETS_H_

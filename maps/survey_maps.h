@@ -26,6 +26,8 @@ struct MapOptions {
   bool time = false;            // KML: a TimeStamp a point and a TimeSpan a cell (--time)
   // The run's privacy zones, for a form that copies the logs' comment lines; null: none.
   const std::vector<PrivacyZone>* zones = nullptr;
+  int max_zoom = 14;            // the tile forms' highest zoom (--max-zoom), 6 to 16
+  bool max_zoom_given = false;  // only the tile forms take --max-zoom
 };
 
 // An option that only some map forms take, declared on the rows of the forms that take it, the way
@@ -103,6 +105,8 @@ struct MapFormRow {
   // The form copies the kept records' own lines out of the log files (the cleaned log): it takes
   // logs of sentences only (FormatRow::sentences), read from files, never standard input.
   bool copies_log_lines = false;
+  // The form is a pyramid of vector tiles: it takes --max-zoom and has no --grid of its own.
+  bool tiles = false;
 };
 
 // Every map form, in the order --help lists them.

@@ -6,6 +6,8 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/packages.sh"
 bash "$root/scripts/deps.sh" "${build_packages[@]}"
+# npm fetches the .pmtiles viewer's MapLibre GL JS when the program is built.
+command -v npm >/dev/null || bash "$root/scripts/deps.sh" "$test_npm" || echo "npm could not be installed: the .pmtiles viewer is left out"
 cmake -S "$root" -B "$root/build" -DDOSEMAP_BUILD_TESTS=OFF
 cmake --build "$root/build" -j2
 mkdir -p "$root/run"

@@ -128,6 +128,10 @@ std::string DriveStatistics::Line() const {
     line += ", outside period ";
     line += std::to_string(outside_period_);
   }
+  if (outside_tiles_ >= 0) {
+    line += ", outside tiles ";
+    line += std::to_string(outside_tiles_);
+  }
   line += ", per dose class 1-5";
   for (const std::int64_t count : per_class_) {
     line += ' ';
@@ -217,6 +221,10 @@ std::string DriveStatistics::Json() const {
   if (period_given_) {
     json += ",\"outside_period\":";
     json += std::to_string(outside_period_);
+  }
+  if (outside_tiles_ >= 0) {
+    json += ",\"outside_tiles\":";
+    json += std::to_string(outside_tiles_);
   }
   json += ",\"per_class\":[";
   for (std::size_t c = 0; c < per_class_.size(); ++c) {

@@ -35,6 +35,10 @@ class DriveStatistics {
   std::int64_t outside_period() const { return outside_period_; }
   // The summary names the records outside the period only when a period was given.
   void set_period_given() { period_given_ = true; }
+  // Kept measurements beyond the tiles' reach (Web Mercator's ±85.0511°), when the run writes
+  // tiles; -1: it writes none, and the summary leaves the figure out.
+  std::int64_t outside_tiles() const { return outside_tiles_; }
+  void set_outside_tiles(std::int64_t count) { outside_tiles_ = count; }
   const std::array<std::int64_t, 5>& per_class() const { return per_class_; }
   double distance_km() const { return distance_m_ / 1000; }
   double dose_total_usv() const { return dose_total_usv_; }
@@ -77,6 +81,7 @@ class DriveStatistics {
   std::int64_t kept_ = 0;
   std::int64_t outside_period_ = 0;
   bool period_given_ = false;
+  std::int64_t outside_tiles_ = -1;
   std::array<std::int64_t, kRejectReasonCount> counts_{};
   std::array<std::int64_t, 5> per_class_{};
   double distance_m_ = 0;

@@ -3,7 +3,7 @@
 # the npm registry, bundled with esbuild here) reads the KML. Each must draw every measurement.
 # CesiumJS (from the npm registry, its page driven by Playwright's client for Chromium, WebGL in
 # software) opens the regionated KMZ.
-# Usage: browser_test.sh report|openlayers|cesium DOSEMAP_CONVERT EXAMPLES BROWSER_TEST_SOURCES CACHE [SCREENSHOT_DIR]
+# Usage: browser_test.sh report|openlayers|cesium|tiles DOSEMAP_CONVERT EXAMPLES BROWSER_TEST_SOURCES CACHE [SCREENSHOT_DIR]
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 part=$1
@@ -216,6 +216,48 @@ check "CesiumJS: the highest dose shows at the whole-drive view" true "$(json_fi
 check "CesiumJS: fewer points in view when zoomed in on it" 1 \
   "$(awk -v z="$(json_field zoomed result.json)" -v k="$kept" 'BEGIN { print (z > 0 && z < k) }')"
 check "CesiumJS: the legend shown" 1 "$(json_field legend result.json)"
+fi
+
+if [ "$part" = tiles ]; then
+# npm's PMTiles reader and vector tile decoder read the .pmtiles as a web map does; the viewer
+# beside it, served by http-server (which answers range requests), draws it in Chromium.
+mkdir -p "$cache/tiles"
+cp "$sources/tiles/package.json" "$sources/tiles/read_tiles.mjs" "$sources/tiles/viewer_page.mjs" "$cache/tiles/"
+npm_packages "$cache/tiles" http-server
+zone=37.4335,140.4835,300
+"$convert" --summary=json --privacy "$zone" -o drive.pmtiles "$examples/drive.LOG" "$examples/drive-czech.LOG" >summary.json
+kept=$(json_field kept summary.json)
+node "$cache/tiles/read_tiles.mjs" drive.pmtiles "$zone" >read.json 2>node.log
+check "pmtiles reader: read" 0 $?
+check "pmtiles reader: the layers' zooms" '"layers":"measurements 14-14, cells 0-13"' "$(grep -o '"layers":"[^"]*"' read.json)"
+check "pmtiles reader: every kept measurement at zoom 14" "$kept" "$(json_field points read.json)"
+check "pmtiles reader: each once" "$kept" "$(json_field distinct read.json)"
+check "pmtiles reader: none in the zone" 0 "$(json_field inZone read.json)"
+check "pmtiles reader: the cells count them all at every zoom below" "$kept" "$(json_field cellsAllEqual read.json)"
+port=$(node -e 'const s = require("net").createServer().listen(0, "127.0.0.1", () => { console.log(s.address().port); s.close(); })')
+"$cache/tiles/node_modules/.bin/http-server" -a 127.0.0.1 -p "$port" -s -c-1 "$work" 2>/dev/null &
+server=$!
+trap 'kill $server 2>/dev/null; rm -rf "$work"' EXIT
+# Waits for the server to answer (at most 60 s).
+for _ in $(seq 600); do curl -s -o /dev/null "http://127.0.0.1:$port/drive.pmtiles" && break; sleep 0.1; done
+CHROMIUM=$(command -v chromium) timeout 600 node "$cache/tiles/viewer_page.mjs" \
+  "http://127.0.0.1:$port/drive_files/index.html" "file://$work/drive_files/index.html" "$work/drive.pmtiles" \
+  ${shots:+"$shots/viewer.png"} >viewer.json 2>node.log
+check "viewer: the page ran" 0 $?
+check "viewer: no error" "" "$(json_field error viewer.json)"
+check "viewer: no script error" "[]" "$(sed -n 's/.*"errors":\(\[[^]]*\]\).*/\1/p' viewer.json)"
+check "viewer: the legend's five classes with the thresholds" \
+  '"legend":["0–0.07 µSv/h","0.07–0.11 µSv/h","0.11–0.19 µSv/h","0.19–0.5 µSv/h","from 0.5 µSv/h"]' \
+  "$(grep -o '"legend":\[[^]]*\]' viewer.json)"
+[ "$(json_field cellsDrawn viewer.json)" -gt 0 ]; check "viewer: cells drawn at zoom 12" 0 $?
+check "viewer: a hot cell in its class colour" '"#d7191c"' "$(sed -n 's/.*"hot":{[^}]*"pixel":\("[^"]*"\).*/\1/p' viewer.json)"
+check "viewer: a cold cell in its class colour" '"#abd9e9"' \
+  "$(sed -n 's/.*"cold":{"class":2,"pixel":"#abd9e[89a]".*/"#abd9e9"/p' viewer.json)"
+[ "$(json_field pointsDrawn viewer.json)" -gt 0 ]; check "viewer: measurements drawn at zoom 15" 0 $?
+dose=$(json_field popupDose viewer.json)
+grep -q "\"popup\":\"$(printf %.3g "$dose") µSv/h" viewer.json; check "viewer: a click shows the dose ($dose)" 0 $?
+check "viewer: from disk it asks for the file" true "$(json_field asked viewer.json)"
+check "viewer: from disk, the file given, it draws" 5 "$(json_field fromDisk viewer.json)"
 fi
 
 checks_done browser_test

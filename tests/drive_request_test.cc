@@ -64,7 +64,7 @@ TEST_F(DriveRequestTest, RefusesLogsAndMapsThatCannotBe) {
   request_.maps = {Path("out.txt")};
   EXPECT_EQ(Refusal(), Path("out.txt") +
                            ": the map's extension must be one of .kml, .kmz, .geojson, .gpx, "
-                           ".csv, .html, .htm, .log");
+                           ".csv, .html, .htm, .log, .pmtiles, .mbtiles");
   request_.maps = {Path("out.LOG")};
   EXPECT_EQ(Refusal(),
             Path("out.LOG") + ": a cleaned log is copied out of log files, not standard input");

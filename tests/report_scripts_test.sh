@@ -10,6 +10,10 @@ for script in "$dir"/*.js; do
   node --check "$script"
   check "$(basename "$script") parses" 0 $?
 done
+# The .pmtiles viewer's own script, an ES module bundled with MapLibre GL JS at build time.
+viewer=$(dirname "$dir")/viewer/viewer.js
+node --input-type=module --check <"$viewer"
+check "viewer.js parses" 0 $?
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$convert" -o "$work/points.html" "$examples/drive.LOG" && "$convert" --grid 250 -o "$work/cells.html" "$examples/drive.LOG" &&

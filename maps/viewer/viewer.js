@@ -1,0 +1,143 @@
+// The viewer beside a .pmtiles map: its cells and measurements in the dose classes' colours, a
+// legend with the run's thresholds, a pop-up per feature and the run's hotspots on top. Served
+// over HTTP it reads ../NAME.pmtiles by range requests; opened from disk it asks for the file.
+import maplibregl from 'maplibre-gl';
+import {FileSource, PMTiles, Protocol} from 'pmtiles';
+
+const protocol = new Protocol();
+maplibregl.addProtocol('pmtiles', protocol.tile);
+
+const state = (s) => { document.body.dataset.state = s; };
+
+function figure(x, digits) {
+  return x === null || x === undefined ? '–' : Number(x.toPrecision(digits)).toString();
+}
+
+function escaped(text) {
+  return String(text).replace(/[&<>"]/g, (c) => ({'&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;'}[c]));
+}
+
+// MapLibre's expression for a class field's colour.
+function colourOf(field, classes) {
+  const match = ['match', ['get', field]];
+  classes.forEach((c) => match.push(c.class, c.color));
+  match.push('#999999');
+  return match;
+}
+
+function showLegend(meta) {
+  const list = document.getElementById('classes');
+  list.innerHTML = meta.dose_classes.map((c) => {
+    const range = c.to_usvh === null ? 'from ' + figure(c.from_usvh, 3) :
+      figure(c.from_usvh, 3) + '–' + figure(c.to_usvh, 3);
+    return '<li data-class="' + c.class + '"><span class="swatch" style="background:' + c.color + '"></span>' +
+      range + ' µSv/h</li>';
+  }).join('') + '<li><span class="swatch ring"></span>hotspot</li>';
+  const s = meta.summary || {};
+  document.getElementById('what').textContent = 'Cells: mean dose; the outline: the highest. ' +
+    'From zoom ' + meta.maxzoom + ': every measurement (' + (s.kept || 0) + ' kept).';
+}
+
+function hotspotsOf(meta) {
+  const spots = (meta.summary && meta.summary.hotspots) || [];
+  return {type: 'FeatureCollection', features: spots.map((s) => ({type: 'Feature',
+    geometry: {type: 'Point', coordinates: [s.longitude, s.latitude]}, properties: s}))};
+}
+
+function popupHtml(feature) {
+  const p = feature.properties;
+  if (feature.layer.id === 'hotspots') {
+    return '<b>Hotspot ' + p.rank + '</b><br>peak ' + figure(p.dose_usvh, 3) + ' µSv/h<br>' +
+      figure(p.ratio, 4) + ' × its surroundings, ' + p.count + ' readings<br>' + escaped(p.time);
+  }
+  if (feature.layer.id === 'points') {
+    return '<b>' + figure(p.dose_usvh, 3) + ' µSv/h</b>' + (p.cpm !== undefined ? '<br>' + p.cpm + ' cpm' : '') +
+      '<br>' + escaped(p.time);
+  }
+  return '<b>' + figure(p.dose_mean_usvh, 3) + ' µSv/h</b> mean<br>highest ' + figure(p.dose_max_usvh, 3) +
+    ' µSv/h<br>' + p.count + ' measurements';
+}
+
+async function show(archive) {
+  protocol.add(archive);
+  const header = await archive.getHeader();
+  const meta = await archive.getMetadata();
+  document.getElementById('open').classList.remove('shown');
+  showLegend(meta);
+  const classes = meta.dose_classes;
+  const map = new maplibregl.Map({
+    container: 'map',
+    center: [header.centerLon, header.centerLat],
+    zoom: header.centerZoom,
+    maxZoom: 20,
+    attributionControl: {compact: true},
+    // Kept after drawing, so that the map can be saved as a picture (and checked).
+    canvasContextAttributes: {preserveDrawingBuffer: true},
+    style: {
+      version: 8,
+      sources: {
+        osm: {type: 'raster', tiles: ['https://tile.openstreetmap.org/{z}/{x}/{y}.png'], tileSize: 256,
+          maxzoom: 19, attribution: '&copy; OpenStreetMap contributors'},
+        dose: {type: 'vector', url: 'pmtiles://' + archive.source.getKey()},
+        hotspots: {type: 'geojson', data: hotspotsOf(meta)},
+      },
+      layers: [
+        {id: 'base', type: 'raster', source: 'osm', paint: {'raster-opacity': 0.8}},
+        {id: 'cells', type: 'fill', source: 'dose', 'source-layer': 'cells',
+          paint: {'fill-color': colourOf('class', classes), 'fill-opacity': 0.65}},
+        {id: 'cells-max', type: 'line', source: 'dose', 'source-layer': 'cells',
+          filter: ['>', ['get', 'class_max'], ['get', 'class']],
+          paint: {'line-color': colourOf('class_max', classes), 'line-width': 1.5}},
+        {id: 'points', type: 'circle', source: 'dose', 'source-layer': 'measurements',
+          paint: {'circle-color': colourOf('class', classes), 'circle-radius': 4,
+            'circle-stroke-color': '#333', 'circle-stroke-width': 0.5}},
+        {id: 'hotspots', type: 'circle', source: 'hotspots',
+          paint: {'circle-radius': 14, 'circle-color': 'rgba(0,0,0,0)', 'circle-stroke-color': '#111',
+            'circle-stroke-width': 2}},
+      ],
+    },
+  });
+  map.addControl(new maplibregl.NavigationControl(), 'top-right');
+  map.addControl(new maplibregl.ScaleControl(), 'bottom-left');
+  map.on('click', (e) => {
+    const features = map.queryRenderedFeatures(e.point, {layers: ['hotspots', 'points', 'cells']});
+    if (!features.length) return;
+    new maplibregl.Popup().setLngLat(e.lngLat).setHTML(popupHtml(features[0])).addTo(map);
+    document.body.dataset.popup = features[0].layer.id;
+  });
+  ['cells', 'points', 'hotspots'].forEach((layer) => {
+    map.on('mouseenter', layer, () => { map.getCanvas().style.cursor = 'pointer'; });
+    map.on('mouseleave', layer, () => { map.getCanvas().style.cursor = ''; });
+  });
+  // Ready once every tile in view is in, the base map's included (or failed: offline).
+  const check = () => { if (map.loaded() && map.areTilesLoaded()) state('ready'); };
+  ['idle', 'data', 'error'].forEach((event) => map.on(event, check));
+  window.dosemapViewer = {map, meta};
+}
+
+function offerFile(why) {
+  const box = document.getElementById('open');
+  if (why) document.getElementById('why').textContent = why;
+  box.classList.add('shown');
+  state('asking');
+  const open = (file) => {
+    if (file) show(new PMTiles(new FileSource(file))).catch((e) => offerFile(file.name + ': ' + e.message));
+  };
+  document.getElementById('picker').onchange = (e) => open(e.target.files[0]);
+  document.addEventListener('dragover', (e) => { e.preventDefault(); box.classList.add('over'); });
+  document.addEventListener('dragleave', () => box.classList.remove('over'));
+  document.addEventListener('drop', (e) => {
+    e.preventDefault();
+    box.classList.remove('over');
+    open(e.dataTransfer.files[0]);
+  });
+}
+
+const archiveUrl = document.getElementById('map').dataset.archive;
+if (location.protocol === 'file:') {
+  offerFile();
+} else {
+  const url = new URL(archiveUrl, location.href).href;
+  show(new PMTiles(url)).catch((e) => offerFile(url + ' could not be read (' + e.message +
+    '): the server must answer range requests. Open the file instead.'));
+}

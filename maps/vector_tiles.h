@@ -42,7 +42,7 @@ bool WorldPixel(double longitude, double latitude, int zoom, std::uint32_t* x, s
 // Throws FileError.
 std::FILE* UnlinkedTempFile();
 
-// The gzip member of bytes (zlib, level 6).
+// The gzip member of bytes (zlib, level 3).
 std::string Gzip(std::string_view bytes);
 std::string Gunzip(std::string_view bytes);  // for the tests; throws std::runtime_error
 

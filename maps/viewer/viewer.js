@@ -87,20 +87,26 @@ async function show(archive) {
           paint: {'fill-color': colourOf('class', classes), 'fill-opacity': 0.65}},
         {id: 'cells-max', type: 'line', source: 'dose', 'source-layer': 'cells',
           filter: ['>', ['get', 'class_max'], ['get', 'class']],
-          paint: {'line-color': colourOf('class_max', classes), 'line-width': 1.5}},
+          paint: {'line-color': colourOf('class_max', classes),
+            'line-width': ['interpolate', ['linear'], ['zoom'], 6, 0.5, 12, 1.5]}},
         {id: 'points', type: 'circle', source: 'dose', 'source-layer': 'measurements',
           paint: {'circle-color': colourOf('class', classes), 'circle-radius': 4,
             'circle-stroke-color': '#333', 'circle-stroke-width': 0.5}},
         {id: 'hotspots', type: 'circle', source: 'hotspots',
-          paint: {'circle-radius': 14, 'circle-color': 'rgba(0,0,0,0)', 'circle-stroke-color': '#111',
-            'circle-stroke-width': 2}},
+          // A country's archive has thousands: the overview rings the 20 highest, zoom 8 the 200
+          // highest, zoom 11 all of them.
+          paint: {'circle-radius': ['interpolate', ['linear'], ['zoom'], 4, 8, 14, 14],
+            'circle-color': 'rgba(0,0,0,0)', 'circle-stroke-color': '#111', 'circle-stroke-width': 2,
+            'circle-stroke-opacity': ['step', ['zoom'], ['case', ['<=', ['get', 'rank'], 20], 1, 0],
+              8, ['case', ['<=', ['get', 'rank'], 200], 1, 0], 11, 1]}},
       ],
     },
   });
   map.addControl(new maplibregl.NavigationControl(), 'top-right');
   map.addControl(new maplibregl.ScaleControl(), 'bottom-left');
   map.on('click', (e) => {
-    const features = map.queryRenderedFeatures(e.point, {layers: ['hotspots', 'points', 'cells']});
+    const features = map.queryRenderedFeatures(e.point, {layers: ['hotspots', 'points', 'cells']})
+      .filter((f) => f.layer.id !== 'hotspots' || map.getZoom() >= 11 || f.properties.rank <= (map.getZoom() >= 8 ? 200 : 20));
     if (!features.length) return;
     new maplibregl.Popup().setLngLat(e.lngLat).setHTML(popupHtml(features[0])).addTo(map);
     document.body.dataset.popup = features[0].layer.id;

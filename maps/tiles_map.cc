@@ -156,6 +156,7 @@ class TilesMap : public SurveyMap {
         folder_(out.parent_path() / IconFolderName(out)),
         file_(out),
         scale_{options.yellow, options.red},
+        cancel_(options.cancel),
         pyramid_(options.max_zoom) {
     if (pmtiles_) {
       RefuseLink(folder_);
@@ -168,7 +169,7 @@ class TilesMap : public SurveyMap {
     const int max_zoom = pyramid_.max_zoom();
     if (pmtiles_) {
       PmtilesWriter writer(max_zoom);
-      pyramid_.Build(scale_, writer);
+      pyramid_.Build(scale_, writer, cancel_);
       AtLeastOneTile(pyramid_.figures(), writer);
       const PmtilesPlace place = PlaceOf(pyramid_.figures(), max_zoom);
       writer.Write(file_, place,
@@ -181,7 +182,7 @@ class TilesMap : public SurveyMap {
     }
     file_.Seal();  // SQLite writes the staging file by its path
     MbtilesWriter writer(file_.staging());
-    pyramid_.Build(scale_, writer);
+    pyramid_.Build(scale_, writer, cancel_);
     AtLeastOneTile(pyramid_.figures(), writer);
     const PmtilesPlace place = PlaceOf(pyramid_.figures(), max_zoom);
     Json meta = Metadata(title, pyramid_.figures(), place, scale_, statistics);
@@ -215,6 +216,7 @@ class TilesMap : public SurveyMap {
   std::filesystem::path folder_;
   StagedFile file_;
   DoseScale scale_;
+  CancelFlag cancel_;
   TilePyramid pyramid_;
   std::vector<std::unique_ptr<StagedFile>> viewer_;
 };

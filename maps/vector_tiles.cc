@@ -232,8 +232,14 @@ class RunReader {
 // Takes the points in tile order and makes the tiles of every zoom.
 class PyramidBuilder {
  public:
-  PyramidBuilder(int max_zoom, const DoseScale& scale, TileSink& sink, PyramidFigures& figures)
-      : max_zoom_(max_zoom), scale_(scale), sink_(sink), figures_(figures), levels_(max_zoom) {}
+  PyramidBuilder(int max_zoom, const DoseScale& scale, TileSink& sink, PyramidFigures& figures,
+                 CancelFlag cancel)
+      : max_zoom_(max_zoom),
+        scale_(scale),
+        sink_(sink),
+        figures_(figures),
+        cancel_(cancel),
+        levels_(max_zoom) {}
 
   void Take(const TilePyramid::Point& p) {
     if (!points_.empty() && points_.front().order != p.order) FlushPoints();
@@ -296,6 +302,7 @@ class PyramidBuilder {
     if (batch_bytes_ >= kBatchBytes) CompressBatch();
   }
   void CompressBatch() {
+    ThrowIfCancelled(cancel_);
     const auto compress = [this](std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i) batch_[i].bytes = Gzip(batch_[i].bytes);
     };
@@ -327,6 +334,7 @@ class PyramidBuilder {
   const DoseScale& scale_;
   TileSink& sink_;
   PyramidFigures& figures_;
+  CancelFlag cancel_;
   std::vector<Level> levels_;
   std::vector<TilePyramid::Point> points_;
   struct BatchTile {
@@ -477,8 +485,8 @@ void TilePyramid::SpillRun() {
   run_.clear();
 }
 
-void TilePyramid::Build(const DoseScale& scale, TileSink& sink) {
-  PyramidBuilder builder(max_zoom_, scale, sink, figures_);
+void TilePyramid::Build(const DoseScale& scale, TileSink& sink, CancelFlag cancel) {
+  PyramidBuilder builder(max_zoom_, scale, sink, figures_, cancel);
   if (runs_.empty()) {
     std::sort(run_.begin(), run_.end(), Before);
     for (const Point& p : run_) builder.Take(p);

@@ -18,6 +18,7 @@
 
 #include "dose/dose_scale.h"
 #include "survey/measurement.h"
+#include "survey/survey_run.h"
 
 namespace dosemap {
 
@@ -71,8 +72,9 @@ class TilePyramid {
   TilePyramid& operator=(const TilePyramid&) = delete;
 
   void Add(const Measurement& m, int dose_class);
-  // Writes every tile into sink, the zooms interleaved, and the figures; called once.
-  void Build(const DoseScale& scale, TileSink& sink);
+  // Writes every tile into sink, the zooms interleaved, and the figures; called once. Stops with
+  // SurveyError kCancelled soon after cancel is set.
+  void Build(const DoseScale& scale, TileSink& sink, CancelFlag cancel = nullptr);
   const PyramidFigures& figures() const { return figures_; }
   int max_zoom() const { return max_zoom_; }
 

@@ -68,10 +68,12 @@ check "no staging file is left" "" "$(ls | grep -E '\.[A-Za-z0-9]{6}$')"
 
 # An interrupt removes every staging file; the old maps stay whole. The log comes through a pipe
 # that stays open, so the run is surely under way, staging files made, when the signal comes.
-for form in kml kmz geojson; do
+# The tile forms' temporary files in $TMPDIR go too.
+mkdir -p sorting
+for form in kml kmz geojson pmtiles mbtiles; do
   echo old >int.$form; echo old >int-rejects.csv
   mkfifo feed
-  "$convert" --rejects int-rejects.csv -o int.$form - <feed 2>/dev/null & victim=$!
+  TMPDIR=$PWD/sorting "$convert" --rejects int-rejects.csv -o int.$form - <feed 2>/dev/null & victim=$!
   exec 7>feed
   for _ in $(seq 20); do cat drive.LOG; done >&7  # more than the 64 KiB read to tell the format
   until ls int.$form.?????? int-rejects.csv.?????? >/dev/null 2>&1; do sleep 0.01; done
@@ -82,6 +84,7 @@ for form in kml kmz geojson; do
   check "$form run interrupted: the old map stays" old "$(cat int.$form)"
   check "$form run interrupted: the old rejects stay" old "$(cat int-rejects.csv)"
   check "$form run interrupted: no staging file" "" "$(ls | grep -E '^int.*\.[A-Za-z0-9]{6}$')"
+  check "$form run interrupted: no temporary file" "" "$(ls sorting)"
 done
 
 # Options: a summary form that doesn't exist, thresholds in the wrong order, zones that are no

@@ -1,10 +1,12 @@
 // The tile forms: .pmtiles (with a MapLibre viewer beside it) and .mbtiles, one pyramid of vector
 // tiles of the kept measurements and their averages.
+#include <cctype>
 #include <cmath>
 #include <memory>
 #include <nlohmann/json.hpp>
 
 #include "common/error.h"
+#include "common/xml_text.h"
 #include "maps/map_text.h"
 #include "maps/report_assets.h"
 #include "maps/tile_archives.h"
@@ -95,29 +97,6 @@ void AtLeastOneTile(const PyramidFigures& f, TileSink& sink) {
   if (f.tiles == 0) sink.Tile(0, 0, 0, Gzip(""));
 }
 
-std::string HtmlEscaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // The archive's name as a relative URL from the viewer's folder.
 std::string ArchiveUrl(const std::filesystem::path& out) {
   std::string url = "../";
@@ -141,8 +120,8 @@ std::string ViewerPage(const std::filesystem::path& out) {
          at = page.find(mark, at + text.size()))
       page.replace(at, mark.size(), text);
   };
-  replace("@TITLE@", HtmlEscaped(out.stem().string()));
-  replace("@ARCHIVE@", HtmlEscaped(ArchiveUrl(out)));
+  replace("@TITLE@", XmlEscaped(XmlSafe(out.stem().string())));
+  replace("@ARCHIVE@", ArchiveUrl(out));  // percent-encoded: safe in the attribute
   return page;
 }
 

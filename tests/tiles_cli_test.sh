@@ -6,9 +6,7 @@ set -u
 source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 convert=$1
 examples=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+work_in_temp
 mkdir tmp
 export TMPDIR=$work/tmp
 

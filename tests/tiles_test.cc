@@ -2,13 +2,17 @@
 // its highest zoom and all of them in its cells at every zoom below, whether sorted in memory or
 // through files.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <map>
+#include <nlohmann/json.hpp>
 #include <protozero/pbf_reader.hpp>
 #include <random>
 
+#include "conversion/drive_conversion.h"
 #include "maps/tile_archives.h"
 #include "maps/vector_tiles.h"
+#include "tests/temp_dir.h"
 
 namespace dosemap {
 namespace {
@@ -408,6 +412,85 @@ TEST(TilePyramid, ACrowdedTileKeepsItsHighestDosesAndItsCellsCountThemAll) {
   }
   EXPECT_EQ(points, kTilePointLimit);
   EXPECT_EQ(hot, 25000u);
+}
+
+// Both containers carry the same metadata: the layers and their zooms, the classes with the run's
+// thresholds, and the run's summary; MBTiles its named rows besides.
+TEST(TileArchives, CarryTheLayersTheClassesAndTheRunsSummary) {
+  testing::TempDir dir;
+  dir.Write("drive.csv",
+            "unix timestamp;doserate;lat;lng\n1763688600;0.05;37.42;140.47\n"
+            "1763688602;0.3;37.4201;140.4701\n1763688604;0.9;37.4202;140.4702\n");
+  DriveRequest request;
+  request.logs = {(dir.path() / "drive.csv").string()};
+  request.survey.yellow = 0.2, request.survey.red = 0.4;
+  request.map.max_zoom = 12, request.map.max_zoom_given = true;
+  request.maps = {dir.path() / "drive.pmtiles"};
+  const DriveStatistics stats = ConvertDrive(request);
+  request.maps = {dir.path() / "drive.mbtiles"};
+  ConvertDrive(request);
+  const std::string file = dir.Read("drive.pmtiles");
+  const auto meta = nlohmann::ordered_json::parse(
+      Gunzip(file.substr(Little<std::uint64_t>(file, 24), Little<std::uint64_t>(file, 32))));
+  EXPECT_EQ(meta["vector_layers"][0]["id"], "measurements");
+  EXPECT_EQ(meta["vector_layers"][0]["minzoom"], 12);
+  EXPECT_EQ(meta["vector_layers"][0]["maxzoom"], 12);
+  EXPECT_EQ(meta["vector_layers"][1]["id"], "cells");
+  EXPECT_EQ(meta["vector_layers"][1]["maxzoom"], 11);
+  EXPECT_EQ(meta["maxzoom"], 12);
+  EXPECT_EQ(meta["bounds"], nlohmann::ordered_json({140.47, 37.42, 140.4702, 37.4202}));
+  EXPECT_EQ(meta["dose_classes"].dump(),
+            "[{\"class\":1,\"from_usvh\":0.0,\"to_usvh\":0.07,\"color\":\"#2c7bb6\"},"
+            "{\"class\":2,\"from_usvh\":0.07,\"to_usvh\":0.2,\"color\":\"#abd9e9\"},"
+            "{\"class\":3,\"from_usvh\":0.2,\"to_usvh\":0.4,\"color\":\"#ffffbf\"},"
+            "{\"class\":4,\"from_usvh\":0.4,\"to_usvh\":0.5,\"color\":\"#fdae61\"},"
+            "{\"class\":5,\"from_usvh\":0.5,\"to_usvh\":null,\"color\":\"#d7191c\"}]");
+  EXPECT_EQ(meta["dropped_points"], 0);
+  EXPECT_EQ(meta["summary"], nlohmann::ordered_json::parse(stats.Json()));
+  EXPECT_EQ(meta["summary"]["kept"], 3);
+  EXPECT_EQ(meta["summary"]["outside_tiles"], 0);
+  // The viewer beside it names the file.
+  EXPECT_NE(dir.Read("drive_files/index.html").find("data-archive=\"../drive.pmtiles\""),
+            std::string::npos);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(
+      sqlite3_open_v2((dir.path() / "drive.mbtiles").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+      SQLITE_OK);
+  std::map<std::string, std::string> rows;
+  sqlite3_stmt* query = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT name, value FROM metadata", -1, &query, nullptr),
+            SQLITE_OK);
+  while (sqlite3_step(query) == SQLITE_ROW) {
+    rows[reinterpret_cast<const char*>(sqlite3_column_text(query, 0))] =
+        reinterpret_cast<const char*>(sqlite3_column_text(query, 1));
+  }
+  sqlite3_finalize(query);
+  EXPECT_EQ(rows["name"], "drive");
+  EXPECT_EQ(rows["format"], "pbf");
+  EXPECT_EQ(rows["minzoom"], "0");
+  EXPECT_EQ(rows["maxzoom"], "12");
+  EXPECT_EQ(rows["bounds"], "140.47,37.42,140.4702,37.4202");
+  const auto json = nlohmann::ordered_json::parse(rows["json"]);
+  EXPECT_EQ(json["vector_layers"], meta["vector_layers"]);
+  EXPECT_EQ(json["dose_classes"], meta["dose_classes"]);
+  EXPECT_EQ(json["summary"], meta["summary"]);
+  // A tile a zoom, TMS rows: zoom 12's row counted from the south.
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT zoom_level, tile_column, tile_row FROM tiles", -1,
+                               &query, nullptr),
+            SQLITE_OK);
+  int tiles = 0;
+  while (sqlite3_step(query) == SQLITE_ROW) {
+    const int z = sqlite3_column_int(query, 0);
+    std::uint32_t x, y;
+    WorldPixel(140.47, 37.42, z, &x, &y);
+    EXPECT_EQ(sqlite3_column_int64(query, 1), x >> 12);
+    EXPECT_EQ(sqlite3_column_int64(query, 2), (1 << z) - 1 - (y >> 12));
+    ++tiles;
+  }
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+  EXPECT_EQ(tiles, 13);
 }
 
 }  // namespace

@@ -27,5 +27,15 @@ if ! cmp -s "$src/maps/viewer/package.json" "$cache/installed.json"; then
   cp "$src/maps/viewer/package.json" "$cache/installed.json"
 fi
 (cd "$cache" && npx esbuild viewer.js --bundle --minify --format=iife --target=es2020 --log-level=warning \
-  --outfile="$out/viewer.js") || fallback "esbuild failed"
+  --legal-comments=none --outfile="$out/bundle.js") || fallback "esbuild failed"
+# The licences of what the script carries, at its head.
+{
+  echo "/* The dosemap viewer. It bundles MapLibre GL JS $(sed -n 's/.*"version": "\(.*\)".*/\1/p' "$cache/node_modules/maplibre-gl/package.json" | head -n 1)"
+  echo "   (BSD-3-Clause, its licence and those of the packages it bundles below) and pmtiles"
+  echo "   $(sed -n 's/.*"version": "\(.*\)".*/\1/p' "$cache/node_modules/pmtiles/package.json" | head -n 1) (BSD-3-Clause, Copyright 2021-2024 Protomaps LLC)."
+  echo
+  sed 's|\*/|* /|g' "$cache/node_modules/maplibre-gl/LICENSE.txt"
+  echo "*/"
+  cat "$out/bundle.js"
+} >"$out/viewer.js" && rm "$out/bundle.js" || fallback "could not write viewer.js"
 cp "$cache/node_modules/maplibre-gl/dist/maplibre-gl.css" "$out/maplibre-gl.css" || fallback "no maplibre-gl.css"

@@ -256,6 +256,8 @@ check "viewer: a cold cell in its class colour" '"#abd9e9"' \
 [ "$(json_field pointsDrawn viewer.json)" -gt 0 ]; check "viewer: measurements drawn at zoom 15" 0 $?
 dose=$(json_field popupDose viewer.json)
 grep -q "\"popup\":\"$(printf %.3g "$dose") µSv/h" viewer.json; check "viewer: a click shows the dose ($dose)" 0 $?
+check "viewer: in Japanese for a Japanese browser" '"japanese":["0.5 以上 µSv/h","ホットスポット"]' \
+  "$(grep -o '"japanese":\[[^]]*\]' viewer.json)"
 check "viewer: from disk it asks for the file" true "$(json_field asked viewer.json)"
 check "viewer: from disk, the file given, it draws" 5 "$(json_field fromDisk viewer.json)"
 fi

@@ -78,6 +78,11 @@ try {
     result.popupDose = point.dose;
   }
   result.errors = errors;
+  // A Japanese browser reads it in Japanese.
+  const japanese = await browser.newPage({viewport: {width: 1200, height: 800}, locale: 'ja-JP'});
+  await japanese.goto(httpUrl);
+  await ready(japanese);
+  result.japanese = await japanese.$$eval('#legend li', (items) => items.map((li) => li.textContent).slice(-2));
   // From disk: the page asks for the file, and shows it once given.
   const local = await browser.newPage({viewport: {width: 1200, height: 800}});
   await local.goto(fileUrl);

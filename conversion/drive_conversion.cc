@@ -89,7 +89,9 @@ DriveStatistics ConvertDrive(const DriveRequest& request, const ProgressCallback
   }
   std::unique_ptr<HotspotFinder> finder;
   if (request.hotspots.enabled) {
-    finder = std::make_unique<HotspotFinder>(request.hotspots);
+    HotspotOptions hotspots = request.hotspots;
+    hotspots.threads = request.survey.threads;
+    finder = std::make_unique<HotspotFinder>(hotspots);
     sinks.push_back(finder.get());
   }
   std::unique_ptr<StagedFile> hotspots_file;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <numeric>
+#include <thread>
 
 #include "dose/geodesy.h"
 #include "survey/civil_time.h"
@@ -461,35 +462,58 @@ HotspotResult HotspotFinder::Find() const {
     }
   }
   for (auto& row : rows) std::sort(row.begin(), row.end());
-  for (std::size_t i = 0; i < count_ && !rows.empty(); ++i) {
-    const Chunk& chunk = *chunks_[i / kChunk];
-    const std::size_t at = i % kChunk;
-    const auto& row = rows[static_cast<std::size_t>(row_of(chunk.latitude_e7[at]))];
-    if (row.empty()) continue;
-    const auto column = static_cast<std::uint32_t>(column_of(chunk.longitude_e7[at]));
-    const auto [first, last] =
-        std::equal_range(row.begin(), row.end(), std::pair<std::uint32_t, std::uint32_t>{column, 0},
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (auto it = first; it != last; ++it) {
-      Found& f = found[it->second];
-      // Within 1 km and away from the poles, a flat distance is the great-circle one to far
-      // better than 1 %: only a reading near the ring's edges takes the sines.
-      if (f.flat) {
-        double dlon = (chunk.longitude_e7[at] - f.longitude_e7) * 1e-7;
-        dlon -= 360 * std::round(dlon / 360);
-        const double dx = dlon * f.metres_per_degree_east;
-        const double dy = (chunk.latitude_e7[at] - f.latitude_e7) * 1e-7 * kMetresPerDegree;
-        const double flat = dx * dx + dy * dy;
-        if (flat > kLocalMetres * kLocalMetres * 1.0201 || flat < f.inner_m * f.inner_m * 0.9801)
-          continue;
-        if (flat > f.inner_m * f.inner_m * 1.0201 && flat < kLocalMetres * kLocalMetres * 0.9801) {
-          f.around.push_back(chunk.dose[at]);
-          continue;
+  // The readings from one to another, each hotspot's doses around it put in around.
+  const auto look_around = [&](std::size_t from, std::size_t to,
+                               std::vector<std::vector<double>>& around) {
+    for (std::size_t i = from; i < to; ++i) {
+      const Chunk& chunk = *chunks_[i / kChunk];
+      const std::size_t at = i % kChunk;
+      const auto& row = rows[static_cast<std::size_t>(row_of(chunk.latitude_e7[at]))];
+      if (row.empty()) continue;
+      const auto column = static_cast<std::uint32_t>(column_of(chunk.longitude_e7[at]));
+      const auto [first, last] = std::equal_range(
+          row.begin(), row.end(), std::pair<std::uint32_t, std::uint32_t>{column, 0},
+          [](const auto& a, const auto& b) { return a.first < b.first; });
+      for (auto it = first; it != last; ++it) {
+        const Found& f = found[it->second];
+        // Within 1 km and away from the poles, a flat distance is the great-circle one to far
+        // better than 1 %: only a reading near the ring's edges takes the sines.
+        if (f.flat) {
+          double dlon = (chunk.longitude_e7[at] - f.longitude_e7) * 1e-7;
+          dlon -= 360 * std::round(dlon / 360);
+          const double dx = dlon * f.metres_per_degree_east;
+          const double dy = (chunk.latitude_e7[at] - f.latitude_e7) * 1e-7 * kMetresPerDegree;
+          const double flat = dx * dx + dy * dy;
+          if (flat > kLocalMetres * kLocalMetres * 1.0201 || flat < f.inner_m * f.inner_m * 0.9801)
+            continue;
+          if (flat > f.inner_m * f.inner_m * 1.0201 &&
+              flat < kLocalMetres * kLocalMetres * 0.9801) {
+            around[it->second].push_back(chunk.dose[at]);
+            continue;
+          }
         }
+        const double d =
+            GreatCircleMetres(f.spot.latitude, f.spot.longitude, Latitude(i), Longitude(i));
+        if (d > f.inner_m && d <= kLocalMetres) around[it->second].push_back(chunk.dose[at]);
       }
-      const double d =
-          GreatCircleMetres(f.spot.latitude, f.spot.longitude, Latitude(i), Longitude(i));
-      if (d > f.inner_m && d <= kLocalMetres) f.around.push_back(chunk.dose[at]);
+    }
+  };
+  if (!rows.empty()) {
+    // Both halves of the readings at once when the run may use two threads: a median takes the
+    // doses in any order.
+    std::vector<std::vector<double>> first(found.size()), second;
+    if (options_.threads > 1 && count_ >= kChunk) {
+      second.resize(found.size());
+      std::thread other([&] { look_around(count_ / 2, count_, second); });
+      look_around(0, count_ / 2, first);
+      other.join();
+    } else {
+      look_around(0, count_, first);
+    }
+    for (std::size_t h = 0; h < found.size(); ++h) {
+      found[h].around = std::move(first[h]);
+      if (!second.empty())
+        found[h].around.insert(found[h].around.end(), second[h].begin(), second[h].end());
     }
   }
   for (Found& f : found) {

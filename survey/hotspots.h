@@ -18,6 +18,7 @@ struct HotspotOptions {
   bool enabled = true;  // false: --no-hotspots
   double factor = 2;    // a hot reading is at least this many times the run's background
   double join_m = 100;  // hot readings at most this far apart belong to one hotspot
+  int threads = 2;      // the run's --threads: Find may use as many
 };
 
 // Readings well above the run's background, joined in space: the places a surveyor looks for.

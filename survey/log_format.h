@@ -84,6 +84,10 @@ class LineSource : public RecordSource {
       : reader_(reader), parser_(std::move(parser)) {}
   ReadEnd Read(const RecordHandler& handle) override;
 
+  LineReader& reader() { return reader_; }
+  // The parser in the state of the log's start (Read moves it on).
+  LineParser& parser() { return *parser_; }
+
  private:
   LineReader& reader_;
   std::unique_ptr<LineParser> parser_;

@@ -71,6 +71,9 @@ struct RecordResult {
   // Set by the run's checks: metres from the log's record that passed them last, when this one
   // passes too (NaN otherwise). Worked out where the log is read, for the figures.
   double metres_from_passed = std::numeric_limits<double>::quiet_NaN();
+  // The duplicate check's fingerprint of the measurement, when worked out where the record was
+  // parsed; 0: not worked out.
+  std::uint64_t fingerprint = 0;
 };
 
 }  // namespace dosemap

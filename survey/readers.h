@@ -45,6 +45,20 @@ class LineParser {
   virtual ~LineParser() = default;
   // Appends the records of line (without its line end) to results.
   virtual void ParseLine(std::string_view line, std::vector<RecordResult>& results) = 0;
+  // A parser in this one's state, to read a later part of the same log on another thread.
+  virtual std::unique_ptr<LineParser> Copy() const = 0;
+  // How many lines so far changed how the lines after them are read (a header naming the
+  // columns). What a copy read holds only while no line before it changed this.
+  virtual std::int64_t headers_read() const { return 0; }
+};
+
+// A LineParser whose state is its members: Copy copies them.
+template <class Self>
+class CopyableLineParser : public LineParser {
+ public:
+  std::unique_ptr<LineParser> Copy() const override {
+    return std::make_unique<Self>(static_cast<const Self&>(*this));
+  }
 };
 
 // The next bytes of a log, however many come; empty at its end.

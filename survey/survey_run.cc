@@ -9,6 +9,7 @@
 #include "common/file_paths.h"
 #include "dose/dose_scale.h"
 #include "dose/geodesy.h"
+#include "survey/parse_ahead.h"
 #include "survey/read_ahead.h"
 
 namespace dosemap {
@@ -42,6 +43,10 @@ bool Private(const RecordResult& result, const std::vector<PrivacyZone>& zones,
     }
   }
   return result.reason != RejectReason::kNone && MayLieInAnyZone(zones, evidence);
+}
+
+std::uint64_t FingerprintOf(const RecordResult& result) {
+  return result.fingerprint != 0 ? result.fingerprint : FingerprintOf(result.measurement);
 }
 
 class Dispatcher {
@@ -85,7 +90,7 @@ class Dispatcher {
     if (result.reason == RejectReason::kNone && AccuracyTooPoor(m, limits.max_accuracy_m))
       result.reason = RejectReason::kAccuracy;
     if (result.reason == RejectReason::kNone && !limits.keep_duplicates &&
-        !seen_.Insert(FingerprintOf(m))) {
+        !seen_.Insert(FingerprintOf(result))) {
       result.reason = RejectReason::kDuplicate;
     }
     result.metres_from_passed = std::numeric_limits<double>::quiet_NaN();
@@ -109,7 +114,7 @@ class Dispatcher {
   // Asks for the duplicate check's cells of a record Check will take soon.
   void Prefetch(const RecordResult& result) const {
     if (result.reason == RejectReason::kNone && !options_.quality.keep_duplicates)
-      seen_.Prefetch(FingerprintOf(result.measurement));
+      seen_.Prefetch(FingerprintOf(result));
   }
 
   // A record that Check has judged. text: the record's text for the rejects file.
@@ -410,11 +415,18 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
         }
       };
       ReadEnd end;
-      if (ahead) {
+      const auto prefetch = [&dispatcher](const RecordResult& result) {
+        dispatcher.Prefetch(result);
+      };
+      if (ahead && dynamic_cast<LineSource*>(source.get()) != nullptr) {
+        // A line format: its lines are parsed on every core, and checked and handled here.
+        end = ParseAhead(*dynamic_cast<LineSource*>(source.get()), options.threads, &read_to, check,
+                         handle, prefetch);
+      } else if (ahead) {
         LineReader& reader = *log.reader;
         end = ReadAhead(
             *source, [&reader] { return reader.bytes_consumed(); }, &read_to, check, handle,
-            [&dispatcher](const RecordResult& result) { dispatcher.Prefetch(result); });
+            prefetch);
       } else {
         end = source->Read(handle);
       }

@@ -12,6 +12,7 @@
 #include "survey/grid.h"
 #include "survey/json_stream.h"
 #include "survey/log_format.h"
+#include "survey/parse_ahead.h"
 #include "survey/privacy.h"
 #include "survey/read_ahead.h"
 #include "survey/readers.h"
@@ -587,6 +588,70 @@ TEST(ReadAhead, HandsOnEveryRecordInOrderWithItsTextsAndStopsWithEitherSidesFail
                    }),
                SurveyError);
   EXPECT_LT(endless.read_, 100000000 / 2);
+}
+
+// What a reading hands on, one record a line of text.
+struct Handed {
+  std::vector<std::string> records;
+  RecordHandler Handler() {
+    return [this](RecordResult& result, long line, std::string_view text, std::string_view) {
+      const Measurement& m = result.measurement;
+      records.push_back(std::to_string(line) + "/" + std::to_string(m.part) + " " +
+                        std::string(ReasonName(result.reason)) + " " + std::to_string(m.dose_usvh) +
+                        " " + std::to_string(m.latitude) + " " + std::string(text.substr(0, 40)));
+    };
+  }
+};
+
+// Parsed on two threads, a log gives what one thread gives: the same records in the same order,
+// with a header that changes the columns halfway (the chunks parsed before it was read are parsed
+// again), and a line that lost its line ends cut into pieces across chunks (its records numbered
+// on across them).
+TEST(ParseAhead, HandsOnWhatOneThreadReadsWithHeadersAndLongLinesAnywhere) {
+  const auto both = [](const std::string& log, std::string_view format) {
+    const FormatRow* row = FormatNamed(format);
+    Handed one, two;
+    LineReader serial_reader("log", log);
+    (void)row->open(serial_reader, ReaderOptions{})->Read(one.Handler());
+    LineReader reader("log", log);
+    const std::unique_ptr<RecordSource> source = row->open(reader, ReaderOptions{});
+    std::int64_t bytes = 0;
+    std::int64_t checked = 0;
+    (void)ParseAhead(
+        *dynamic_cast<LineSource*>(source.get()), 2, &bytes,
+        [&checked](RecordResult&, std::string_view) { ++checked; }, two.Handler(),
+        [](const RecordResult&) {});
+    EXPECT_EQ(checked, static_cast<std::int64_t>(one.records.size()));
+    EXPECT_EQ(bytes, static_cast<std::int64_t>(log.size()));
+    return std::make_pair(one.records, two.records);
+  };
+  std::string database = "Captured Time,Latitude,Longitude,Value,Unit\n";
+  for (int i = 0; i < 60000; ++i) {
+    // Halfway the export names its columns in another order (a second export appended).
+    if (i == 30000) database += "Captured Time,Value,Unit,Latitude,Longitude\n";
+    const std::string place = "37." + std::to_string(100000 + i) + ",140.5";
+    const std::string value = std::to_string(20 + i % 50) + ",cpm";
+    database += "2026-11-21 01:30:00 UTC," +
+                (i < 30000 ? place + "," + value : value + "," + place) +
+                (i % 1000 == 7 ? ",x\n" : "\n");
+  }
+  auto [one, two] = both(database, "safecast");
+  ASSERT_EQ(one.size(), 60000u);
+  EXPECT_EQ(one[45000].substr(0, 30), two[45000].substr(0, 30));
+  EXPECT_TRUE(one == two);
+  EXPECT_NE(one[45000].find(" 37.1"), std::string::npos) << one[45000];
+
+  // 3 MiB of sentences without a line end, between ordinary lines.
+  const std::string sentence =
+      "$BNRDD,2601,2026-11-21T01:30:00Z,28,2,100,A,3725.2600,N,14028.2600,E,210.00,A,9,112*00";
+  std::string bgeigie = "# NEW LOG\n";
+  for (int i = 0; i < 5000; ++i) bgeigie += sentence + "\n";
+  for (std::size_t size = 0; size < (3u << 20); size += sentence.size()) bgeigie += sentence;
+  bgeigie += "\n";
+  for (int i = 0; i < 5000; ++i) bgeigie += sentence + "\r\n";
+  std::tie(one, two) = both(bgeigie, "bgeigie");
+  EXPECT_GT(one.size(), 40000u);
+  EXPECT_TRUE(one == two);
 }
 
 // A whole run over logs in memory.

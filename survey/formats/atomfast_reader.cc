@@ -18,13 +18,15 @@ constexpr std::string_view kTimeColumn = "unix timestamp";
 
 // The CSV export: a header names the columns ("doserate (uSv/h)", "horizontal accuracy (radius of
 // 68% confidence [m])"); each is found by the start of its name.
-class AtomfastCsvParser : public LineParser {
+class AtomfastCsvParser : public CopyableLineParser<AtomfastCsvParser> {
  public:
+  std::int64_t headers_read() const override { return headers_; }
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
     if (line.find_first_not_of(" \t") == std::string_view::npos) return;
     SplitFields(line, ';', false, fields_);
     if (StartsWith(fields_[0], kTimeColumn)) {
       ReadHeader();
+      ++headers_;
       return;
     }
     RecordResult& result = results.emplace_back();
@@ -98,6 +100,7 @@ class AtomfastCsvParser : public LineParser {
   // Where the export has them, until a header says otherwise.
   int columns_[kColumnCount] = {0, 1, 2, 3, 4, 6, 8};
   std::size_t header_fields_ = 0;  // 0: no header read
+  std::int64_t headers_ = 0;
   std::vector<std::string_view> fields_;
 };
 

@@ -77,7 +77,7 @@ std::optional<double> DegreesOf(std::string_view text) {
   return degrees + *minutes / 60;
 }
 
-class BgeigieParser : public LineParser {
+class BgeigieParser : public CopyableLineParser<BgeigieParser> {
  public:
   // Each sentence family takes its own device's factor, in a log that mixes them too.
   explicit BgeigieParser(const ReaderOptions& options)

@@ -80,7 +80,7 @@ struct ErsValues {
 // ERS 1.0: records start "N " and hold blank-separated KEY VALUE pairs, texts in double quotes:
 // N "demo_point-0001" CD "2015-04-1Z" CT "12-12-12Z" PE 14.960050 PN 38.383420 PH 49 DHSR 1.9e-05
 // Dates and times end in Z (UTC); their parts may have one digit.
-class Ers1Parser : public LineParser {
+class Ers1Parser : public CopyableLineParser<Ers1Parser> {
  public:
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
     const std::size_t first = line.find_first_not_of(" \t");
@@ -150,7 +150,7 @@ class Ers1Parser : public LineParser {
 
 // ERS 2.0: records start "PA " and hold ";"-separated "KEY value" pairs. Other lines are the
 // header.
-class ErsParser : public LineParser {
+class ErsParser : public CopyableLineParser<ErsParser> {
  public:
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
     const std::size_t first = line.find_first_not_of(" \t");

@@ -31,12 +31,14 @@ bool ReadMapTime(std::string_view text, Measurement& m) {
   return true;
 }
 
-class CsvMapParser : public LineParser {
+class CsvMapParser : public CopyableLineParser<CsvMapParser> {
  public:
+  std::int64_t headers_read() const override { return headers_; }
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
     if (line.find_first_not_of(" \t") == std::string_view::npos) return;
     if (StartsWith(line, kCsvHeader) || StartsWith(line, kCsvHeaderWithoutSigma)) {
       sigma_ = StartsWith(line, kCsvHeader);
+      ++headers_;
       return;
     }
     SplitFields(line, ',', true, fields_);
@@ -75,6 +77,7 @@ class CsvMapParser : public LineParser {
  private:
   std::vector<std::string_view> fields_;
   bool sigma_ = true;
+  std::int64_t headers_ = 0;
 };
 
 int ToldByCsv(const LogHead& head) {

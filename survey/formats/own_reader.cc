@@ -19,13 +19,15 @@ bool StartsWithDate(std::string_view line) {
   return (line[4] == '/' || line[4] == '-') && line[7] == line[4];
 }
 
-class OwnParser : public LineParser {
+class OwnParser : public CopyableLineParser<OwnParser> {
  public:
+  std::int64_t headers_read() const override { return headers_; }
   explicit OwnParser(const ReaderOptions& options) : options_(options) {}
 
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
     if (!seen_header_) {
       seen_header_ = true;
+      ++headers_;
       return;
     }
     if (line.find_first_not_of(" \t") == std::string_view::npos) return;
@@ -69,6 +71,7 @@ class OwnParser : public LineParser {
  private:
   ReaderOptions options_;
   bool seen_header_ = false;
+  std::int64_t headers_ = 0;
   std::vector<std::string_view> fields_;
 };
 

@@ -12,14 +12,16 @@ namespace {
 constexpr double kMicroRoentgenPerMicroSievert = 100;
 constexpr double kSecondsPerMinute = 60;
 
-class RadiacodeParser : public LineParser {
+class RadiacodeParser : public CopyableLineParser<RadiacodeParser> {
  public:
+  std::int64_t headers_read() const override { return headers_; }
   void ParseLine(std::string_view line, std::vector<RecordResult>& results) override {
     if (line.find_first_not_of(" \t") == std::string_view::npos) return;
     if (line.substr(0, 6) == "Track:") return;
     SplitFields(line, '\t', false, fields_);
     if (fields_[0] == "Timestamp") {  // the header: columns are found by name
       columns_.ReadHeader(fields_);
+      ++headers_;
       return;
     }
     RecordResult& result = results.emplace_back();
@@ -69,6 +71,7 @@ class RadiacodeParser : public LineParser {
                          {"CountRate", 6},
                          {"Accuracy", 4}}};
   std::vector<std::string_view> fields_;
+  std::int64_t headers_ = 0;
 };
 
 // The Android app's export: its "Track:" line or its header.

@@ -10,8 +10,9 @@ extern const FormatRow kSafecastFormat;
 
 namespace {
 
-class SafecastParser : public LineParser {
+class SafecastParser : public CopyableLineParser<SafecastParser> {
  public:
+  std::int64_t headers_read() const override { return headers_; }
   explicit SafecastParser(const ReaderOptions& options)
       : factor_(CpmFactorOf(options, kSafecastFormat)), index_(FormatIndexOf(kSafecastFormat)) {}
 
@@ -20,6 +21,7 @@ class SafecastParser : public LineParser {
     SplitFields(line, ',', true, fields_);
     if (fields_[0] == "Captured Time") {  // the header: columns are found by name
       columns_.ReadHeader(fields_);
+      ++headers_;
       return;
     }
     RecordResult& result = results.emplace_back();
@@ -71,6 +73,7 @@ class SafecastParser : public LineParser {
   double factor_;
   std::uint8_t index_;
   std::vector<std::string_view> fields_;
+  std::int64_t headers_ = 0;
 };
 
 // Its header.

@@ -273,8 +273,8 @@ void Declare(CLI::App& app, Bound& b) {
                "look for no hotspots (for archives: saves about 22 bytes a kept record)")
       ->group(kSurveyForm);
   path(app.add_option("--threads", survey.threads,
-                      "2 (the default): read each log on a thread of its own while the maps are "
-                      "written; 1: one thread. The maps are the same"),
+                      "2 (the default): parse a log on two threads while the maps are written; "
+                      "1: one thread. The maps are the same"),
        "N")
       ->check(stored("--threads", [](const std::string& option, const std::string& t) {
         if (t != "1" && t != "2") Refuse(option + " takes 1 or 2");

@@ -5,12 +5,21 @@
 
 namespace dosemap {
 
-double GreatCircleMetres(double latitude1, double longitude1, double latitude2, double longitude2) {
-  const double phi1 = latitude1 * kRadiansPerDegree, phi2 = latitude2 * kRadiansPerDegree;
-  const double dphi = phi2 - phi1, dlambda = (longitude2 - longitude1) * kRadiansPerDegree;
-  const double a = std::sin(dphi / 2) * std::sin(dphi / 2) +
-                   std::cos(phi1) * std::cos(phi2) * std::sin(dlambda / 2) * std::sin(dlambda / 2);
+double CosLatitude(double latitude) { return std::cos(latitude * kRadiansPerDegree); }
+
+double GreatCircleMetres(double latitude1, double longitude1, double cos_latitude1,
+                         double latitude2, double longitude2, double cos_latitude2) {
+  const double dphi = latitude2 * kRadiansPerDegree - latitude1 * kRadiansPerDegree;
+  const double half_dphi = std::sin(dphi / 2);
+  const double half_dlambda = std::sin((longitude2 - longitude1) * kRadiansPerDegree / 2);
+  const double a =
+      half_dphi * half_dphi + cos_latitude1 * cos_latitude2 * half_dlambda * half_dlambda;
   return 2 * kEarthRadiusMetres * std::asin(std::min(1.0, std::sqrt(a)));
+}
+
+double GreatCircleMetres(double latitude1, double longitude1, double latitude2, double longitude2) {
+  return GreatCircleMetres(latitude1, longitude1, CosLatitude(latitude1), latitude2, longitude2,
+                           CosLatitude(latitude2));
 }
 
 }  // namespace dosemap

@@ -61,10 +61,8 @@ std::string ChangeFigures::Json() const {
 }
 
 void ChangeAccumulator::Add(const Measurement& m) {
-  const std::int64_t row = geometry_.RowOf(m.latitude);
   bool created = false;
-  ChangeCell& cell =
-      cells_.CellFor(GridGeometry::KeyOf(row, geometry_.ColumnOf(row, m.longitude)), &created);
+  ChangeCell& cell = cells_.CellFor(geometry_.CellKeyOf(m.latitude, m.longitude, row_), &created);
   const int period = m.time < split_ ? 0 : 1;
   const std::uint32_t n = ++cell.count[period];
   cell.dose_sum[period] += m.dose_usvh;

@@ -72,6 +72,7 @@ class ChangeAccumulator {
 
  private:
   GridGeometry geometry_;
+  GridGeometry::RowMemo row_;
   std::int64_t split_;
   double half_life_years_;
   CellTable<ChangeCell> cells_;

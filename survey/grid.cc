@@ -30,8 +30,11 @@ std::int64_t GridGeometry::ColumnsOf(std::int64_t row) const {
 }
 
 std::int64_t GridGeometry::ColumnOf(std::int64_t row, double longitude) const {
+  return ColumnIn(ColumnsOf(row), longitude);
+}
+
+std::int64_t GridGeometry::ColumnIn(std::int64_t columns, double longitude) {
   if (longitude == 180) longitude = -180;
-  const std::int64_t columns = ColumnsOf(row);
   const double width = 360.0 / static_cast<double>(columns);
   const auto column = static_cast<std::int64_t>(std::floor((longitude + 180) / width));
   return std::clamp<std::int64_t>(column, 0, columns - 1);
@@ -49,10 +52,8 @@ CellEdges GridGeometry::EdgesOf(std::int64_t row, std::int64_t column) const {
 }
 
 void GridAccumulator::Add(const Measurement& m) {
-  const std::int64_t row = geometry_.RowOf(m.latitude);
   bool created = false;
-  GridCell& cell =
-      cells_.CellFor(GridGeometry::KeyOf(row, geometry_.ColumnOf(row, m.longitude)), &created);
+  GridCell& cell = cells_.CellFor(geometry_.CellKeyOf(m.latitude, m.longitude, row_), &created);
   if (created) cell.last_log = -1;
   if (cell.count == 0 || m.dose_usvh > cell.dose_max) cell.dose_max = m.dose_usvh;
   if (cell.count == 0 || m.dose_usvh < cell.dose_min) cell.dose_min = m.dose_usvh;

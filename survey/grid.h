@@ -29,6 +29,17 @@ class GridGeometry {
   std::int64_t RowOf(double latitude) const;
   std::int64_t ColumnsOf(std::int64_t row) const;
   std::int64_t ColumnOf(std::int64_t row, double longitude) const;
+  // The last row a point fell in, and its column count: from one point of a drive to the next the
+  // row seldom changes, and its column count takes a cosine.
+  struct RowMemo {
+    std::int64_t row = -1, columns = 0;
+  };
+  // KeyOf the cell a point falls in, the row's column count taken from memo when it holds it.
+  std::uint64_t CellKeyOf(double latitude, double longitude, RowMemo& memo) const {
+    const std::int64_t row = RowOf(latitude);
+    if (row != memo.row) memo.row = row, memo.columns = ColumnsOf(row);
+    return KeyOf(row, ColumnIn(memo.columns, longitude));
+  }
   CellEdges EdgesOf(std::int64_t row, std::int64_t column) const;
   // Row and column in one number whose order is rows south to north, then columns west to east.
   static std::uint64_t KeyOf(std::int64_t row, std::int64_t column) {
@@ -40,6 +51,9 @@ class GridGeometry {
   }
 
  private:
+  // The column of longitude in a row of that many columns.
+  static std::int64_t ColumnIn(std::int64_t columns, double longitude);
+
   double size_m_;
   double row_degrees_;
   std::int64_t rows_;
@@ -137,6 +151,7 @@ class GridAccumulator {
   const GridGeometry& geometry() const { return geometry_; }
 
  private:
+  GridGeometry::RowMemo row_;
   GridGeometry geometry_;
   CellTable<GridCell> cells_;
 };

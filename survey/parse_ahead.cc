@@ -52,7 +52,9 @@ struct Chunk {
 };
 
 // Parses the chunk's lines as LineSource::Read does, each line's records numbered from 0.
-void ParseChunk(LineParser& parser, Chunk& chunk, std::vector<RecordResult>& results) {
+// fingerprints: whether the duplicate check will want each record's fingerprint.
+void ParseChunk(LineParser& parser, Chunk& chunk, std::vector<RecordResult>& results,
+                bool fingerprints) {
   chunk.records.clear();
   long last_line = 0;
   std::uint32_t part = 0;
@@ -68,7 +70,7 @@ void ParseChunk(LineParser& parser, Chunk& chunk, std::vector<RecordResult>& res
     for (RecordResult& result : results) {
       result.measurement.part = part++;
       // Worked out here, off the thread that checks the records in order.
-      if (result.reason == RejectReason::kNone)
+      if (fingerprints && result.reason == RejectReason::kNone)
         result.fingerprint = FingerprintOf(result.measurement);
       chunk.records.push_back({result, line.number, result.text.empty() ? text : result.text});
     }
@@ -77,8 +79,13 @@ void ParseChunk(LineParser& parser, Chunk& chunk, std::vector<RecordResult>& res
 
 class Pipeline {
  public:
-  explicit Pipeline(LineSource& source)
-      : reader_(source.reader()), truth_(&source.parser()), published_(truth_->Copy()) {}
+  // fingerprints: whether the records are prefetched for the duplicate check (then its
+  // fingerprint is worked out where a record is parsed).
+  Pipeline(LineSource& source, bool fingerprints)
+      : reader_(source.reader()),
+        truth_(&source.parser()),
+        published_(truth_->Copy()),
+        fingerprints_(fingerprints) {}
 
   // The cutting thread's work.
   void Cut() {
@@ -138,7 +145,7 @@ class Pipeline {
       }
       try {
         const std::int64_t headers = parser->headers_read();
-        ParseChunk(*parser, *chunk, results);
+        ParseChunk(*parser, *chunk, results, fingerprints_);
         if (parser->headers_read() != headers) chunk->after = std::move(parser);
       } catch (...) {
         chunk->error = std::current_exception();
@@ -169,7 +176,7 @@ class Pipeline {
       if (chunk->version != handled_version_) {
         // Parsed before a header ahead of it was read: read again in the state it left.
         const std::int64_t headers = truth_->headers_read();
-        ParseChunk(*truth_, *chunk, results);
+        ParseChunk(*truth_, *chunk, results, fingerprints_);
         if (truth_->headers_read() != headers) Publish(truth_->Copy());
       } else if (chunk->after) {
         // Its own header changed the state: the truth is the state its parser ended in.
@@ -258,7 +265,8 @@ class Pipeline {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::unique_ptr<LineParser> published_;  // a copy of truth for the parsing threads
-  std::int64_t version_ = 0;               // of published_
+  const bool fingerprints_;
+  std::int64_t version_ = 0;  // of published_
   std::size_t cut_ = 0, next_parse_ = 0;
   bool cut_done_ = false, stopped_ = false;
   std::exception_ptr reading_error_;
@@ -268,7 +276,7 @@ class Pipeline {
 
 ReadEnd ParseAhead(LineSource& source, int parsers, std::int64_t* bytes, const RecordCheck& check,
                    const RecordHandler& handle, const RecordPrefetch& prefetch) {
-  Pipeline pipeline(source);
+  Pipeline pipeline(source, static_cast<bool>(prefetch));
   std::vector<std::thread> threads;
   threads.emplace_back([&pipeline] { pipeline.Cut(); });
   for (int i = 0; i < std::max(parsers, 1); ++i)

@@ -18,7 +18,7 @@ using ReadPosition = std::function<std::int64_t()>;
 using RecordCheck = std::function<void(RecordResult& record, std::string_view evidence)>;
 // Told of a record some records before check takes it, so that what check will look up can be
 // on its way to the cache.
-using RecordPrefetch = std::function<void(const RecordResult& record)>;
+using RecordPrefetch = std::function<void(RecordResult& record)>;
 
 // Runs source.Read on a second thread, with check on each record there, and calls handle on this
 // one with the same records, texts and lines in the same order (a private record without its

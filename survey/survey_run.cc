@@ -103,18 +103,23 @@ class Dispatcher {
     }
     // Most often the record kept last is the one that passed last: the figures' distance is
     // worked out here, off the thread that writes the maps.
+    const double cos_latitude = CosLatitude(m.latitude);
     if (has_passed_) {
       result.metres_from_passed =
-          GreatCircleMetres(passed_latitude_, passed_longitude_, m.latitude, m.longitude);
+          GreatCircleMetres(passed_latitude_, passed_longitude_, passed_cos_latitude_, m.latitude,
+                            m.longitude, cos_latitude);
     }
     passed_latitude_ = m.latitude, passed_longitude_ = m.longitude;
+    passed_cos_latitude_ = cos_latitude;
     has_passed_ = true;
   }
 
-  // Asks for the duplicate check's cells of a record Check will take soon.
-  void Prefetch(const RecordResult& result) const {
-    if (result.reason == RejectReason::kNone && !options_.quality.keep_duplicates)
-      seen_.Prefetch(FingerprintOf(result));
+  // Asks for the duplicate check's cells of a record Check will take soon, and keeps the
+  // fingerprint for it.
+  void Prefetch(RecordResult& result) const {
+    if (result.reason != RejectReason::kNone || options_.quality.keep_duplicates) return;
+    if (result.fingerprint == 0) result.fingerprint = FingerprintOf(result.measurement);
+    seen_.Prefetch(result.fingerprint);
   }
 
   // A record that Check has judged. text: the record's text for the rejects file.
@@ -214,7 +219,7 @@ class Dispatcher {
   Step pending_step_;
   // Check's own: where the log's record that passed it last lies.
   bool has_passed_ = false;
-  double passed_latitude_ = 0, passed_longitude_ = 0;
+  double passed_latitude_ = 0, passed_longitude_ = 0, passed_cos_latitude_ = 1;
   std::int64_t last_passed_record_ = 0;  // Handle's: the record that passed Check last
   // Records of the run in the order they came, to tell where private ones lay between kept ones.
   std::int64_t record_ = 0, pending_record_ = 0, last_kept_record_ = 0, last_private_record_ = 0;
@@ -415,9 +420,10 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
         }
       };
       ReadEnd end;
-      const auto prefetch = [&dispatcher](const RecordResult& result) {
-        dispatcher.Prefetch(result);
-      };
+      // Without the duplicate check nothing is prefetched, and no fingerprint worked out.
+      RecordPrefetch prefetch;
+      if (!options.quality.keep_duplicates)
+        prefetch = [&dispatcher](RecordResult& result) { dispatcher.Prefetch(result); };
       if (ahead && dynamic_cast<LineSource*>(source.get()) != nullptr) {
         // A line format: its lines are parsed on every core, and checked and handled here.
         end = ParseAhead(*dynamic_cast<LineSource*>(source.get()), options.threads, &read_to, check,

@@ -50,6 +50,17 @@ TEST(GridGeometry, PutsPointsInTheCellsWorkedByHand) {
     SCOPED_TRACE(grid.size);
     const GridGeometry geometry(grid.size);
     EXPECT_EQ(geometry.RowOf(90), grid.rows - 1);
+    // The row's column count remembered from one point to the next is never one of another row's,
+    // going up the list or down it.
+    GridGeometry::RowMemo memo;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (std::size_t i = 0; i < grid.places.size(); ++i) {
+        const Place& p = grid.places[pass == 0 ? i : grid.places.size() - 1 - i];
+        EXPECT_EQ(geometry.CellKeyOf(p.latitude, p.longitude, memo),
+                  GridGeometry::KeyOf(p.row, p.column))
+            << p.latitude << "," << p.longitude;
+      }
+    }
     for (const Place& p : grid.places) {
       SCOPED_TRACE(std::to_string(p.latitude) + "," + std::to_string(p.longitude));
       const std::int64_t row = geometry.RowOf(p.latitude);

@@ -1,17 +1,22 @@
 #include "survey/quality.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <new>
 
 #include "dose/geodesy.h"
 
 namespace dosemap {
 namespace {
 
-constexpr int kTableBits = 6;
+constexpr int kTableBits = 4;
 constexpr std::size_t kFirstSlots = 16;
+constexpr std::size_t kLargePage = std::size_t{2} << 20;
+constexpr std::size_t kPage = 4096;
 
 // A bijective mix of 64 bits (the finaliser of SplitMix64).
 std::uint64_t Mix(std::uint64_t x) {
@@ -31,6 +36,36 @@ std::size_t SlotOf(std::uint64_t fingerprint, std::size_t size) {
 
 }  // namespace
 
+// A table smaller than a large page comes from the heap. A larger one is mapped on its own,
+// starting at a large page's boundary, and the system is asked to back it with large pages
+// (Linux does so for such a request when transparent huge pages are "madvise" or "always").
+// Only the pages touched count in the process's memory, so the mapping's slack costs nothing.
+void* FingerprintSet::AllocateBytes(std::size_t bytes) {
+  if (bytes < kLargePage) return ::operator new(bytes);
+  const std::size_t length = (bytes + kPage - 1) / kPage * kPage;
+  void* mapped = mmap(nullptr, length + kLargePage, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = (start + kLargePage - 1) / kLargePage * kLargePage;
+  // The unaligned head and the tail beyond the table go back at once.
+  if (aligned > start) munmap(mapped, aligned - start);
+  const std::size_t tail = start + length + kLargePage - (aligned + length);
+  if (tail > 0) munmap(reinterpret_cast<void*>(aligned + length), tail);
+#ifdef MADV_HUGEPAGE
+  madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+#endif
+  return reinterpret_cast<void*>(aligned);
+}
+
+void FingerprintSet::FreeBytes(void* p, std::size_t bytes) {
+  if (bytes < kLargePage) {
+    ::operator delete(p);
+    return;
+  }
+  munmap(p, (bytes + kPage - 1) / kPage * kPage);
+}
+
 std::uint64_t FingerprintOf(const Measurement& m) {
   std::uint64_t h = Mix(static_cast<std::uint64_t>(m.time) + 0x9E3779B97F4A7C15ULL);
   // -0.0 and 0.0 read as the same number: one fingerprint.
@@ -39,7 +74,7 @@ std::uint64_t FingerprintOf(const Measurement& m) {
   return h == 0 ? 1 : h;
 }
 
-bool FingerprintSet::Place(std::vector<std::uint64_t>& cells, std::uint64_t fingerprint) {
+bool FingerprintSet::Place(Cells& cells, std::uint64_t fingerprint) {
   std::size_t at = SlotOf(fingerprint, cells.size());
   while (cells[at] != 0) {
     if (cells[at] == fingerprint) return false;
@@ -51,7 +86,7 @@ bool FingerprintSet::Place(std::vector<std::uint64_t>& cells, std::uint64_t fing
 
 void FingerprintSet::Grow(Table& table) {
   const std::size_t size = table.cells.empty() ? kFirstSlots : table.cells.size() / 2 * 3;
-  std::vector<std::uint64_t> cells(size);
+  Cells cells(size);
   for (const std::uint64_t fingerprint : table.cells) {
     if (fingerprint != 0) Place(cells, fingerprint);
   }

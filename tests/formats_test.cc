@@ -404,6 +404,20 @@ TEST(FingerprintSet, PrefetchedAheadAgreesWithAPlainHashSet) {
   EXPECT_EQ(set.size(), plain.size());
 }
 
+// At archive size each table outgrows a large page and is mapped on its own: growing through
+// such tables keeps every fingerprint, and the memory stays within 16 bytes a record.
+TEST(FingerprintSet, KeepsEveryFingerprintThroughTablesMappedOnTheirOwn) {
+  FingerprintSet set;
+  std::mt19937_64 random(11);
+  std::vector<std::uint64_t> fingerprints(4000000);
+  for (std::uint64_t& fingerprint : fingerprints) fingerprint = random() | 1;
+  for (const std::uint64_t fingerprint : fingerprints) ASSERT_TRUE(set.Insert(fingerprint));
+  EXPECT_GT(set.bytes(), std::size_t{16} << 21);  // sixteen tables, each over 2 MiB
+  EXPECT_LE(set.bytes(), 16u * set.size());
+  for (const std::uint64_t fingerprint : fingerprints) ASSERT_FALSE(set.Insert(fingerprint));
+  EXPECT_EQ(set.size(), fingerprints.size());
+}
+
 TEST(Summary, GivesDosesAndDistancesToThreeSignificantDigits) {
   EXPECT_EQ(ThreeDigits(0.13539587491683325), "0.135");
   EXPECT_EQ(ThreeDigits(8.058), "8.06");

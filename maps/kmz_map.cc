@@ -33,7 +33,8 @@ static_assert(sizeof(StoredMeasurement) == 64);
 class MeasurementStore {
  public:
   void Add(const Measurement& m, int dose_class, bool break_before) {
-    if (size_ % kBlock == 0) blocks_.push_back(std::make_unique<StoredMeasurement[]>(kBlock));
+    if (size_ % kBlock == 0)
+      blocks_.push_back(std::make_unique_for_overwrite<StoredMeasurement[]>(kBlock));
     StoredMeasurement& s = blocks_.back()[size_ % kBlock];
     s = {m.latitude,
          m.longitude,

@@ -115,9 +115,9 @@ class Dispatcher {
   }
 
   // Asks for the duplicate check's cells of a record Check will take soon, and keeps the
-  // fingerprint for it.
+  // fingerprint for it (only installed when the check is on).
   void Prefetch(RecordResult& result) const {
-    if (result.reason != RejectReason::kNone || options_.quality.keep_duplicates) return;
+    if (result.reason != RejectReason::kNone) return;
     if (result.fingerprint == 0) result.fingerprint = FingerprintOf(result.measurement);
     seen_.Prefetch(result.fingerprint);
   }

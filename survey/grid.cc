@@ -10,6 +10,13 @@ namespace {
 // The mean Earth radius, as the privacy circles use it.
 constexpr double kEarthRadiusMetres = 6371008.8;
 
+// std::floor(x) as an integer, for the quotients a finite position gives (far inside the
+// integer's range), without a call into the maths library a record.
+std::int64_t FloorOf(double x) {
+  const auto truncated = static_cast<std::int64_t>(x);
+  return static_cast<double>(truncated) > x ? truncated - 1 : truncated;
+}
+
 }  // namespace
 
 GridGeometry::GridGeometry(double size_m)
@@ -18,7 +25,7 @@ GridGeometry::GridGeometry(double size_m)
       rows_(static_cast<std::int64_t>(std::ceil(180 / row_degrees_))) {}
 
 std::int64_t GridGeometry::RowOf(double latitude) const {
-  const auto row = static_cast<std::int64_t>(std::floor((latitude + 90) / row_degrees_));
+  const std::int64_t row = FloorOf((latitude + 90) / row_degrees_);
   return std::clamp<std::int64_t>(row, 0, rows_ - 1);  // 90° itself: the top row
 }
 
@@ -36,7 +43,7 @@ std::int64_t GridGeometry::ColumnOf(std::int64_t row, double longitude) const {
 std::int64_t GridGeometry::ColumnIn(std::int64_t columns, double longitude) {
   if (longitude == 180) longitude = -180;
   const double width = 360.0 / static_cast<double>(columns);
-  const auto column = static_cast<std::int64_t>(std::floor((longitude + 180) / width));
+  const std::int64_t column = FloorOf((longitude + 180) / width);
   return std::clamp<std::int64_t>(column, 0, columns - 1);
 }
 
@@ -52,9 +59,14 @@ CellEdges GridGeometry::EdgesOf(std::int64_t row, std::int64_t column) const {
 }
 
 void GridAccumulator::Add(const Measurement& m) {
-  bool created = false;
-  GridCell& cell = cells_.CellFor(geometry_.CellKeyOf(m.latitude, m.longitude, row_), &created);
-  if (created) cell.last_log = -1;
+  const std::uint64_t key = geometry_.CellKeyOf(m.latitude, m.longitude, row_);
+  if (last_cell_ == nullptr || key != last_key_) {
+    bool created = false;
+    last_cell_ = &cells_.CellFor(key, &created);
+    last_key_ = key;
+    if (created) last_cell_->last_log = -1;
+  }
+  GridCell& cell = *last_cell_;
   if (cell.count == 0 || m.dose_usvh > cell.dose_max) cell.dose_max = m.dose_usvh;
   if (cell.count == 0 || m.dose_usvh < cell.dose_min) cell.dose_min = m.dose_usvh;
   if (cell.count == 0 || m.time < cell.first_time) cell.first_time = m.time, cell.first_utc = m.utc;

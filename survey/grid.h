@@ -154,6 +154,10 @@ class GridAccumulator {
   GridGeometry::RowMemo row_;
   GridGeometry geometry_;
   CellTable<GridCell> cells_;
+  // A drive's measurements mostly fall in the cell of the one before (cells never move while
+  // measurements are added).
+  std::uint64_t last_key_ = 0;
+  GridCell* last_cell_ = nullptr;
 };
 
 }  // namespace dosemap

@@ -654,6 +654,32 @@ TEST(ParseAhead, HandsOnWhatOneThreadReadsWithHeadersAndLongLinesAnywhere) {
   EXPECT_TRUE(one == two);
 }
 
+// The handling side fails halfway through a chunk: every thread stops within the chunks in
+// flight, well before the end of the log, and the failure comes out of ParseAhead.
+TEST(ParseAhead, StopsEveryThreadSoonAfterTheHandlingSideFails) {
+  std::string log = "Captured Time,Latitude,Longitude,Value,Unit\n";
+  for (int i = 0; i < 200000; ++i)
+    log += "2026-11-21 01:30:00 UTC,37." + std::to_string(100000 + i) + ",140.5,20,cpm\n";
+  for (const int parsers : {1, 2, 3}) {
+    LineReader reader("log", log);
+    const std::unique_ptr<RecordSource> source =
+        FormatNamed("safecast")->open(reader, ReaderOptions{});
+    std::int64_t bytes = 0;
+    long handled = 0;
+    EXPECT_THROW((void)ParseAhead(
+                     *dynamic_cast<LineSource*>(source.get()), parsers, &bytes,
+                     [](RecordResult&, std::string_view) {},
+                     [&handled](RecordResult&, long line, std::string_view, std::string_view) {
+                       ++handled;
+                       if (line == 3000)
+                         throw SurveyError(SurveyErrorKind::kCancelled, "cancelled");
+                     }),
+                 SurveyError);
+    EXPECT_EQ(handled, 2999) << parsers;
+    EXPECT_LT(reader.bytes_consumed(), static_cast<std::int64_t>(log.size() / 4)) << parsers;
+  }
+}
+
 // A whole run over logs in memory.
 class SurveyRunTest : public ::testing::Test {
  protected:

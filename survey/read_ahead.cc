@@ -45,6 +45,40 @@ struct Block {
     return span;
   }
   std::string_view View(Span span) const { return {bytes.data() + span.at, span.size}; }
+  bool full() const { return entries.size() == kBlockRecords || bytes.size() >= kBlockTextBytes; }
+  // The record and copies of its texts.
+  void Add(const RecordResult& result, long line, std::string_view text,
+           std::string_view evidence) {
+    Entry& entry = entries.emplace_back();
+    entry.result = result;
+    entry.line = line;
+    entry.result_text = Keep(result.text);
+    entry.text = Keep(text);
+    // Most often the privacy check reads the record's own text: kept once.
+    entry.evidence = evidence.data() == text.data() && evidence.size() == text.size()
+                         ? entry.text
+                         : Keep(evidence);
+  }
+  // The block's records checked in order, each prefetched some records before; a private
+  // record's texts are dropped (never handed on).
+  void Judge(const RecordCheck& check, const RecordPrefetch& prefetch) {
+    for (std::size_t i = 0; prefetch && i < std::min(kPrefetchAhead, entries.size()); ++i)
+      prefetch(entries[i].result);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (prefetch && i + kPrefetchAhead < entries.size())
+        prefetch(entries[i + kPrefetchAhead].result);
+      Entry& entry = entries[i];
+      check(entry.result, View(entry.evidence));
+      if (entry.result.reason == RejectReason::kPrivacy)
+        entry.result_text = entry.text = entry.evidence = Span{};
+    }
+  }
+  void Hand(const RecordHandler& handle) {
+    for (Entry& entry : entries) {
+      entry.result.text = View(entry.result_text);
+      handle(entry.result, entry.line, View(entry.text), View(entry.evidence));
+    }
+  }
   void Clear() {
     entries.clear();
     bytes.clear();
@@ -127,21 +161,6 @@ ReadEnd ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int
                   const RecordPrefetch& prefetch) {
   Pipe pipe;
   ReadEnd end;
-  // The block's records checked in order, each prefetched some records before; a private
-  // record's texts are dropped (never handed on).
-  const auto judge = [&check, &prefetch](Block& block) {
-    std::vector<Entry>& entries = block.entries;
-    for (std::size_t i = 0; prefetch && i < std::min(kPrefetchAhead, entries.size()); ++i)
-      prefetch(entries[i].result);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (prefetch && i + kPrefetchAhead < entries.size())
-        prefetch(entries[i + kPrefetchAhead].result);
-      Entry& entry = entries[i];
-      check(entry.result, block.View(entry.evidence));
-      if (entry.result.reason == RejectReason::kPrivacy)
-        entry.result_text = entry.text = entry.evidence = Span{};
-    }
-  };
   std::thread reading([&] {
     std::exception_ptr error;
     Block* block = nullptr;
@@ -149,25 +168,17 @@ ReadEnd ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int
       block = pipe.Free();
       end = source.Read(
           [&](RecordResult& result, long line, std::string_view text, std::string_view evidence) {
-            if (block->entries.size() == kBlockRecords || block->bytes.size() >= kBlockTextBytes) {
+            if (block->full()) {
               if (pipe.stopped()) throw Stopped{};
               block->read_to = bytes_read();
-              judge(*block);
+              block->Judge(check, prefetch);
               pipe.Full(std::exchange(block, nullptr));
               block = pipe.Free();
             }
-            Entry& entry = block->entries.emplace_back();
-            entry.result = result;
-            entry.line = line;
-            entry.result_text = block->Keep(result.text);
-            entry.text = block->Keep(text);
-            // Most often the privacy check reads the record's own text: kept once.
-            entry.evidence = evidence.data() == text.data() && evidence.size() == text.size()
-                                 ? entry.text
-                                 : block->Keep(evidence);
+            block->Add(result, line, text, evidence);
           });
       block->read_to = bytes_read();
-      judge(*block);
+      block->Judge(check, prefetch);
       pipe.Full(std::exchange(block, nullptr));
     } catch (const Stopped&) {
       // the handling side has stopped and says why
@@ -175,7 +186,7 @@ ReadEnd ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int
       // What was read before the failure is handed on first, as one thread would have.
       error = std::current_exception();
       if (block != nullptr && !block->entries.empty()) {
-        judge(*block);
+        block->Judge(check, prefetch);
         pipe.Full(block);
       }
     }
@@ -184,10 +195,7 @@ ReadEnd ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int
   try {
     while (Block* block = pipe.Next()) {
       *bytes = block->read_to;
-      for (Entry& entry : block->entries) {
-        entry.result.text = block->View(entry.result_text);
-        handle(entry.result, entry.line, block->View(entry.text), block->View(entry.evidence));
-      }
+      block->Hand(handle);
       pipe.Return(block);
     }
   } catch (...) {
@@ -197,6 +205,35 @@ ReadEnd ReadAhead(RecordSource& source, const ReadPosition& bytes_read, std::int
   }
   reading.join();
   if (const std::exception_ptr error = pipe.error()) std::rethrow_exception(error);
+  return end;
+}
+
+ReadEnd ReadInBlocks(RecordSource& source, const ReadPosition& bytes_read, std::int64_t* bytes,
+                     const RecordCheck& check, const RecordHandler& handle,
+                     const RecordPrefetch& prefetch) {
+  Block block;
+  bool handing = false;  // an exception now is the checking's or handle's, not the reading's
+  const auto hand = [&] {
+    *bytes = bytes_read();
+    handing = true;
+    block.Judge(check, prefetch);
+    block.Hand(handle);
+    handing = false;
+    block.Clear();
+  };
+  ReadEnd end;
+  try {
+    end = source.Read(
+        [&](RecordResult& result, long line, std::string_view text, std::string_view evidence) {
+          if (block.full()) hand();
+          block.Add(result, line, text, evidence);
+        });
+  } catch (...) {
+    // The reading failed: what it read before is handed on first, as record by record.
+    if (!handing) hand();
+    throw;
+  }
+  hand();
   return end;
 }
 

@@ -400,19 +400,27 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
       ReaderOptions reader_options = options.reader;
       reader_options.max_accuracy_m = options.quality.max_accuracy_m;
       const std::unique_ptr<RecordSource> source = log.format->open(*log.reader, reader_options);
+      // Without the duplicate check nothing is prefetched, and no fingerprint worked out.
+      RecordPrefetch prefetch;
+      if (!options.quality.keep_duplicates)
+        prefetch = [&dispatcher](RecordResult& result) { dispatcher.Prefetch(result); };
       const bool ahead = options.threads > 1;
-      std::int64_t read_to = 0;  // with reading ahead, how far the reading thread had come
+      // On one thread the records are checked a block at a time when the duplicate check can
+      // then ask for its cells ahead; otherwise each is checked as it is handled.
+      const bool in_blocks = !ahead && prefetch;
+      std::int64_t read_to = 0;  // with reading ahead or in blocks, how far the reading had come
       const RecordCheck check = [&dispatcher](RecordResult& result, std::string_view evidence) {
         dispatcher.Check(result, evidence);
       };
       const RecordHandler handle = [&](RecordResult& result, long line, std::string_view text,
                                        std::string_view evidence) {
-        if (!ahead) dispatcher.Check(result, evidence);
+        if (!ahead && !in_blocks) dispatcher.Check(result, evidence);
         dispatcher.Handle(result, line, text, evidence);
         if ((++records & 0xFFF) == 0) ThrowIfCancelled(cancel);
         if (progress && (line & 0xFFFF) == 0 && line != reported_line) {
           reported_line = line;
-          const std::int64_t bytes = done_bytes + (ahead ? read_to : log.reader->bytes_consumed());
+          const std::int64_t bytes =
+              done_bytes + (ahead || in_blocks ? read_to : log.reader->bytes_consumed());
           progress(
               {records,
                total_bytes > 0 ? static_cast<double>(bytes) / static_cast<double>(total_bytes) : -1,
@@ -420,19 +428,16 @@ void RunSurvey(std::vector<OpenLog>& logs, const SurveyOptions& options,
         }
       };
       ReadEnd end;
-      // Without the duplicate check nothing is prefetched, and no fingerprint worked out.
-      RecordPrefetch prefetch;
-      if (!options.quality.keep_duplicates)
-        prefetch = [&dispatcher](RecordResult& result) { dispatcher.Prefetch(result); };
+      LineReader& reader = *log.reader;
+      const ReadPosition position = [&reader] { return reader.bytes_consumed(); };
       if (ahead && dynamic_cast<LineSource*>(source.get()) != nullptr) {
         // A line format: its lines are parsed on every core, and checked and handled here.
         end = ParseAhead(*dynamic_cast<LineSource*>(source.get()), options.threads, &read_to, check,
                          handle, prefetch);
       } else if (ahead) {
-        LineReader& reader = *log.reader;
-        end = ReadAhead(
-            *source, [&reader] { return reader.bytes_consumed(); }, &read_to, check, handle,
-            prefetch);
+        end = ReadAhead(*source, position, &read_to, check, handle, prefetch);
+      } else if (in_blocks) {
+        end = ReadInBlocks(*source, position, &read_to, check, handle, prefetch);
       } else {
         end = source->Read(handle);
       }

@@ -590,6 +590,64 @@ TEST(ReadAhead, HandsOnEveryRecordInOrderWithItsTextsAndStopsWithEitherSidesFail
   EXPECT_LT(endless.read_, 100000000 / 2);
 }
 
+TEST(ReadInBlocks, ChecksEachRecordOnceBeforeItIsHandedOnWithItsTextsAndStopsAtEitherFailure) {
+  CountingSource source(5000);
+  std::int64_t bytes = 0;
+  long checked = 0, prefetched = 0, handed = 0;
+  // Each record is prefetched and checked once, in order, ahead of its handling; the texts stay
+  // those of the record after the source has moved on.
+  const RecordPrefetch prefetch = [&](RecordResult&) { ++prefetched; };
+  const RecordCheck check = [&](RecordResult& result, std::string_view evidence) {
+    ++checked;
+    EXPECT_EQ(result.measurement.dose_usvh, static_cast<double>(checked));
+    EXPECT_LE(checked - handed, 1024) << "a block at most ahead";
+    if (evidence.ends_with('7')) result.reason = RejectReason::kPrivacy;
+  };
+  const RecordHandler handle = [&](RecordResult& result, long line, std::string_view text,
+                                   std::string_view evidence) {
+    ASSERT_EQ(line, ++handed);
+    EXPECT_GE(checked, line);
+    EXPECT_GE(bytes, line);
+    if (line % 10 == 7) {
+      EXPECT_EQ(result.reason, RejectReason::kPrivacy);
+      EXPECT_TRUE(text.empty() && evidence.empty() && result.text.empty());
+      return;
+    }
+    EXPECT_EQ(text, std::to_string(line));
+    EXPECT_EQ(evidence, "evidence " + std::to_string(line));
+    EXPECT_EQ(result.text, line % 3 == 0 ? text : std::string_view());
+  };
+  (void)ReadInBlocks(
+      source, [&source] { return source.read_; }, &bytes, check, handle, prefetch);
+  EXPECT_EQ(checked, 5000);
+  EXPECT_EQ(prefetched, 5000);
+  EXPECT_EQ(handed, 5000);
+  // The reading fails: the records before are checked and handed on once, then its exception.
+  CountingSource broken(5000, 3000);
+  checked = handed = 0;
+  EXPECT_THROW(
+      (void)ReadInBlocks(
+          broken, [] { return std::int64_t{0}; }, &bytes, check,
+          [&](RecordResult&, long, std::string_view, std::string_view) { ++handed; }, prefetch),
+      std::runtime_error);
+  EXPECT_EQ(checked, 2999);
+  EXPECT_EQ(handed, 2999);
+  // The handling fails: its exception, with the reading stopped a block after it.
+  CountingSource endless(100000000);
+  checked = handed = 0;
+  EXPECT_THROW((void)ReadInBlocks(
+                   endless, [] { return std::int64_t{0}; }, &bytes, check,
+                   [&](RecordResult&, long line, std::string_view, std::string_view) {
+                     ++handed;
+                     if (line == 1500) throw SurveyError(SurveyErrorKind::kCancelled, "cancelled");
+                   },
+                   prefetch),
+               SurveyError);
+  EXPECT_EQ(handed, 1500);
+  EXPECT_LE(endless.read_, 3000);
+  EXPECT_EQ(checked, endless.read_) << "each record read before the failure checked once";
+}
+
 // What a reading hands on, one record a line of text.
 struct Handed {
   std::vector<std::string> records;

@@ -34,6 +34,14 @@ class LineReader {
   // The next line and its number (from 1); false at the end. *too_long is set for a line longer
   // than kMaxLineBytes, whose first kMaxLineBytes bytes are handed out and the rest skipped.
   bool NextLine(std::string_view* line, bool* too_long);
+  // Many whole lines at once, for a reader that splits them itself: the buffered bytes up to and
+  // with an LF, at most max_bytes of them and max_lines lines (reading more when nothing is
+  // buffered). *lines holds *count lines, each ending in LF, the first numbered
+  // line_number() - *count + 1; split at each LF, a CR before it dropped and a line cut to
+  // kMaxLineBytes as NextLine does, they are the lines NextLine would hand out. False, reading
+  // nothing, when the next line is not whole in the buffer within max_bytes (a long line, the
+  // last one without an LF, the end) or lines are split at a mark: NextLine reads it then.
+  bool NextLines(std::size_t max_bytes, long max_lines, std::string_view* lines, long* count);
   // From now on a line longer than kMaxLineBytes is handed out in pieces that each end before a
   // `mark` byte (for sentences that each start with one), all with the line's number; a piece
   // of kMaxLineBytes with no mark in it is flagged too long.
@@ -78,6 +86,22 @@ class LineReader {
   bool continues_line_ = false;  // the last piece handed out ended before a mark, not at LF
   std::string_view line_end_;
 };
+
+// Calls each(line, too_long) for each line of what NextLines handed out, as NextLine would have
+// handed it out: split at each LF, a line longer than kMaxLineBytes cut to it and flagged, then
+// a CR at its end dropped.
+template <typename Each>
+void ForEachWholeLine(std::string_view lines, Each&& each) {
+  while (!lines.empty()) {
+    const std::size_t lf = lines.find('\n');
+    std::string_view line = lines.substr(0, lf);
+    lines.remove_prefix(lf == std::string_view::npos ? lines.size() : lf + 1);
+    const bool too_long = line.size() > kMaxLineBytes;
+    if (too_long) line = line.substr(0, kMaxLineBytes);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    each(line, too_long);
+  }
+}
 
 }  // namespace dosemap
 

@@ -661,6 +661,77 @@ struct Handed {
   }
 };
 
+// Lines taken many at a time and split are the lines taken one at a time, with the same numbers,
+// texts, flags and bytes read, whatever the bounds asked for: CR LF and lone CRs, empty lines, a
+// line too long for a whole line's limit (with and without a CR before its LF), one too long for
+// the buffer, and a last line without an LF.
+TEST(LineReader, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
+  std::string log = "first\r\n\n\r\nx\ry\n";
+  for (int i = 0; i < 20000; ++i) log += "line " + std::to_string(i) + (i % 3 ? "\n" : "\r\n");
+  log += std::string(kMaxLineBytes + 5, 'a') + "\r\n";
+  log += std::string(kMaxLineBytes - 1, 'b') + "\r\r\n";
+  log += "after\n" + std::string(3 * kMaxLineBytes, 'c') + "\nend\r";
+  struct Line {
+    long number;
+    std::string text;
+    bool too_long;
+    std::int64_t consumed;
+    bool operator==(const Line&) const = default;
+  };
+  std::vector<Line> one;
+  {
+    LineReader reader("log", log);
+    std::string_view text;
+    bool too_long;
+    while (reader.NextLine(&text, &too_long))
+      one.push_back({reader.line_number(), std::string(text), too_long, reader.bytes_consumed()});
+  }
+  ASSERT_EQ(one.size(), 20000u + 9);
+  EXPECT_TRUE(one[20004].too_long);
+  EXPECT_EQ(one[20004].text.size(), kMaxLineBytes);
+  EXPECT_TRUE(one[20005].too_long);
+  EXPECT_EQ(one[20005].text.size(), kMaxLineBytes - 1);  // cut, then its CR dropped
+  EXPECT_EQ(one[20006].text, "after");
+  EXPECT_TRUE(one[20007].too_long);
+  EXPECT_EQ(one.back().text, "end");
+  for (const std::size_t max_bytes : {std::size_t{1}, std::size_t{100}, std::size_t{4} << 20}) {
+    for (const long max_lines : {1L, 7L, 100000L}) {
+      LineReader reader("log", log);
+      std::vector<Line> many;
+      std::string_view text;
+      bool too_long;
+      long count = 0;
+      std::size_t runs = 0;
+      for (;;) {
+        if (reader.NextLines(max_bytes, max_lines, &text, &count)) {
+          ASSERT_LE(count, max_lines);
+          ASSERT_LE(text.size(), max_bytes);
+          ++runs;
+          long number = reader.line_number() - count;
+          const std::int64_t start =
+              reader.bytes_consumed() - static_cast<std::int64_t>(text.size());
+          std::size_t at = 0;
+          ForEachWholeLine(text, [&](std::string_view line, bool long_line) {
+            at = text.find('\n', at) + 1;
+            many.push_back(
+                {++number, std::string(line), long_line, start + static_cast<std::int64_t>(at)});
+          });
+          ASSERT_EQ(number, reader.line_number());
+        } else if (reader.NextLine(&text, &too_long)) {
+          many.push_back(
+              {reader.line_number(), std::string(text), too_long, reader.bytes_consumed()});
+        } else {
+          break;
+        }
+      }
+      EXPECT_TRUE(many == one) << max_bytes << " " << max_lines;
+      if (max_bytes > 1 && max_lines > 1) {
+        EXPECT_LT(runs * 3, one.size());
+      }
+    }
+  }
+}
+
 // Parsed on two threads, a log gives what one thread gives: the same records in the same order,
 // with a header that changes the columns halfway (the chunks parsed before it was read are parsed
 // again), and a line that lost its line ends cut into pieces across chunks (its records numbered

@@ -1,5 +1,4 @@
 // dosemap-convert CSV_BASE KML_BASE [YELLOW RED]: the window's run in the current directory.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,16 +18,6 @@ class Silent : public Beeper {
  public:
   void Beep() override {}
 };
-
-// A unique staging document "<kmz>.XXXXXX.kml" beside the KMZ, created empty; its base name (the
-// path without ".kml"), or empty with errno set.
-std::string CreateStagingDocument(const std::string& kmz) {
-  std::string path = kmz + ".XXXXXX.kml";
-  const int fd = ::mkstemps(path.data(), 4);
-  if (fd < 0) return "";
-  ::close(fd);
-  return path.substr(0, path.size() - 4);
-}
 
 }  // namespace
 
@@ -54,13 +43,18 @@ int LegacyCommand(const LegacyOptions& options) {
       PrintError(kmz + ": is the survey log itself (a link to it); nothing was written");
       return 1;
     }
-    const std::string document_base = CreateStagingDocument(kmz);
-    if (document_base.empty()) {
+    // A unique staging document "<kmz>.XXXXXX.kml" beside the KMZ, created empty. The clean-up
+    // on signals starts first and the document is known to it as it is made, so an interrupt at
+    // any moment leaves none behind.
+    RemoveStagingOnInterrupt();
+    const std::unique_ptr<StagingPath> staging =
+        StagingPath::Create(kmz + ".XXXXXX.kml", StagingKind::kFile, 4);
+    if (!staging) {
       PrintError(kmz + ": cannot create: " + std::strerror(errno));
       return 1;
     }
-    const std::string document = document_base + ".kml";
-    RemoveOnInterrupt({document});
+    const std::string document = staging->path().string();
+    const std::string document_base = document.substr(0, document.size() - 4);
     StrictMap map(kKmzIconPath, kml_base, /*staged=*/false);
     outcome = ConversionRun(files, csv_base, document_base, thresholds, beeper, map);
     if (outcome.output_opened) {
@@ -85,7 +79,6 @@ int LegacyCommand(const LegacyOptions& options) {
       }
     }
     ::unlink(document.c_str());
-    RemoveOnInterrupt({});
     // The user knows the map by the KMZ's name, not by its staging document's.
     for (std::size_t at; (at = outcome.message.find(document)) != std::string::npos;) {
       outcome.message.replace(at, document.size(), kmz);

@@ -1,10 +1,15 @@
 #include "common/staged_file.h"
 
 #include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "common/error.h"
 
@@ -245,13 +251,100 @@ StagingPath::StagingPath(std::filesystem::path path, StagingKind kind) : path_(s
   Staging().paths[path_.string()] = kind;
 }
 
-StagingPath::~StagingPath() { Unregister(path_); }
+StagingPath::~StagingPath() {
+  if (!path_.empty()) Unregister(path_);
+}
 
-void RemoveAllStaging() {
-  Registry& registry = Staging();
-  std::lock_guard<std::mutex> lock(registry.mutex);
+std::unique_ptr<StagingPath> StagingPath::Create(std::string pattern, StagingKind kind,
+                                                 int suffix_length) {
+  std::unique_ptr<StagingPath> created(new StagingPath);
+  std::lock_guard<std::mutex> lock(Staging().mutex);
+  if (kind == StagingKind::kFolder) {
+    if (::mkdtemp(pattern.data()) == nullptr) return nullptr;
+  } else {
+    const int fd = ::mkostemps(pattern.data(), suffix_length, O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    ::close(fd);
+  }
+  Staging().paths[pattern] = kind;
+  created->path_ = std::move(pattern);
+  return created;
+}
+
+bool StopNewNames() {
+#if defined(__x86_64__)
+  constexpr std::uint32_t kArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+  constexpr std::uint32_t kArch = AUDIT_ARCH_AARCH64;
+#else
+  return false;
+#endif
+  // The calls that make a name, refused outright; open and openat only with O_CREAT (their flags'
+  // low word: both machines are little-endian).
+  const std::vector<long> refused = {
+#ifdef __NR_creat
+      __NR_creat,
+#endif
+#ifdef __NR_mkdir
+      __NR_mkdir,
+#endif
+#ifdef __NR_link
+      __NR_link,
+#endif
+#ifdef __NR_symlink
+      __NR_symlink,
+#endif
+#ifdef __NR_rename
+      __NR_rename,
+#endif
+#ifdef __NR_mknod
+      __NR_mknod,
+#endif
+      __NR_mkdirat,   __NR_linkat,  __NR_symlinkat, __NR_renameat,
+      __NR_renameat2, __NR_mknodat, __NR_openat2};
+  constexpr std::uint32_t kAllow = SECCOMP_RET_ALLOW;
+  constexpr std::uint32_t kRefuse = SECCOMP_RET_ERRNO | EPERM;
+  const auto field = [](std::size_t offset) {
+    return sock_filter BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<std::uint32_t>(offset));
+  };
+  const auto flags_low_word = [](int argument) {
+    return static_cast<std::size_t>(offsetof(seccomp_data, args) + 8 * argument);
+  };
+  std::vector<sock_filter> program = {
+      field(offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArch, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, kAllow),
+      field(offsetof(seccomp_data, nr)),
+  };
+  for (const long call : refused) {
+    program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), 0, 1));
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, kRefuse));
+  }
+  const std::vector<std::pair<long, int>> opening = {
+#ifdef __NR_open
+      {__NR_open, 1},
+#endif
+      {__NR_openat, 2}};
+  for (const auto& [call, argument] : opening) {
+    program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), 0, 3));
+    program.push_back(field(flags_low_word(argument)));
+    program.push_back(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_CREAT, 0, 1));
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, kRefuse));
+    program.push_back(field(offsetof(seccomp_data, nr)));
+  }
+  program.push_back(BPF_STMT(BPF_RET | BPF_K, kAllow));
+  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+  // Every thread at once (TSYNC); a process may add a filter only without new privileges.
+  if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
+  return ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &filter) == 0;
+}
+
+namespace {
+
+// RemoveAllStaging with the registry's lock held by the caller.
+void RemoveRegistered() {
   std::error_code ignored;
-  for (const auto& [path, kind] : registry.paths) {
+  for (const auto& [path, kind] : Staging().paths) {
     if (kind == StagingKind::kFolder) {
       std::filesystem::remove_all(path, ignored);
       continue;
@@ -259,6 +352,13 @@ void RemoveAllStaging() {
     ::unlink(path.c_str());
     if (kind == StagingKind::kFileAndPackerTemp) RemovePackerTemps(path);
   }
+}
+
+}  // namespace
+
+void RemoveAllStaging() {
+  std::lock_guard<std::mutex> lock(Staging().mutex);
+  RemoveRegistered();
 }
 
 void RemoveStagingOnSignals() {
@@ -273,7 +373,11 @@ void RemoveStagingOnSignals() {
     std::thread([signals]() {
       int signal_number = 0;
       if (::sigwait(&signals, &signal_number) != 0) return;
-      RemoveAllStaging();
+      // The lock is kept until the process ends: no staging path is made or dropped meanwhile,
+      // and no other name either once the filter holds.
+      Staging().mutex.lock();
+      StopNewNames();
+      RemoveRegistered();
       ::signal(signal_number, SIG_DFL);
       ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
       ::raise(signal_number);

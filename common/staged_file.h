@@ -82,9 +82,26 @@ class StagingPath {
   StagingPath(const StagingPath&) = delete;
   StagingPath& operator=(const StagingPath&) = delete;
 
+  // Creates a new empty file (kFile: mkstemps, "XXXXXX" in pattern followed by suffix_length
+  // bytes) or folder (kFolder: mkdtemp, pattern ending in "XXXXXX") and registers it in one step,
+  // under the registry's lock: an interrupt finds it either not yet made or known. Null, with
+  // errno set, when it cannot be made.
+  static std::unique_ptr<StagingPath> Create(std::string pattern, StagingKind kind,
+                                             int suffix_length = 0);
+
+  const std::filesystem::path& path() const { return path_; }
+
  private:
+  StagingPath() = default;
   std::filesystem::path path_;
 };
+
+// From this call on, no thread of the process makes a name in any folder: creating, linking,
+// renaming and making folders fail with EPERM, while reading, writing open files and removing go
+// on. An interrupt's clean-up calls it first, so a thread that is still running cannot make a
+// removed staging file again (reopening it by name) before the process ends. False where the
+// system refuses the filter; nothing changes then.
+bool StopNewNames();
 
 // Removes what every registered path stands for. Called on SIGINT, SIGTERM or SIGHUP from a
 // thread that waits for them: never from a signal handler.

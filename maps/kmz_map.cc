@@ -159,13 +159,13 @@ class RegionatedKmz {
 
   void Write() {
     // The documents are written to a private folder beside the KMZ, then packed.
-    std::string pattern = out_.string() + ".XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
+    const std::unique_ptr<StagingPath> interrupt_removes =
+        StagingPath::Create(out_.string() + ".XXXXXX", StagingKind::kFolder);
+    if (!interrupt_removes) {
       throw FileError(FileErrorKind::kCannotOpen,
                       out_.string() + ": cannot create: " + std::strerror(errno));
     }
-    folder_ = pattern;
-    const StagingPath interrupt_removes(folder_, StagingKind::kFolder);
+    folder_ = interrupt_removes->path();
     try {
       std::filesystem::create_directory(folder_ / "tiles");
       std::vector<std::uint32_t> order(items_.size());

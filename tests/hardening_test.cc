@@ -1,13 +1,18 @@
 // Hostile inputs and hostile file systems: odd bytes in maps and messages, maps that are the
 // log, settings that could not be read back, permissions and stale temporary files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "common/message_text.h"
+#include "common/staged_file.h"
 #include "legacy/convert/conversion_run.h"
 #include "legacy/convert/kml_frame.h"
 #include "legacy/settings/settings_file.h"
@@ -31,6 +36,70 @@ TEST(QuotedForMessage, EscapesControlBytesAndCutsLongTexts) {
   for (int i = 0; i < 19; ++i) first19 += "日";
   EXPECT_EQ(QuotedForMessage("x" + japanese), "\"x" + first19 + "…\"");
   EXPECT_EQ(OneLine("a\nb\x1b[2J"), "a\\nb\\x1b[2J");
+}
+
+// What an interrupt's clean-up removes is known to it from the moment it exists: made and
+// registered in one step, whole folders too, and forgotten (never removed again) once dropped.
+TEST(StagingPath, IsMadeKnownAndForgotten) {
+  TempDir dir;
+  const std::string kmz = (dir.path() / "map.kmz").string();
+  auto document = StagingPath::Create(kmz + ".XXXXXX.kml", StagingKind::kFile, 4);
+  auto folder = StagingPath::Create(kmz + ".XXXXXX", StagingKind::kFolder);
+  ASSERT_TRUE(document && folder);
+  const std::string name = document->path().filename().string();
+  EXPECT_EQ(name.size(), std::string("map.kmz.XXXXXX.kml").size());
+  EXPECT_EQ(name.substr(name.size() - 4), ".kml");
+  EXPECT_EQ(name.find("XXXXXX"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_regular_file(document->path()));
+  EXPECT_TRUE(std::filesystem::is_directory(folder->path()));
+  dir.Write(folder->path().filename().string() + "/doc.kml", "x");
+  RemoveAllStaging();
+  EXPECT_FALSE(std::filesystem::exists(document->path()));
+  EXPECT_FALSE(std::filesystem::exists(folder->path()));
+
+  const std::filesystem::path dropped = document->path();
+  document.reset();
+  dir.Write(dropped.filename().string(), "someone else's");
+  RemoveAllStaging();
+  EXPECT_EQ(dir.Read(dropped.filename().string()), "someone else's");
+
+  errno = 0;
+  EXPECT_EQ(StagingPath::Create((dir.path() / "no/such/XXXXXX").string(), StagingKind::kFile),
+            nullptr);
+  EXPECT_EQ(errno, ENOENT);
+}
+
+// Once an interrupt's clean-up has begun, no thread makes a name again (a removed staging file
+// reopened by name, a packer's temporary file), while reading and removing go on. Run in a child,
+// since the filter lasts as long as the process.
+TEST(StopNewNames, NoThreadMakesANameAfterwards) {
+  TempDir dir;
+  dir.Write("old", "x");
+  const std::filesystem::path folder = dir.path();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int code = 0;
+    if (!StopNewNames()) ::_exit(100);  // no filter on this system
+    std::thread([&] {
+      const int made = ::open((folder / "made").c_str(), O_WRONLY | O_CREAT, 0600);
+      if (made >= 0 || errno != EPERM) code |= 1;
+      if (::mkdir((folder / "sub").c_str(), 0700) == 0) code |= 2;
+      if (::rename((folder / "old").c_str(), (folder / "new").c_str()) == 0) code |= 4;
+    }).join();
+    if (::open((folder / "made2").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600) >= 0) code |= 8;
+    const int old = ::open((folder / "old").c_str(), O_RDONLY);
+    if (old < 0) code |= 16;
+    if (::unlink((folder / "old").c_str()) != 0) code |= 32;
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 100) GTEST_SKIP() << "no system call filter here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(dir.Exists("made") || dir.Exists("made2") || dir.Exists("sub") || dir.Exists("new"));
+  EXPECT_FALSE(dir.Exists("old"));
 }
 
 TEST(XmlSafe, ReplacesWhatXmlCannotHoldAndKeepsValidUtf8) {
